@@ -1,0 +1,54 @@
+#pragma once
+// TCP link to the control unit (port 9876): module packets in packet mode and the
+// synchronous text query ("SYST:DEVJ?\r\n" and the like) on the same connection.
+#include "cuiointerface.h"
+
+#include <QHostAddress>
+
+class QTcpSocket;
+
+class cuTcpSocketIOInterface : public cuIOInterfaceImpl
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultPort = 9876;
+    static constexpr int ConnectTimeoutMs = 1000;
+
+    explicit cuTcpSocketIOInterface(QObject* parent = nullptr);
+    ~cuTcpSocketIOInterface() override;
+
+    // Changing the endpoint closes an open connection; the next operation connects anew.
+    void setHostAddress(const QHostAddress& address);
+    QHostAddress hostAddress() const { return m_hostAddress; }
+    void setPort(quint16 port);
+    quint16 port() const { return m_port; }
+
+    // Open, and not (yet or any more) plainly unconnected.
+    bool isConnected() const;
+
+    // Writes command (which carries its own CR LF) and collects the answer until it holds
+    // CR LF or timeoutMs pass. ok is false only when no connection could be made.
+    QString query(const QString& command, int timeoutMs, bool* ok = nullptr);
+
+    QTcpSocket* socket() const { return m_socket; }
+
+public slots:
+    void setMode(int mode) override;
+    QByteArray readAll() override;
+    bool write(const QByteArray& bytes) override;
+
+protected:
+    bool openImpl() override;
+    bool sendMsgImpl(quint8 address, quint8 command, quint8 dataLength, quint8* data) override;
+
+private slots:
+    void dataReady();
+
+private:
+    void closeSocket();
+
+    QTcpSocket* m_socket;
+    QHostAddress m_hostAddress;
+    quint16 m_port = DefaultPort;
+    QByteArray m_receiveBuffer;
+};
