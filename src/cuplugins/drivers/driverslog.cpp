@@ -1,0 +1,3 @@
+#include "driverslog.h"
+
+Q_LOGGING_CATEGORY(lcDrivers, "tavik.drivers", QtWarningMsg)
