@@ -27,6 +27,16 @@ template <typename T> struct DriverValue
     }
 };
 
+template <> struct DriverValue<bool>
+{
+    static constexpr int size = 1;
+
+    // A module byte other than 0 or 1 must not land in a C++ bool as it is: any non-zero
+    // byte reads as true.
+    static bool decode(const QByteArray& bytes) { return !bytes.isEmpty() && bytes.at(0) != 0; }
+    static QByteArray encode(bool value) { return QByteArray(1, value ? '\1' : '\0'); }
+};
+
 template <> struct DriverValue<QString>
 {
     static constexpr int size = 24;

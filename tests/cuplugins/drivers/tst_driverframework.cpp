@@ -208,9 +208,21 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(peer->packets().last().data, floatBytes(2.0f) + floatBytes(4.0f));
         driver->enable->writeSync(true, &ok, 1);
+        QVERIFY(driver->enable->lastWritten());
         QVERIFY(ok);
         QCOMPARE(peer->packets().last().command, quint8(31));
         QCOMPARE(peer->packets().last().data, QByteArray::fromHex("01"));
+    }
+
+    void boolBytesOtherThanOneReadAsTrue()
+    {
+        auto* flag = new DriverProperty<bool>(driver.get(), 40, None);
+        answers[40] = QByteArray::fromHex("02");
+        bool ok = false;
+        QCOMPARE(flag->read(&ok, 1), true);
+        answers[40] = QByteArray::fromHex("00");
+        QCOMPARE(flag->read(&ok, 1), false);
+        delete flag;
     }
 
     void commandsSendTheirCodeWithoutData()
