@@ -1,0 +1,132 @@
+#pragma once
+// Driver of the model-1 SSPD bias and read-out module ("VX9SDM1"): built like the model-0
+// driver, with a current monitor, an HF mode switch in place of the RF key, a current
+// monitor calibration pair and a pulse-width constant, and some codes of its own.
+#include "commondriver.h"
+#include "pair.h"
+#include "structures/sspdstructs.h"
+
+class SspdDriverM1 : public CommonDriver
+{
+    Q_OBJECT
+public:
+    enum Code : quint8 {
+        CodeData = 16,
+        CodeCurrentRead = 17,
+        CodeCurrentWrite = 18,
+        CodeCurrentMonitor = 53,
+        CodeVoltage = 19,
+        CodeCounts = 20,
+        CodeStatusRead = 21,
+        CodeStatusWrite = 22,
+        CodeShortEnable = 23,
+        CodeAmplifierEnable = 24,
+        CodeHfModeEnable = 56,
+        CodeComparatorEnable = 26,
+        CodeCounterEnable = 27,
+        CodeAutoResetEnable = 28,
+        CodeParamsRead = 29,
+        CodeParamsWrite = 30,
+        CodeCmpRefLevelRead = 31,
+        CodeCmpRefLevelWrite = 32,
+        CodeTimeConstRead = 33,
+        CodeTimeConstWrite = 34,
+        CodeAutoResetThresholdRead = 35,
+        CodeAutoResetThresholdWrite = 36,
+        CodeAutoResetTimeOutRead = 37,
+        CodeAutoResetTimeOutWrite = 38,
+        CodeAutoResetCountsRead = 39,
+        CodeAutoResetCountsWrite = 40,
+        CodeEepromConstRead = 41,
+        CodeEepromConstWrite = 42,
+        CodeCurrentAdcCoeffsRead = 43,
+        CodeCurrentAdcCoeffsWrite = 44,
+        CodeCurrentMonitorAdcCoeffsRead = 54,
+        CodeCurrentMonitorAdcCoeffsWrite = 55,
+        CodeVoltageAdcCoeffsRead = 45,
+        CodeVoltageAdcCoeffsWrite = 46,
+        CodeCurrentDacCoeffsRead = 47,
+        CodeCurrentDacCoeffsWrite = 48,
+        CodeCmpRefDacCoeffsRead = 49,
+        CodeCmpRefDacCoeffsWrite = 50,
+        CodePulseWidthRead = 58,
+        CodePulseWidthWrite = 57,
+        CodeAuxFlagRead = 51,
+        CodeAuxFlagWrite = 52,
+    };
+
+    explicit SspdDriverM1(QObject* parent = nullptr);
+    ~SspdDriverM1() override;
+
+    DriverPropertyReadOnly<VX9SDM1_Data_t>* data() const { return m_data; }
+    DriverProperty<float>* current() const { return m_current; }
+    DriverPropertyReadOnly<float>* currentMonitor() const { return m_currentMonitor; }
+    DriverPropertyReadOnly<float>* voltage() const { return m_voltage; }
+    DriverPropertyReadOnly<float>* counts() const { return m_counts; }
+    DriverProperty<VX9SDM1_Status_t>* status() const { return m_status; }
+    DriverPropertyWriteOnly<bool>* shortEnable() const { return m_shortEnable; }
+    DriverPropertyWriteOnly<bool>* amplifierEnable() const { return m_amplifierEnable; }
+    DriverPropertyWriteOnly<bool>* hfModeEnable() const { return m_hfModeEnable; }
+    DriverPropertyWriteOnly<bool>* comparatorEnable() const { return m_comparatorEnable; }
+    DriverPropertyWriteOnly<bool>* counterEnable() const { return m_counterEnable; }
+    DriverPropertyWriteOnly<bool>* autoResetEnable() const { return m_autoResetEnable; }
+    DriverProperty<VX9SDM1_Param_t>* params() const { return m_params; }
+    DriverProperty<float>* cmpRefLevel() const { return m_cmpRefLevel; }
+    DriverProperty<float>* timeConst() const { return m_timeConst; }
+    DriverProperty<float>* autoResetThreshold() const { return m_autoResetThreshold; }
+    DriverProperty<float>* autoResetTimeOut() const { return m_autoResetTimeOut; }
+    DriverProperty<quint32>* autoResetCounts() const { return m_autoResetCounts; }
+    DriverProperty<VX9SDM1_EEPROM_Const_t>* eepromConst() const { return m_eepromConst; }
+    DriverProperty<pair_t<float>>* currentAdcCoeffs() const { return m_currentAdcCoeffs; }
+    DriverProperty<pair_t<float>>* currentMonitorAdcCoeffs() const
+    {
+        return m_currentMonitorAdcCoeffs;
+    }
+    DriverProperty<pair_t<float>>* voltageAdcCoeffs() const { return m_voltageAdcCoeffs; }
+    DriverProperty<pair_t<float>>* currentDacCoeffs() const { return m_currentDacCoeffs; }
+    DriverProperty<pair_t<float>>* cmpRefDacCoeffs() const { return m_cmpRefDacCoeffs; }
+    DriverProperty<float>* pulseWidth() const { return m_pulseWidth; }
+    // Declared so that its codes stay taken; nothing in the application uses it.
+    DriverProperty<bool>* auxFlag() const { return m_auxFlag; }
+
+signals:
+    void dataUpdated(VX9SDM1_Data_t data);
+    void paramsUpdated(VX9SDM1_Param_t params);
+    void eepromConstUpdated(VX9SDM1_EEPROM_Const_t eeprom);
+
+private slots:
+    void updateData(VX9SDM1_Data_t data);
+    void updateStatus(VX9SDM1_Status_t status);
+    void updateParams(VX9SDM1_Param_t params);
+    void updateEEPROM(VX9SDM1_EEPROM_Const_t eeprom);
+
+private:
+    void followSwitch(DriverPropertyWriteOnly<bool>* control, int bit);
+
+    DriverPropertyReadOnly<VX9SDM1_Data_t>* m_data;
+    DriverProperty<float>* m_current;
+    DriverPropertyReadOnly<float>* m_currentMonitor;
+    DriverPropertyReadOnly<float>* m_voltage;
+    DriverPropertyReadOnly<float>* m_counts;
+    DriverProperty<VX9SDM1_Status_t>* m_status;
+    DriverPropertyWriteOnly<bool>* m_shortEnable;
+    DriverPropertyWriteOnly<bool>* m_amplifierEnable;
+    DriverPropertyWriteOnly<bool>* m_hfModeEnable;
+    DriverPropertyWriteOnly<bool>* m_comparatorEnable;
+    DriverPropertyWriteOnly<bool>* m_counterEnable;
+    DriverPropertyWriteOnly<bool>* m_autoResetEnable;
+    DriverProperty<VX9SDM1_Param_t>* m_params;
+    DriverProperty<float>* m_cmpRefLevel;
+    DriverProperty<float>* m_timeConst;
+    DriverProperty<float>* m_autoResetThreshold;
+    DriverProperty<float>* m_autoResetTimeOut;
+    DriverProperty<quint32>* m_autoResetCounts;
+    DriverProperty<VX9SDM1_EEPROM_Const_t>* m_eepromConst;
+    DriverProperty<pair_t<float>>* m_currentAdcCoeffs;
+    DriverProperty<pair_t<float>>* m_currentMonitorAdcCoeffs;
+    DriverProperty<pair_t<float>>* m_voltageAdcCoeffs;
+    DriverProperty<pair_t<float>>* m_currentDacCoeffs;
+    DriverProperty<pair_t<float>>* m_cmpRefDacCoeffs;
+    DriverProperty<float>* m_pulseWidth;
+    DriverProperty<bool>* m_auxFlag;
+};
