@@ -1,0 +1,45 @@
+#pragma once
+// Driver of the SIS control line: its live data and EEPROM constants, each value readable on
+// its own and inside a composite that answer callbacks keep in step with the single values.
+#include "commondriver.h"
+#include "pair.h"
+#include "structures/sisstructs.h"
+
+class SisControlLineDriverM0 : public CommonDriver
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit SisControlLineDriverM0(QObject* parent = nullptr);
+    ~SisControlLineDriverM0() override;
+
+    DriverPropertyReadOnly<VX9CLM0V0_Data_t>* data() const { return m_data; }
+    DriverProperty<float>* floatValue() const { return m_floatValue; }
+    DriverProperty<bool>* flag() const { return m_flag; }
+    DriverProperty<VX9CLM0V0_EEPROM_Const_t>* eepromConst() const { return m_eepromConst; }
+    DriverProperty<pair_t<float>>* pair0() const { return m_pair0; }
+    DriverProperty<pair_t<float>>* pair1() const { return m_pair1; }
+    DriverProperty<pair_t<float>>* pair2() const { return m_pair2; }
+    DriverProperty<float>* const0() const { return m_const0; }
+    DriverProperty<bool>* extraFlag() const { return m_extraFlag; }
+
+signals:
+    void dataUpdated(VX9CLM0V0_Data_t data);
+    void eepromConstUpdated(VX9CLM0V0_EEPROM_Const_t eeprom);
+
+private slots:
+    void updateData(VX9CLM0V0_Data_t data);
+    void updateEEPROM(VX9CLM0V0_EEPROM_Const_t eeprom);
+
+private:
+    DriverPropertyReadOnly<VX9CLM0V0_Data_t>* m_data;
+    DriverProperty<float>* m_floatValue;
+    DriverProperty<bool>* m_flag;
+    DriverProperty<VX9CLM0V0_EEPROM_Const_t>* m_eepromConst;
+    DriverProperty<pair_t<float>>* m_pair0;
+    DriverProperty<pair_t<float>>* m_pair1;
+    DriverProperty<pair_t<float>>* m_pair2;
+    DriverProperty<float>* m_const0;
+    DriverProperty<bool>* m_extraFlag;
+};
+
+Q_DECLARE_METATYPE(SisControlLineDriverM0*)
