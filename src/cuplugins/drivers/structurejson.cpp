@@ -1,11 +1,14 @@
 #include "structurejson.h"
 
+#include "crelaysstatus.h"
 #include "cudid.h"
 #include "pair.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QMetaEnum>
 #include <QMetaProperty>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstring>
 
@@ -101,12 +104,22 @@ QJsonValue cuToJson(const QVariant& value)
         return value.toDouble();
     if (type.id() == QMetaType::QString)
         return value.toString();
+    if (type.id() == QMetaType::QByteArray)
+        return QString::fromLatin1(value.toByteArray().toHex());
     if (type == QMetaType::fromType<pair_t<float>>()) {
         const auto pair = value.value<pair_t<float>>();
         return QJsonObject{{"first", double(pair.first)}, {"second", double(pair.second)}};
     }
     if (type == QMetaType::fromType<cUDID>())
         return value.value<cUDID>().toString();
+    if (type == QMetaType::fromType<cRelaysStatus>())
+        return double(value.value<cRelaysStatus>().raw());
+    if (type.id() == QMetaType::QVariantList) {
+        QJsonArray array;
+        for (const QVariant& item : value.toList())
+            array.append(cuToJson(item));
+        return array;
+    }
     if (type.flags() & QMetaType::IsEnumeration) {
         const qint64 raw = enumValue(value);
         const char* key = enumeratorOf(type).valueToKey(int(raw));
@@ -141,12 +154,19 @@ QVariant cuFromJson(const QJsonValue& json, QMetaType type, bool* ok)
     } else if (type.id() == QMetaType::QString) {
         good = json.isString();
         result = json.toString();
+    } else if (type.id() == QMetaType::QByteArray) {
+        static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
+        good = json.isString() && hex.match(json.toString()).hasMatch();
+        result = QByteArray::fromHex(json.toString().toLatin1());
     } else if (type == QMetaType::fromType<pair_t<float>>()) {
         const QJsonObject object = json.toObject();
         good = json.isObject() && object.value("first").isDouble() &&
                object.value("second").isDouble();
         result = QVariant::fromValue(pair_t<float>{float(object.value("first").toDouble()),
                                                    float(object.value("second").toDouble())});
+    } else if (type == QMetaType::fromType<cRelaysStatus>()) {
+        good = json.isDouble() && fits(json.toDouble(), QMetaType::fromType<quint8>());
+        result = QVariant::fromValue(cRelaysStatus(quint8(json.toDouble())));
     } else if (type == QMetaType::fromType<cUDID>()) {
         result = QVariant::fromValue(cUDID::fromString(json.toString(), &good));
     } else if (type.flags() & QMetaType::IsEnumeration) {

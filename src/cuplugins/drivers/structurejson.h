@@ -7,8 +7,9 @@
 #include <QVariant>
 
 // A value of a registered type as JSON: numbers, booleans, texts, enumerations (by key),
-// calibration pairs as {"first", "second"}, identifiers in their text form, structures
-// (gadgets) as objects. Unknown types give an undefined value.
+// calibration pairs as {"first", "second"}, identifiers in their text form, relay bytes as
+// numbers, byte blocks as hexadecimal text, lists as arrays, structures (gadgets) as objects.
+// Unknown types give an undefined value.
 QJsonValue cuToJson(const QVariant& value);
 
 // The reverse for a value of the given type; missing fields of a structure keep their zero

@@ -107,6 +107,15 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(cuToJson(probe::Mode(5)).toDouble(), 5.0); // no key: the number
         QVERIFY(cuToJson(QVariant::fromValue(QJsonArray())).isUndefined());
+        QCOMPARE(cuToJson(QByteArray::fromHex("00ff10")).toString(), QString("00ff10"));
+        QCOMPARE(cuFromJson<QByteArray>(QJsonValue("00FF10"), &ok), QByteArray::fromHex("00ff10"));
+        QVERIFY(ok);
+        cuFromJson<QByteArray>(QJsonValue("0g"), &ok);
+        QVERIFY(!ok);
+        const QJsonArray list =
+            cuToJson(QVariantList{1.5, QVariant::fromValue(pair_t<float>{1, 2})}).toArray();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list.at(1).toObject().value("second").toDouble(), 2.0);
     }
 };
 

@@ -1,0 +1,45 @@
+#pragma once
+// Carries out one command of cu-tavik-cli against a unit and prints the result.
+#include <QHostAddress>
+#include <QStringList>
+
+class CommonDriver;
+class cuTcpSocketIOInterface;
+struct ModuleKind;
+
+class CliRunner
+{
+public:
+    enum ExitCode { Success = 0, Unreachable = 1, UsageError = 2 };
+
+    struct Options
+    {
+        QHostAddress unit;
+        QString unitText;
+        quint16 port = 9876;
+        int tries = 3;
+        int timeoutMs = 500;
+    };
+
+    explicit CliRunner(const Options& options);
+    ~CliRunner();
+
+    int query(const QString& text);
+    int identity(const QString& module);
+    int read(const QString& module, const QString& kind, const QString& property);
+    int write(const QString& module, const QString& kind, const QString& property,
+              const QString& value);
+
+private:
+    int fail(int code, const QString& message);
+    int unreachable();
+    int resolveModule(const QString& module, quint8* address);
+    // Checks MODULE, KIND and PROPERTY of a read or write: Success or the usage error.
+    int resolve(const QString& module, const QString& kindName, const QString& property,
+                quint8* address, const ModuleKind** kind);
+    // Gives the driver its address and the link; false when the unit cannot be reached.
+    bool attach(CommonDriver* driver, quint8 address);
+
+    Options m_options;
+    cuTcpSocketIOInterface* m_link;
+};
