@@ -3,6 +3,10 @@
 # application exist, it says what the build holds so far.
 set -euo pipefail
 build=${1:-build}
-echo "Tavik: the driver library (device link and driver framework) is built in $build."
-echo "Not there yet: the unit simulator (sim/), the command-line tool (tools/) and the application (src/app/)."
-echo "Run 'make check' to build and run the tests."
+cat <<TEXT
+Tavik: built in $build so far:
+  - the driver library (device link, module drivers, relay control, recycle procedure)
+  - $build/tools/cli/cu-tavik-cli, the command-line tool (try: $build/tools/cli/cu-tavik-cli --help)
+Not there yet: the unit simulator (sim/) and the application (src/app/), so there is
+nothing to show a unit with. Run 'make check' to build and run the tests.
+TEXT
