@@ -1,0 +1,27 @@
+#pragma once
+// The command line of cu-tavik-sim: where to listen, which rack, state file, discovery,
+// logging, seed and faults.
+#include "simfaults.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+struct SimOptions
+{
+    QHostAddress listen{QHostAddress::LocalHost};
+    quint16 port = 9876;
+    QString rackFile;  // empty: the built-in demo rack
+    QString stateFile; // empty: nothing survives a restart
+    bool discoverable = false;
+    bool verbose = false;
+    quint32 seed = 1;
+    SimFaults faults;
+};
+
+enum class SimOptionsResult { Run, Help, Version, Error };
+
+// Parses arguments (argv, program name first). Help and version texts go to *output,
+// errors to *error.
+SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* options, QString* output,
+                                 QString* error);

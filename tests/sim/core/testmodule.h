@@ -1,0 +1,74 @@
+#pragma once
+// A small module kind for the unit's own tests: code 16 reads a 32-bit value, code 17 writes
+// it (acknowledged), code 18 reads the EEPROM constant and code 19 writes it. A reset clears
+// the value and keeps the constant, as a real module keeps its EEPROM.
+#include "core/simmodule.h"
+
+#include <QJsonObject>
+
+class TestModule : public SimModule
+{
+public:
+    using SimModule::SimModule;
+
+    quint32 value = 0;
+    quint32 constant = 7;
+    double gain = 1.0;
+
+    void reset() override { value = 0; }
+    bool configure(const QJsonObject& physics, QString* error) override
+    {
+        for (auto it = physics.begin(); it != physics.end(); ++it) {
+            if (it.key() != "gain") {
+                *error = QStringLiteral("unknown key \"%1\"").arg(it.key());
+                return false;
+            }
+        }
+        gain = physics.value("gain").toDouble(gain);
+        return true;
+    }
+    QJsonObject eeprom() const override { return {{"constant", double(constant)}}; }
+    bool setEeprom(const QJsonObject& eeprom, QString* error) override
+    {
+        if (!eeprom.value("constant").isDouble()) {
+            *error = QStringLiteral("\"constant\" missing");
+            return false;
+        }
+        constant = quint32(eeprom.value("constant").toDouble());
+        return true;
+    }
+
+protected:
+    std::optional<QList<Answer>> handleOwn(quint8 command, const QByteArray& data) override
+    {
+        switch (command) {
+        case 16:
+            return answer(command, bytesOf(value));
+        case 17:
+            if (!fromBytes(data, &value))
+                return QList<Answer>{};
+            return acknowledge(command);
+        case 18:
+            return answer(command, bytesOf(constant));
+        case 19:
+            if (!fromBytes(data, &constant))
+                return QList<Answer>{};
+            return acknowledge(command);
+        default:
+            return std::nullopt;
+        }
+    }
+};
+
+inline SimModule::Identity testIdentity(const QString& type, quint8 n)
+{
+    SimModule::Identity id;
+    id.type = type;
+    id.modification = "M" + QString::number(n);
+    id.hardware = "H" + QString::number(n);
+    id.firmware = "1.2." + QString::number(n);
+    id.description = "Test module " + QString::number(n);
+    id.udid = cUDID::fromString(
+        QStringLiteral("0011-2233-4455-6677-8899-AA%1").arg(n, 2, 16, QLatin1Char('0')).toUpper());
+    return id;
+}
