@@ -1,12 +1,51 @@
 #!/usr/bin/env bash
-# Runs the program against the built-in unit simulator. Until the simulator and the
-# application exist, it says what the build holds so far.
+# `make demo`: starts the unit simulator with the demo rack in a network namespace of its
+# own, shows the unit's module list and every module's identity with cu-tavik-cli, then
+# stops the simulator. (The application itself does not exist yet.)
+#   scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
-build=${1:-build}
-cat <<TEXT
-Tavik: built in $build so far:
-  - the driver library (device link, module drivers, relay control, recycle procedure)
-  - $build/tools/cli/cu-tavik-cli, the command-line tool (try: $build/tools/cli/cu-tavik-cli --help)
-Not there yet: the unit simulator (sim/) and the application (src/app/), so there is
-nothing to show a unit with. Run 'make check' to build and run the tests.
-TEXT
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build}" && pwd)
+sim=$build/sim/cu-tavik-sim
+cli=$build/tools/cli/cu-tavik-cli
+for program in "$sim" "$cli"; do
+  [ -x "$program" ] || { echo "demo.sh: $program is not built (run make build)" >&2; exit 1; }
+done
+
+if [ "${TAVIK_DEMO_INSIDE:-0}" != 1 ]; then
+  # Everything below runs in the namespace, where the unit port is only on loopback.
+  TAVIK_DEMO_INSIDE=1 exec "$root/scripts/netns-run" -- "$0" "$build"
+fi
+
+log=$(mktemp)
+"$sim" >"$log" 2>&1 & # the built-in demo rack (sim/demo-rack.json describes the same)
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -f "$log"' EXIT
+
+# The simulator prints one line once it listens.
+for _ in $(seq 50); do
+  grep -q 'listening on' "$log" && break
+  kill -0 "$pid" 2>/dev/null || { cat "$log" >&2; echo "demo.sh: the simulator ended" >&2; exit 1; }
+  sleep 0.1
+done
+grep -q 'listening on' "$log" || { cat "$log" >&2; echo "demo.sh: the simulator does not listen" >&2; exit 1; }
+head -n 1 "$log"
+
+echo
+echo "== Module list (SYST:DEVJ?)"
+list=$("$cli" --unit 127.0.0.1 query 'SYST:DEVJ?')
+if command -v python3 >/dev/null; then
+  printf '%s\n' "$list" | python3 -m json.tool
+else
+  printf '%s\n' "$list"
+fi
+
+addresses=$(printf '%s\n' "$list" | grep -o '"address":[0-9]*' | cut -d: -f2)
+for address in $addresses; do
+  echo
+  echo "== Module $address (cu-tavik-cli identity $address)"
+  "$cli" --unit 127.0.0.1 identity "$address"
+done
+
+echo
+echo "Try it yourself: $sim --help, and $cli --help."
