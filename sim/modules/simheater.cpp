@@ -72,7 +72,7 @@ bool SimHeater::setEeprom(const QJsonObject& eeprom, QString* error)
             *error = QStringLiteral("unknown EEPROM key \"%1\"").arg(it.key());
             return false;
         }
-        if (!simfields::merge(it.value(), &constants, QStringLiteral("heater constants"), error))
+        if (!cuMergeJson(it.value(), &constants, QStringLiteral("heater constants"), error))
             return false;
     }
     m_constants = m_stored = constants;

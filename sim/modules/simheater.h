@@ -47,30 +47,6 @@ inline std::optional<QList<SimModule::Answer>> serve(quint8 command, const QByte
     return std::nullopt;
 }
 
-// A structure from JSON over a current value: fields left out keep their values; unknown
-// fields and wrong types are errors.
-template <typename T>
-bool merge(const QJsonValue& json, T* value, const QString& what, QString* error)
-{
-    QJsonObject merged = cuToJson(*value).toObject();
-    const QJsonObject given = json.toObject();
-    for (auto it = given.begin(); it != given.end(); ++it) {
-        if (!merged.contains(it.key())) {
-            *error = QStringLiteral("unknown field \"%1\" in %2").arg(it.key(), what);
-            return false;
-        }
-        merged.insert(it.key(), it.value());
-    }
-    bool ok = false;
-    const T result = cuFromJson<T>(merged, &ok);
-    if (!json.isObject() || !ok) {
-        *error = QStringLiteral("%1 must be an object of its fields").arg(what);
-        return false;
-    }
-    *value = result;
-    return true;
-}
-
 } // namespace simfields
 
 class SimHeater : public SimModule

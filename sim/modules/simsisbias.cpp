@@ -82,7 +82,7 @@ bool SimSisBias::setEeprom(const QJsonObject& eeprom, QString* error)
             *error = QStringLiteral("unknown EEPROM key \"%1\"").arg(it.key());
             return false;
         }
-        if (!simfields::merge(it.value(), &constants, QStringLiteral("SIS bias constants"), error))
+        if (!cuMergeJson(it.value(), &constants, QStringLiteral("SIS bias constants"), error))
             return false;
     }
     m_constants = m_stored = constants;

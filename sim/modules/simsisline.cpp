@@ -67,7 +67,7 @@ bool SimSisLine::setEeprom(const QJsonObject& eeprom, QString* error)
             *error = QStringLiteral("unknown EEPROM key \"%1\"").arg(it.key());
             return false;
         }
-        if (!simfields::merge(it.value(), &constants, QStringLiteral("SIS line constants"), error))
+        if (!cuMergeJson(it.value(), &constants, QStringLiteral("SIS line constants"), error))
             return false;
     }
     m_constants = m_stored = constants;

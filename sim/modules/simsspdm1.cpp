@@ -116,22 +116,11 @@ bool SimSspdM1::setEeprom(const QJsonObject& eeprom, QString* error)
     }
     if (!eeprom.contains(QLatin1String("constants")))
         return true;
-    const QJsonValue given = eeprom.value(QLatin1String("constants"));
-    if (!given.isObject())
-        return fail(QStringLiteral("SSPD EEPROM \"constants\" must be an object"));
     // Fields not given keep their values.
-    QJsonObject merged = cuToJson(m_eeprom).toObject();
-    const QJsonObject fields = given.toObject();
-    for (auto it = fields.begin(); it != fields.end(); ++it) {
-        if (!merged.contains(it.key()))
-            return fail(QStringLiteral("unknown SSPD EEPROM constant \"%1\"").arg(it.key()));
-        merged.insert(it.key(), it.value());
-    }
-    bool ok = false;
-    const auto constants = cuFromJson<VX9SDM1_EEPROM_Const_t>(merged, &ok);
-    if (!ok)
-        return fail(QStringLiteral("SSPD EEPROM constants: pairs are {\"first\": number, "
-                                   "\"second\": number}, the pulse width a number"));
+    auto constants = m_eeprom;
+    if (!cuMergeJson(eeprom.value(QLatin1String("constants")), &constants,
+                     QStringLiteral("SSPD EEPROM constants"), error))
+        return false;
     m_eeprom = constants;
     applyBias();
     applyTrigger();

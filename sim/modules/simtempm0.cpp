@@ -226,21 +226,8 @@ bool SimTempM0::setEeprom(const QJsonObject& eeprom, QString* error)
     for (auto it = eeprom.begin(); it != eeprom.end(); ++it) {
         if (it.key() == QLatin1String("constants")) {
             // Fields left out keep their values.
-            QJsonObject merged = cuToJson(constants).toObject();
-            const QJsonObject given = it.value().toObject();
-            for (auto f = given.begin(); f != given.end(); ++f) {
-                if (!merged.contains(f.key())) {
-                    *error = QStringLiteral("unknown EEPROM constant \"%1\"").arg(f.key());
-                    return false;
-                }
-                merged.insert(f.key(), f.value());
-            }
-            bool ok = false;
-            constants = cuFromJson<VX9TDM0V1_EEPROM_Const_t>(merged, &ok);
-            if (!it.value().isObject() || !ok) {
-                *error = QStringLiteral("EEPROM constants must be {\"first\", \"second\"} pairs");
+            if (!cuMergeJson(it.value(), &constants, QStringLiteral("EEPROM constants"), error))
                 return false;
-            }
         } else if (it.key() == QLatin1String("table")) {
             if (!tableFromJson(it.value(), &table, error))
                 return false;

@@ -198,3 +198,27 @@ QVariant cuFromJson(const QJsonValue& json, QMetaType type, bool* ok)
         *ok = good;
     return good ? result : QVariant(type);
 }
+
+bool cuMergeJson(const QJsonValue& json, QVariant* value, const QString& what, QString* error)
+{
+    const auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (!json.isObject())
+        return fail(QStringLiteral("%1 must be an object of its fields").arg(what));
+    QJsonObject merged = cuToJson(*value).toObject();
+    const QJsonObject given = json.toObject();
+    for (auto it = given.begin(); it != given.end(); ++it) {
+        if (!merged.contains(it.key()))
+            return fail(QStringLiteral("unknown field \"%1\" in %2").arg(it.key(), what));
+        merged.insert(it.key(), it.value());
+    }
+    bool ok = false;
+    const QVariant result = cuFromJson(merged, value->metaType(), &ok);
+    if (!ok)
+        return fail(QStringLiteral("%1: a field has the wrong type or range").arg(what));
+    *value = result;
+    return true;
+}

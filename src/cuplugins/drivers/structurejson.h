@@ -16,9 +16,24 @@ QJsonValue cuToJson(const QVariant& value);
 // bytes. ok is false when a field has the wrong JSON type or the type is not supported.
 QVariant cuFromJson(const QJsonValue& json, QMetaType type, bool* ok = nullptr);
 
+// Writes the fields of a JSON object over a structure: fields left out keep their values.
+// An unknown field, a wrong type or a value that is no object leaves the structure as it was
+// and returns false, with the reason (naming what) in error.
+bool cuMergeJson(const QJsonValue& json, QVariant* value, const QString& what, QString* error);
+
 template <typename T> QJsonValue cuToJson(const T& value)
 {
     return cuToJson(QVariant::fromValue(value));
+}
+
+template <typename T>
+bool cuMergeJson(const QJsonValue& json, T* value, const QString& what, QString* error)
+{
+    QVariant merged = QVariant::fromValue(*value);
+    if (!cuMergeJson(json, &merged, what, error))
+        return false;
+    *value = merged.template value<T>();
+    return true;
 }
 
 template <typename T> T cuFromJson(const QJsonValue& json, bool* ok = nullptr)

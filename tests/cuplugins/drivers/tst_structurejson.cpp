@@ -96,6 +96,26 @@ private slots:
         QCOMPARE(value, probe::Outer{}); // nothing half-filled comes back
     }
 
+    void mergeWritesOnlyTheGivenFields()
+    {
+        probe::Outer value{1.5f, {2.0f, -0.5f}, {42, true}, probe::ModeManual, -3};
+        QString error;
+        QVERIFY(cuMergeJson(QJsonObject{{"level", 4.0}, {"inner", QJsonObject{{"on", false}}}},
+                            &value, "probe", &error));
+        QCOMPARE(value.level, 4.0f);
+        QCOMPARE(value.slope, (pair_t<float>{2.0f, -0.5f}));
+        QCOMPARE(value.inner, (probe::Inner{0, false})); // a nested object is written whole
+        QCOMPARE(value.offset, qint16(-3));
+
+        const probe::Outer before = value;
+        QVERIFY(!cuMergeJson(QJsonObject{{"level", 1.0}, {"colour", 3}}, &value, "probe", &error));
+        QVERIFY(error.contains("colour"));
+        QVERIFY(!cuMergeJson(QJsonObject{{"offset", "far"}}, &value, "probe", &error));
+        QVERIFY(!cuMergeJson(QJsonValue(7), &value, "probe", &error));
+        QVERIFY(error.contains("probe"));
+        QCOMPARE(value, before);
+    }
+
     void identifiersAndEnumsByNumber()
     {
         const cUDID id = cUDID::fromString("0011-2233-4455-6677-8899-AABB");
