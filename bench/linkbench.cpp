@@ -18,6 +18,7 @@
 // CPU each round trip pays the same two context switches in (a) and (b), so the difference
 // is the stack's own work.
 // Exit status: 0 when every target is met, 3 when one is missed, 1 when something broke.
+#include "benchsupport.h"
 #include "drivers/commondriver.h"
 #include "drivers/driverproperty.h"
 #include "link/cutcpsocketiointerface.h"
@@ -85,20 +86,6 @@ bool sendAll(int fd, const char* bytes, size_t size)
         size -= size_t(n);
     }
     return true;
-}
-
-// Only a namespace made for us has nothing but loopback; anywhere else a socket might
-// reach another host, which this program must never risk.
-bool onlyLoopbackPresent()
-{
-    struct if_nameindex* interfaces = ::if_nameindex();
-    if (!interfaces)
-        return false;
-    bool onlyLoopback = true;
-    for (const struct if_nameindex* i = interfaces; i->if_index != 0; ++i)
-        onlyLoopback = onlyLoopback && std::strcmp(i->if_name, "lo") == 0;
-    ::if_freenameindex(interfaces);
-    return onlyLoopback;
 }
 
 // The stand-in unit. It serves on a thread of its own with blocking POSIX calls, so that
@@ -222,18 +209,6 @@ private:
     std::thread m_thread;
     std::atomic<int> m_swallowed{0};
 };
-
-// Threads started afterwards inherit the mask, so the stand-in unit shares the CPU.
-int pinToCurrentCpu()
-{
-    const int cpu = ::sched_getcpu();
-    if (cpu < 0)
-        return -1;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    return ::sched_setaffinity(0, sizeof set, &set) == 0 ? cpu : -1;
-}
 
 struct Spread
 {

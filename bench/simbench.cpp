@@ -11,6 +11,7 @@
 //   scripts/netns-run -- build-bench/bench/tavik_simbench [READS]
 // READS defaults to 10000, after a tenth as many to warm up.
 // Exit status: 0 when the target is met, 3 when it is missed, 1 when something broke.
+#include "benchsupport.h"
 #include "core/simenvironment.h"
 #include "core/simmodulefactory.h"
 #include "core/simunit.h"
@@ -40,20 +41,6 @@ constexpr int DefaultReads = 10000;
 constexpr int ModuleCount = 32;
 constexpr double TargetAnswersPerSecond = 20000;
 constexpr quint8 DataCode = 16; // the live data structure of SSPD and temperature model 0
-
-// Only a namespace made for us has nothing but loopback; anywhere else a socket might
-// reach another host, which this program must never risk.
-bool onlyLoopbackPresent()
-{
-    struct if_nameindex* interfaces = ::if_nameindex();
-    if (!interfaces)
-        return false;
-    bool onlyLoopback = true;
-    for (const struct if_nameindex* i = interfaces; i->if_index != 0; ++i)
-        onlyLoopback = onlyLoopback && std::strcmp(i->if_name, "lo") == 0;
-    ::if_freenameindex(interfaces);
-    return onlyLoopback;
-}
 
 double threadCpuSeconds()
 {
@@ -115,6 +102,11 @@ int main(int argc, char** argv)
         return 1;
     }
     QLoggingCategory::setFilterRules(QStringLiteral("tavik.sim.info=false"));
+    const int cpu = pinToCurrentCpu();
+    if (cpu < 0) {
+        std::fprintf(stderr, "cannot keep to one CPU: %s\n", std::strerror(errno));
+        return 1;
+    }
 
     // The simulator and its modules live on their own thread.
     QThread simThread;
@@ -181,8 +173,9 @@ int main(int argc, char** argv)
     ::close(fd);
 
     const double rate = reads / seconds;
-    std::printf("simulator: %d modules, %d data reads by one client, one at a time\n", ModuleCount,
-                reads);
+    std::printf("simulator: %d modules, %d data reads by one client, one at a time, all threads "
+                "on CPU %d\n",
+                ModuleCount, reads, cpu);
     std::printf("  answers per second        %10.0f   (target >= %.0f)\n", rate,
                 TargetAnswersPerSecond);
     std::printf("  wall time per answer      %10.1f us\n", seconds / reads * 1e6);
