@@ -1,0 +1,3 @@
+#include "modelslog.h"
+
+Q_LOGGING_CATEGORY(lcModels, "tavik.models", QtWarningMsg)
