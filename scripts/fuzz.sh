@@ -11,7 +11,7 @@ runs=${1:-200000}
 case "$runs" in
   '' | *[!0-9]*) echo "usage: fuzz.sh [RUNS]" >&2; exit 2 ;;
 esac
-targets=(fuzz_tcpstream fuzz_busdecoder fuzz_filedata fuzz_simstream)
+targets=(fuzz_tcpstream fuzz_busdecoder fuzz_filedata fuzz_simstream fuzz_calibrationfile)
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
