@@ -1,0 +1,377 @@
+#include "workerasync.h"
+
+#include "app/mychartrect.h"
+#include "app/settings.h"
+#include "engine/enginelog.h"
+#include "engine/workerprocess.h"
+#include "models/dataproviderlist.h"
+#include "models/eepromdatamodel.h"
+#include "models/eepromdatastorage.h"
+#include "models/sweepparameterlists.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QSettings>
+#include <QUrl>
+#include <QtGlobal>
+
+namespace {
+
+constexpr QLatin1String OrganisationName("Norvane");
+constexpr QLatin1String ApplicationName("cu-tavik");
+constexpr QLatin1String AddressKey("TcpIpAddress");
+constexpr QLatin1String DefaultAddress("127.000.000.001");
+
+WorkerAsync* s_instance = nullptr;
+
+WorkerAsync::WorkerProducerType producerFromMarkerFiles()
+{
+    if (QFile::exists(QStringLiteral("/home/pi/.brevitronics")))
+        return WorkerAsync::ProducerBrevitronics;
+    if (QFile::exists(QStringLiteral("/home/pi/.pelliwig")))
+        return WorkerAsync::ProducerPelliwig;
+    return WorkerAsync::ProducerNorvane;
+}
+
+// The screen decorates its window differently on the Pi beside the rack; the device tree
+// names the board there.
+bool runsOnRaspberryPi()
+{
+    QFile model(QStringLiteral("/proc/device-tree/model"));
+    if (!model.open(QIODevice::ReadOnly))
+        return false;
+    return model.readAll().contains("Raspberry Pi");
+}
+
+// Module type code of the device list from the unit's type string; a later match wins.
+int deviceTypeOf(const QString& type)
+{
+    int code = DataProviderList::DeviceTypeUnknown;
+    if (type.contains(QLatin1String("VX9SDM1")))
+        code = DataProviderList::DeviceTypeSspdM1;
+    else if (type.contains(QLatin1String("VX9SDM0")))
+        code = DataProviderList::DeviceTypeSspdM0;
+    if (type.contains(QLatin1String("VX9TDM0")))
+        code = DataProviderList::DeviceTypeTempM0;
+    if (type.contains(QLatin1String("VX9TDM1")))
+        code = DataProviderList::DeviceTypeTempM1;
+    return code;
+}
+
+// Initial values until the first reading of the module replaces them.
+void addInitialValues(DataProviderItem* item, int type)
+{
+    if (type == DataProviderList::DeviceTypeSspdM1) {
+        item->insert(QStringLiteral("currentMonitor"), 0);
+        item->insert(QStringLiteral("status_hfmode_on"), 1);
+    } else if (type == DataProviderList::DeviceTypeSspdM0) {
+        item->insert(QStringLiteral("status_rfkey_to_cmp"), 0);
+    }
+    if (type == DataProviderList::DeviceTypeSspdM0 || type == DataProviderList::DeviceTypeSspdM1) {
+        const std::initializer_list<std::pair<const char*, int>> sspd = {
+            {"current", 0},
+            {"counts", 0},
+            {"voltage", 0},
+            {"status_inite", 0},
+            {"status_shorted", 1},
+            {"status_amplifier_on", 0},
+            {"status_comparator_on", 0},
+            {"status_counter_on", 0},
+            {"status_autoreset_on", 0},
+            {"status_error", 0},
+            {"cmp_ref_level", 0},
+            {"time_const", 1},
+            {"auto_reset_threshold", 0},
+            {"auto_reset_time_out", 0},
+            {"auto_reset_counts", 0},
+            {"cps", 0},
+        };
+        for (const auto& [key, value] : sspd)
+            item->insert(QLatin1String(key), value);
+    } else if (type == DataProviderList::DeviceTypeTempM0) {
+        for (const char* key :
+             {"temperature", "pressure", "temperature_sensor_current", "temperature_sensor_voltage",
+              "pressure_sensor_voltage_pos", "pressure_sensor_voltage_neg"})
+            item->insert(QLatin1String(key), 0);
+    }
+}
+
+} // namespace
+
+WorkerAsync* WorkerAsync::instance()
+{
+    if (!s_instance)
+        s_instance = new WorkerAsync;
+    return s_instance;
+}
+
+WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
+{
+    m_dataList = new DataProviderList(this);
+    m_process = new WorkerProcess;
+    m_settings = new Settings(this);
+
+    m_workerVersion = QStringLiteral("1.3.1");
+    m_eepromStorage = new EepromDataStorage(this);
+    m_isRaspberryPi = runsOnRaspberryPi();
+
+    m_producerType = producerFromMarkerFiles();
+
+    QSettings stored(OrganisationName, ApplicationName);
+    setCurrentAddress(stored.value(AddressKey, DefaultAddress).toString());
+
+    m_workerThread.setObjectName(QStringLiteral("WorkerThread"));
+    m_process->moveToThread(&m_workerThread);
+    m_workerThread.start();
+
+    connect(this, &WorkerAsync::startProcess, m_process, &WorkerProcess::runProcess);
+    connect(m_process, &WorkerProcess::deviceListUpdated, this, &WorkerAsync::initDataList);
+    connect(m_process, &WorkerProcess::connected, this, &WorkerAsync::controlUnitConnected);
+    connect(m_process, &WorkerProcess::dataReady, this, &WorkerAsync::updateData);
+    connect(m_process, &WorkerProcess::eepromDataReady, this, &WorkerAsync::eepromDataReady);
+    connect(m_process, &WorkerProcess::eepromUpdated, this, &WorkerAsync::eepromDataUpdated);
+    connect(m_process, &WorkerProcess::updatePlot, this, &WorkerAsync::updatePlot);
+    connect(m_process, &WorkerProcess::finished, &m_workerThread, &QThread::quit);
+    connect(m_process, &WorkerProcess::finished, m_process, &QObject::deleteLater);
+    connect(m_process, &WorkerProcess::setStatusText, this, &WorkerAsync::setStatusText);
+    connect(m_process, &WorkerProcess::sendErrorMessage, this, &WorkerAsync::sendErrorMessage);
+    connect(m_process, &WorkerProcess::sendMessage, this, &WorkerAsync::sendMessage);
+    connect(m_process, &WorkerProcess::sweepProgress, this, &WorkerAsync::setProgress);
+    connect(m_process, &WorkerProcess::sweepFinished, this, &WorkerAsync::sweepFinished);
+    connect(m_settings, &Settings::timeConstantChanged, this, [this] {
+        m_process->addCommand(CommandSetTimeOut, m_settings->timeConstant() * 1000.0);
+    });
+
+    m_sweepParameterRows = defaultSweepParameterLists();
+
+    EepromDataModel::instance()->setStorage(m_eepromStorage);
+
+    emit startProcess();
+}
+
+WorkerAsync::~WorkerAsync()
+{
+    qCDebug(lcEngine) << "workerAsync close";
+    m_workerThread.requestInterruption();
+    m_workerThread.quit();
+    m_workerThread.wait();
+    qCDebug(lcEngine) << "workerAsync destroyed";
+    if (s_instance == this)
+        s_instance = nullptr;
+}
+
+QList<DriverDataItem>* WorkerAsync::sweepParameterRows(WorkerMode mode)
+{
+    const auto it = m_sweepParameterRows.find(int(mode));
+    return it == m_sweepParameterRows.end() ? nullptr : &it.value();
+}
+
+MyChartRect* WorkerAsync::chartRectFor(WorkerMode mode)
+{
+    MyChartRect*& rect = m_chartRects[int(mode)];
+    if (!rect)
+        rect = new MyChartRect(this);
+    return rect;
+}
+
+void WorkerAsync::setGUIEnable(bool enable)
+{
+    if (m_guiEnable == enable)
+        return;
+    m_guiEnable = enable;
+    emit GUIEnableChanged();
+}
+
+void WorkerAsync::setAvailableControlUnits(const QStringList& units)
+{
+    if (m_availableControlUnits == units)
+        return;
+    m_availableControlUnits = units;
+    emit AvailableControlUnitsChanged();
+}
+
+void WorkerAsync::setCurrentAddress(const QString& address)
+{
+    if (m_currentAddress == address)
+        return;
+    m_currentAddress = address;
+    emit CurrentAddressChanged();
+}
+
+void WorkerAsync::setDataList(DataProviderList* list)
+{
+    if (m_dataList == list)
+        return;
+    m_dataList = list;
+    emit dataListChanged();
+}
+
+void WorkerAsync::setStatusText(const QString& text)
+{
+    if (m_statusText == text)
+        return;
+    m_statusText = text;
+    emit statusTextChanged();
+}
+
+void WorkerAsync::setProducerType(WorkerProducerType type)
+{
+    if (m_producerType == type)
+        return;
+    m_producerType = type;
+    emit producerTypeChanged();
+}
+
+void WorkerAsync::setSettings(Settings* settings)
+{
+    if (m_settings == settings)
+        return;
+    m_settings = settings;
+    emit settingsChanged();
+}
+
+void WorkerAsync::setProgress(double progress)
+{
+    // Relative tolerance of 1e-12; zero equals only exact zero.
+    if (qFuzzyCompare(m_progress, progress))
+        return;
+    m_progress = progress;
+    emit progressChanged();
+}
+
+void WorkerAsync::connectToControlUnit(QString address)
+{
+    qCDebug(lcEngine) << "WorkerAsync::connect" << address;
+    if (m_guiEnable)
+        setGUIEnable(false);
+    setStatusText(QStringLiteral("Try to connect to %1").arg(address));
+    QSettings stored(OrganisationName, ApplicationName);
+    stored.setValue(AddressKey, address);
+    setCurrentAddress(address);
+    m_process->addCommand(CommandConnect, address);
+}
+
+void WorkerAsync::disconnect()
+{
+    qCDebug(lcEngine) << "WorkerAsync::disconnect";
+    emit disconnected();
+}
+
+void WorkerAsync::updateAvailableControlUnitList()
+{
+    qCDebug(lcEngine) << "WorkerAsync::updateAvailableControlUnitList";
+    setStatusText(QStringLiteral("Update available TCP/IP Devices..."));
+    setAvailableControlUnits({});
+    // Discovery of units on the network is not part of this build yet: the list stays
+    // empty and no search runs.
+}
+
+void WorkerAsync::initializeGUI(WorkerAsync::WorkerMode mode)
+{
+    qCDebug(lcEngine) << "initializeGUI" << mode;
+    m_settings->setChartRect(chartRectFor(mode));
+    if (QList<DriverDataItem>* rows = sweepParameterRows(mode))
+        m_settings->setSweepParameters(rows);
+    qCDebug(lcEngine) << "initializeGUI done";
+}
+
+void WorkerAsync::deactivateMode(WorkerAsync::WorkerMode mode)
+{
+    qCDebug(lcEngine) << "Mode:" << mode << "deactivated";
+}
+
+void WorkerAsync::sendCommand(WorkerAsync::WorkerCommands cmd, QVariant params)
+{
+    m_process->addCommand(cmd, params);
+}
+
+void WorkerAsync::setParameter(int address, QString parameter, QVariant value)
+{
+    qCDebug(lcEngine) << "address" << address << ": Parameter" << parameter << ": Value" << value;
+    m_process->addCommand(CommandFreeStyle, QVariantList{address, parameter, value});
+}
+
+QString WorkerAsync::currentAppPath()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString WorkerAsync::urlToPath(QString url)
+{
+    return QUrl(url).toLocalFile();
+}
+
+void WorkerAsync::turnOnAllSelectedChannels(bool turnOn)
+{
+    const QList<DataProviderItem> items = m_dataList->items();
+    for (const DataProviderItem& item : items) {
+        if (item.value(QStringLiteral("selected")).toBool())
+            setParameter(item.value(QStringLiteral("address")).toInt(), QStringLiteral("operate"),
+                         turnOn);
+    }
+}
+
+void WorkerAsync::sendEepromData()
+{
+    m_process->addCommand(CommandSetEepromConst, QVariant::fromValue(m_eepromStorage));
+}
+
+void WorkerAsync::writeEeprom()
+{
+    m_process->addCommand(CommandWriteEEPROM, m_eepromStorage->address());
+}
+
+void WorkerAsync::eepromDataReady(int address, QVariantMap data)
+{
+    Q_UNUSED(address)
+    m_eepromStorage->initialize(data);
+    emit eepromDataUpdated();
+}
+
+void WorkerAsync::controlUnitConnected()
+{
+    qCDebug(lcEngine) << "controlUnitConnected";
+    emit connected();
+}
+
+void WorkerAsync::initDataList(QJsonObject initData)
+{
+    qCDebug(lcEngine) << "initDataList" << initData;
+    if (initData.isEmpty()) {
+        setStatusText(QStringLiteral("Connection failure!"));
+        setGUIEnable(true);
+        return;
+    }
+    setStatusText(QStringLiteral("Connected!!!"));
+    m_dataList->removeAll();
+
+    const int count = initData.value(QLatin1String("count")).toInt(-1);
+    const QJsonArray info = initData.value(QLatin1String("info")).toArray();
+    // "count" may promise more entries than "info" holds; missing ones read as undefined
+    // and are skipped like any other non-object.
+    for (int i = 0; i < count && i < info.size(); ++i) {
+        if (!info.at(i).isObject())
+            continue;
+        const QJsonObject entry = info.at(i).toObject();
+        DataProviderItem item;
+        item.insert(QStringLiteral("address"), entry.value(QLatin1String("address")).toInt(-1));
+        for (const char* key : {"Firmware", "Hardware", "Modification", "UDID", "Description"})
+            item.insert(QLatin1String(key), entry.value(QLatin1String(key)).toString());
+        item.insert(QStringLiteral("restore"), false);
+        item.insert(QStringLiteral("selected"), false);
+        const int type = deviceTypeOf(entry.value(QLatin1String("type")).toString());
+        item.insert(QStringLiteral("type"), type);
+        item.insert(QStringLiteral("status"), 0);
+        item.insert(QStringLiteral("operate"), false);
+        addInitialValues(&item, type);
+        m_dataList->appendItem(item);
+    }
+
+    if (!m_guiEnable)
+        setGUIEnable(true);
+    emit m_dataList->updated();
+    qCDebug(lcEngine) << "initDataList !!!";
+}
+
+#include "moc_workerasync.cpp"

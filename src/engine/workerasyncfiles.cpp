@@ -1,0 +1,164 @@
+// Files the user picks on the GUI thread: channel presets (JSON) and chart curves as text
+// tables. Writes go through QSaveFile, so a failed write leaves an existing file as it was.
+#include "engine/enginelog.h"
+#include "engine/workerasync.h"
+#include "models/dataproviderlist.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QXYSeries>
+
+namespace {
+
+// Numbers, bools and numeric texts all become JSON numbers; other texts read as 0.
+bool toJsonValue(const QVariant& value, QJsonValue* json)
+{
+    if (value.canConvert<double>())
+        *json = value.toDouble();
+    else if (value.canConvert<bool>())
+        *json = value.toBool();
+    else if (value.canConvert<QString>())
+        *json = value.toString();
+    else
+        return false;
+    return true;
+}
+
+QByteArray number(double value)
+{
+    return QByteArray::number(value, 'f', 6);
+}
+
+// Replaces the file only with the complete bytes. QSaveFile alone would commit a file cut
+// short by a full disk: the short write shows only in an explicit flush. Without a commit
+// the temporary copy is discarded and the old file stays.
+bool writeWholeFile(const QString& fileName, const QByteArray& bytes, bool logOpened = false)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (logOpened)
+        qCDebug(lcEngine) << " file opened";
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return false;
+    return file.commit();
+}
+
+QString writeFailure(const QString& fileName)
+{
+    return QStringLiteral("Couldn't write file; %1").arg(fileName);
+}
+
+} // namespace
+
+void WorkerAsync::savePresets(QString fileName)
+{
+    qCDebug(lcEngine) << "save presets to" << fileName;
+    QJsonArray channels;
+    const QList<DataProviderItem> items = m_dataList->items();
+    for (const DataProviderItem& item : items) {
+        if (!item.value(QStringLiteral("restore")).toBool())
+            continue;
+        QJsonObject channel;
+        for (auto it = item.constBegin(); it != item.constEnd(); ++it) {
+            QJsonValue json;
+            if (toJsonValue(it.value(), &json))
+                channel.insert(it.key(), json);
+        }
+        channels.append(channel);
+    }
+    if (channels.isEmpty()) {
+        emit sendErrorMessage(QStringLiteral("ERROR!"),
+                              QStringLiteral("No channels selected for preset save"));
+        return;
+    }
+
+    QJsonObject document;
+    document.insert(QStringLiteral("data"), channels);
+    if (!writeWholeFile(fileName, QJsonDocument(document).toJson(), true))
+        emit sendErrorMessage(QStringLiteral("ERROR!"), writeFailure(fileName));
+}
+
+void WorkerAsync::restorePresets(QString fileName)
+{
+    qCDebug(lcEngine) << "restore presets";
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        emit sendErrorMessage(QStringLiteral("ERROR!"),
+                              QStringLiteral("Couldn't open file; %1").arg(fileName));
+        return;
+    }
+    const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+    if (!document.contains(QLatin1String("data"))) {
+        emit sendErrorMessage(QStringLiteral("ERROR!"),
+                              QStringLiteral("Wrong data. Missed \"data\" member."));
+        return;
+    }
+    const QJsonArray channels = document.value(QLatin1String("data")).toArray();
+    for (const QJsonValue& value : channels) {
+        if (!value.isObject())
+            continue;
+        const QJsonObject channel = value.toObject();
+        const int type = channel.value(QLatin1String("type")).toInt(-1);
+        if (type != DataProviderList::DeviceTypeSspdM0 &&
+            type != DataProviderList::DeviceTypeSspdM1)
+            continue;
+        const int address = channel.value(QLatin1String("address")).toInt(0);
+        const double current = channel.value(QLatin1String("current")).toDouble(0);
+        const double cmpRefLevel = channel.value(QLatin1String("cmp_ref_level")).toDouble(0);
+        setParameter(address, QStringLiteral("current"), current);
+        setParameter(address, QStringLiteral("cmp_ref_level"), cmpRefLevel);
+    }
+}
+
+void WorkerAsync::saveSeries(QAbstractSeries* series, QString fileName)
+{
+    auto* xy = qobject_cast<QXYSeries*>(series);
+    if (!xy)
+        return;
+    QByteArray text;
+    for (const QPointF& p : xy->points())
+        text += number(p.x()) + '\t' + number(p.y()) + "\r\n";
+    if (!writeWholeFile(fileName, text)) {
+        qCDebug(lcEngine) << "can't open file" << fileName;
+        emit sendErrorMessage(QStringLiteral("ERROR!"), writeFailure(fileName));
+    }
+}
+
+void WorkerAsync::saveMultipleSeries(QVariantList seriesList, QString fileName)
+{
+    QList<QXYSeries*> series;
+    qsizetype rows = 0;
+    for (const QVariant& entry : seriesList) {
+        auto* xy = qobject_cast<QXYSeries*>(entry.value<QObject*>());
+        if (!xy)
+            continue;
+        qCDebug(lcEngine) << "Processing series:" << xy->name();
+        series.append(xy);
+        rows = qMax(rows, qsizetype(xy->count()));
+    }
+    if (rows == 0)
+        return;
+
+    QByteArray text;
+    for (const QXYSeries* s : series)
+        text += '|' + s->name().toUtf8() + "|\t";
+    text += "\r\n";
+    for (int r = 0; r < rows; ++r) {
+        for (const QXYSeries* s : series) {
+            if (r < s->count())
+                text += number(s->at(r).x()) + '\t' + number(s->at(r).y()) + '\t';
+            else
+                text += "---\t---\t";
+        }
+        text += "\r\n";
+    }
+
+    if (!writeWholeFile(fileName, text)) {
+        qCDebug(lcEngine) << "can't open file" << fileName;
+        emit sendErrorMessage(QStringLiteral("ERROR!"), writeFailure(fileName));
+    }
+}

@@ -1,0 +1,127 @@
+#pragma once
+// The engine's worker: lives on its own thread, owns the link to the unit and the module
+// drivers, runs queued commands, the monitoring steps and the sweeps, and reports back by
+// queued signals only. Other threads call addCommand() and nothing else.
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QVariant>
+#include <QVariantMap>
+#include <atomic>
+
+class AbstractDriver;
+class DriverHelper;
+class QTimer;
+class SweepParameters;
+class cuTcpSocketIOInterface;
+
+struct CommandEntry
+{
+    int command = 0;
+    QVariant parameter;
+};
+
+class WorkerProcess : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultUnitPort = 9876;
+
+    explicit WorkerProcess(QObject* parent = nullptr);
+    ~WorkerProcess() override;
+
+    // Thread-safe: queues one command and wakes the worker loop.
+    void addCommand(int command, const QVariant& parameter);
+
+    // Port of the unit for the next connection (the unit listens on 9876; tools may point
+    // at a simulator elsewhere). Set before the thread starts.
+    void setUnitPort(quint16 port) { m_unitPort = port; }
+
+    // Worker thread only.
+    bool executeCommand();
+    bool readingLoop();
+    void connectToUnit(const QString& address);
+    bool updateDeviceList(cuTcpSocketIOInterface* transport);
+    bool sendSystemCommand(const QString& command);
+    AbstractDriver* driverByAddress(int address) const;
+    bool readChannel(AbstractDriver* driver, int timeConstantMs);
+
+    int mode() const { return m_mode; }
+    int timeConstant() const { return m_timeConstant; }
+    QList<int> activeChannels() const { return m_activeChannels; }
+    QList<AbstractDriver*> drivers() const { return m_drivers; }
+    cuTcpSocketIOInterface* transport() const { return m_transport; }
+    QVariantMap sweepParameters() const { return m_sweepParameters; }
+
+    // Passes the main loop has made so far; any thread may read it (an idle loop makes
+    // only a few passes a second).
+    quint64 loopPasses() const { return m_loopPasses.load(std::memory_order_relaxed); }
+
+public slots:
+    // The thread's main loop; returns when the thread is asked to stop.
+    void runProcess();
+
+signals:
+    void finished();
+    void connected();
+    void deviceListUpdated(QJsonObject list);
+    void dataReady(int address, QHash<QString, QVariant> data);
+    void eepromDataReady(int address, QVariantMap data);
+    void eepromUpdated();
+    void updatePlot();
+    void setStatusText(QString text);
+    void sweepProgress(double percent);
+    void sweepFinished();
+    void sendErrorMessage(QString title, QString error);
+    void sendMessage(QString title, QString message);
+
+private:
+    // Main loop
+    bool commandsPending();
+    int msUntilNextStep() const;
+    void waitForWork();
+
+    // Inventory
+    void destroyTransport();
+    void destroyDrivers();
+    AbstractDriver* createDriver(const QString& type);
+    QJsonObject legacyModuleList(const QString& answer, cuTcpSocketIOInterface* transport);
+    QJsonObject jsonModuleList(const QString& answer, cuTcpSocketIOInterface* transport);
+
+    // Commands
+    bool performCommand(const CommandEntry& entry);
+    void setMode(int mode);
+    void changeModuleList(int address, bool add);
+
+    // Monitoring and sweeps
+    void readAllChannels();
+    void monitorStep();
+    void sweepStep();
+    bool failChannel(AbstractDriver* driver);
+    bool sweepCanStart(const SweepParameters& parameters);
+    void applySweepTimeConstant(DriverHelper& helper, const SweepParameters& parameters);
+    void startCpsSweep(bool triggerSweep);
+    void startIvSweep();
+    void startHistogram();
+    AbstractDriver* sweepDriver() const;
+    void endSweep();
+
+    // Members below may grow with the implementation; the above is the engine's contract.
+    QVariantMap m_sweepParameters;
+    QList<AbstractDriver*> m_drivers;
+    cuTcpSocketIOInterface* m_transport = nullptr;
+    QMutex m_commandMutex;
+    QList<CommandEntry> m_commands;
+    QElapsedTimer m_stepTimer;
+    int m_mode = 9;
+    QList<int> m_activeChannels;
+    QHash<QString, QVariant> m_lastData;
+    int m_timeConstant = 0;
+    quint16 m_unitPort = DefaultUnitPort;
+    // Wakes the loop when the next step is due.
+    QTimer* m_stepWake = nullptr;
+    std::atomic<quint64> m_loopPasses{0};
+};

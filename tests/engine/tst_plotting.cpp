@@ -1,0 +1,639 @@
+// Readings and chart steps on the GUI thread: how a record from the worker thread updates the
+// device list and the chart series of each mode, how the histogram lays out and counts its
+// bins, and the chart rectangle that follows each step.
+#include "app/mychartrect.h"
+#include "app/settings.h"
+#include "enginetestsupport.h"
+
+#include <QAreaSeries>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLineSeries>
+#include <QScatterSeries>
+
+namespace {
+
+using Reading = QHash<QString, QVariant>;
+
+const QString MuA = QStringLiteral("\u03BC\u0410");
+
+double nowMs()
+{
+    return double(QDateTime::currentMSecsSinceEpoch());
+}
+
+// Chart edges change only beyond a relative 1e-12, which on dates is up to about 2 ms: an
+// edge may keep a value that close to the expected one.
+bool edgeWithin(double edge, double low, double high)
+{
+    const double slack = qAbs(edge) * 1e-12;
+    return edge >= low - slack && edge <= high + slack;
+}
+
+void setRow(QList<DriverDataItem>* rows, const QString& name, const QVariant& value)
+{
+    for (DriverDataItem& row : *rows) {
+        if (row.name() == name)
+            row.setValue(value);
+    }
+}
+
+QList<QPointF> pointsOf(const QXYSeries& series)
+{
+    return series.points();
+}
+
+} // namespace
+
+class TestPlotting : public QObject
+{
+    Q_OBJECT
+
+    WorkerAsync* worker = nullptr;
+    Settings* settings = nullptr;
+    DataProviderList* list = nullptr;
+
+    void updateData(int address, const Reading& data)
+    {
+        // Named as the worker's queued signal names the type.
+        QVERIFY(QMetaObject::invokeMethod(worker, "updateData", Qt::DirectConnection,
+                                          Q_ARG(int, address),
+                                          QGenericArgument("QHash<QString,QVariant>", &data)));
+    }
+
+    void updatePlot()
+    {
+        QVERIFY(QMetaObject::invokeMethod(worker, "updatePlot", Qt::DirectConnection));
+    }
+
+    // The screen's order: show the mode's rectangle and rows, then start the mode.
+    void enterMode(WorkerAsync::WorkerMode mode, const QList<QAbstractSeries*>& series)
+    {
+        settings->setSeries(series);
+        worker->initializeGUI(mode);
+        worker->activateMode(mode);
+    }
+
+    MyChartRect* rectOf(WorkerAsync::WorkerMode mode)
+    {
+        worker->initializeGUI(mode);
+        return settings->chartRect();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        worker = WorkerAsync::instance();
+        settings = worker->settings();
+        list = worker->dataList();
+    }
+
+    void init()
+    {
+        // Two SSPD channels, a temperature channel, and a second record of address 2.
+        const QJsonObject inventory{
+            {"count", 4},
+            {"info", QJsonArray{QJsonObject{{"address", 1}, {"type", "VX9SDM0"}},
+                                QJsonObject{{"address", 2}, {"type", "VX9SDM1"}},
+                                QJsonObject{{"address", 4}, {"type", "VX9TDM0"}},
+                                QJsonObject{{"address", 2}, {"type", "VX9SDM0"}}}}};
+        QVERIFY(QMetaObject::invokeMethod(worker, "initDataList", Qt::DirectConnection,
+                                          Q_ARG(QJsonObject, inventory)));
+        settings->setAutoscale(true);
+        settings->setMode(WorkerAsync::CpsVsTimeWindowed);
+        settings->setTimeWindowSize(30);
+    }
+
+    void cleanup()
+    {
+        worker->activateMode(WorkerAsync::WorkerModeNoAction);
+        settings->setSeries({});
+    }
+
+    void cleanupTestCase() { delete WorkerAsync::instance(); }
+
+    void readingsMergeIntoTheLastRecordOfTheirAddress()
+    {
+        worker->activateMode(WorkerAsync::WorkerModeAllChannels);
+        QSignalSpy updated(list, &DataProviderList::dataUpdated);
+
+        updateData(2, Reading{{"cps", 12.5}, {"status", 1}, {"new_key", "x"}});
+        QCOMPARE(updated.count(), 1);
+        QCOMPARE(updated.at(0).at(0).toInt(), 3);
+        QStringList keys = updated.at(0).at(1).toStringList();
+        keys.sort();
+        QCOMPARE(keys, (QStringList{"cps", "new_key", "status"}));
+        const DataProviderItem record = list->items().at(3);
+        QCOMPARE(record.value("cps").toDouble(), 12.5);
+        QCOMPARE(record.value("status").toInt(), 1);
+        QCOMPARE(record.value("new_key").toString(), QStringLiteral("x"));
+        QCOMPARE(record.value("type").toInt(), 0);
+        // The earlier record of the same address is left alone.
+        QCOMPARE(list->items().at(1).value("cps").toInt(), 0);
+        QVERIFY(!list->items().at(1).contains("new_key"));
+
+        // An address without a record, or an empty reading, changes nothing.
+        const QList<DataProviderItem> before = list->items();
+        updateData(9, Reading{{"cps", 1.0}});
+        updateData(1, Reading());
+        QCOMPARE(updated.count(), 1);
+        QCOMPARE(list->items(), before);
+    }
+
+    void timeModesAppendToTheSeriesOfTheirAddress()
+    {
+        QLineSeries sspd1, sspd10, temperature1, temperature4;
+        sspd1.setName("SSPD 1");
+        sspd10.setName("SSPD 10");
+        temperature1.setName("Temperature 1");
+        temperature4.setName("Temperature 4");
+        enterMode(WorkerAsync::WorkerModeCpsVersTime,
+                  {&sspd1, &sspd10, &temperature1, &temperature4});
+        QSignalSpy added(&sspd1, &QXYSeries::pointAdded);
+
+        const double before = nowMs();
+        updateData(1, Reading{{"cps", 250.0}, {"temperature", 3.0}});
+        updateData(1, Reading{{"cps", 0}});
+        updateData(1, Reading{{"cps", -3.0}});
+        updateData(1, Reading{{"current", 1e-5}});
+        const double after = nowMs();
+
+        QCOMPARE(sspd1.count(), 3);
+        QCOMPARE(sspd1.at(0).y(), 250.0);
+        // The counts axis is logarithmic: nothing below 1e-5.
+        QCOMPARE(sspd1.at(1).y(), 1e-5);
+        QCOMPARE(sspd1.at(2).y(), 1e-5);
+        for (const QPointF& p : pointsOf(sspd1))
+            QVERIFY(p.x() >= before && p.x() <= after);
+        QCOMPARE(sspd10.count(), 0);
+        QCOMPARE(temperature1.count(), 0);
+        // Appends go without a repaint per point.
+        QCOMPARE(added.count(), 0);
+
+        enterMode(WorkerAsync::WorkerModeTemperatureVersTime,
+                  {&sspd1, &sspd10, &temperature1, &temperature4});
+        updateData(4, Reading{{"temperature", 0.0}, {"cps", 5.0}});
+        updateData(4, Reading{{"temperature", 2.25}});
+        QCOMPARE(pointsOf(temperature4).size(), 2);
+        QCOMPARE(temperature4.at(0).y(), 0.0);
+        QCOMPARE(temperature4.at(1).y(), 2.25);
+        QCOMPARE(sspd1.count(), 3);
+
+        // The single-channel views plot the same way.
+        enterMode(WorkerAsync::WorkerModeSspdSingleChannel, {&sspd1});
+        updateData(1, Reading{{"cps", 7.0}});
+        QCOMPARE(sspd1.count(), 4);
+        enterMode(WorkerAsync::WorkerModeTemperatureSingleMode, {&temperature4});
+        updateData(4, Reading{{"temperature", 4.5}});
+        QCOMPARE(temperature4.count(), 3);
+
+        // The home view plots nothing.
+        enterMode(WorkerAsync::WorkerModeAllChannels, {&sspd1, &temperature4});
+        updateData(1, Reading{{"cps", 7.0}});
+        updateData(4, Reading{{"temperature", 4.5}});
+        QCOMPARE(sspd1.count(), 4);
+        QCOMPARE(temperature4.count(), 3);
+    }
+
+    void timeSeriesKeepTheNewestTenThousandPoints()
+    {
+        QLineSeries sspd;
+        sspd.setName("SSPD 1");
+        QList<QPointF> points;
+        for (int i = 0; i < 10000; ++i)
+            points.append(QPointF(i, 1.0));
+        sspd.replace(points);
+        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
+
+        updateData(1, Reading{{"cps", 42.0}});
+        QCOMPARE(sspd.count(), 10000);
+        QCOMPARE(sspd.at(0).x(), 1.0);
+        QCOMPARE(sspd.at(9999).y(), 42.0);
+
+        updateData(1, Reading{{"cps", 43.0}});
+        QCOMPARE(sspd.count(), 10000);
+        QCOMPARE(sspd.at(0).x(), 2.0);
+    }
+
+    void sweepModesPlotTheirReadingAndStatus_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<Reading>("reading");
+        QTest::addColumn<QPointF>("point");
+        QTest::addColumn<QString>("status");
+
+        QTest::newRow("counts vs current")
+            << int(WorkerAsync::WorkerModeCpsVersCurrent)
+            << Reading{{"cps", 123456.0}, {"current", 1.5e-5}} << QPointF(15.0, 123456.0)
+            << QStringLiteral("X: 15.0 %1\r\nY: 1.235e5 cps").arg(MuA);
+        QTest::newRow("counts vs current, no counts")
+            << int(WorkerAsync::WorkerModeCpsVersCurrent)
+            << Reading{{"cps", 0}, {"current", -2.04e-6}} << QPointF(-2.04, 1e-5)
+            << QStringLiteral("X: -2.0 %1\r\nY: 0 cps").arg(MuA);
+        QTest::newRow("counts vs trigger")
+            << int(WorkerAsync::WorkerModeCpsVersTrigger)
+            << Reading{{"cps", 12.5}, {"cmp_ref_level", 0.0375}} << QPointF(37.5, 12.5)
+            << QStringLiteral("X: 37.5 mV\r\nY: 12.5 cps");
+        QTest::newRow("counts vs trigger, large")
+            << int(WorkerAsync::WorkerModeCpsVersTrigger)
+            << Reading{{"cps", 1.5e12}, {"cmp_ref_level", 0.1}} << QPointF(100.0, 1.5e12)
+            << QStringLiteral("X: 100.0 mV\r\nY: 1.5e+12 cps");
+        QTest::newRow("IV curve") << int(WorkerAsync::WorkerModeIVCurves)
+                                  << Reading{{"current", 1.23e-5}, {"voltage", 0.0042}}
+                                  << QPointF(4.2, 12.3)
+                                  << QStringLiteral("X: 4.2 mV\r\nY: 12.3 %1").arg(MuA);
+    }
+
+    void sweepModesPlotTheirReadingAndStatus()
+    {
+        QFETCH(int, mode);
+        QFETCH(Reading, reading);
+        QFETCH(QPointF, point);
+        QFETCH(QString, status);
+
+        QLineSeries other, sweep;
+        enterMode(WorkerAsync::WorkerMode(mode), {&other, &sweep});
+        worker->setStatusText("before");
+
+        updateData(1, reading);
+        QCOMPARE(worker->statusText(), status);
+        QCOMPARE(sweep.count(), 1);
+        QVERIFY(qAbs(sweep.at(0).x() - point.x()) < 1e-9 * qMax(1.0, qAbs(point.x())));
+        QVERIFY(qAbs(sweep.at(0).y() - point.y()) < 1e-9 * qMax(1.0, qAbs(point.y())));
+        QCOMPARE(other.count(), 0);
+
+        // A reading without one of the keys the mode needs changes neither text nor plot.
+        worker->setStatusText("before");
+        for (auto it = reading.constBegin(); it != reading.constEnd(); ++it) {
+            Reading partial = reading;
+            partial.remove(it.key());
+            updateData(1, partial);
+        }
+        QCOMPARE(worker->statusText(), QStringLiteral("before"));
+        QCOMPARE(sweep.count(), 1);
+    }
+
+    void histogramLaysOutItsBinsAndCountsReadings()
+    {
+        QLineSeries upper;
+        QAreaSeries histogram(&upper);
+        QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
+        const QList<DriverDataItem> defaults = *rows;
+        enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
+
+        updateData(1, Reading{{"cps", 2.5}});
+        QCOMPARE(worker->statusText(), QStringLiteral("cps: 2.5"));
+        QCOMPARE(upper.count(), 4000);
+        QCOMPARE(upper.at(0), QPointF(0.05, 0));
+        QCOMPARE(upper.at(1), QPointF(0.05, 0));
+        QCOMPARE(upper.at(2), QPointF(0.95, 0));
+        QCOMPARE(upper.at(3), QPointF(0.95, 0));
+        QCOMPARE(upper.at(3999).x(), 999.95);
+        QCOMPARE(upper.at(9).y(), 1.0);
+        QCOMPARE(upper.at(10).y(), 1.0);
+        QCOMPARE(upper.at(8).y(), 0.0);
+        QCOMPARE(upper.at(11).y(), 0.0);
+        QLineSeries* lower = histogram.lowerSeries();
+        QVERIFY(lower);
+        QCOMPARE(lower->parent(), &histogram);
+        QCOMPARE(lower->points(), (QList<QPointF>{QPointF(0.05, 0), QPointF(999.95, 0)}));
+
+        // The layout stays until the upper series is emptied, whatever the rows say now.
+        setRow(rows, "step", 2);
+        updateData(1, Reading{{"cps", 2.9}});
+        QCOMPARE(upper.count(), 4000);
+        QCOMPARE(upper.at(9).y(), 2.0);
+        QCOMPARE(upper.at(10).y(), 2.0);
+        *rows = defaults;
+
+        // Less than one bin below the start counts into the first bin; further out nothing.
+        updateData(1, Reading{{"cps", -0.5}});
+        updateData(1, Reading{{"cps", -1.5}});
+        updateData(1, Reading{{"cps", 999.5}});
+        updateData(1, Reading{{"cps", 1000.5}});
+        updateData(1, Reading{{"cps", 1e300}});
+        updateData(1, Reading{{"status", 2}});
+        int total = 0;
+        for (int i = 1; i < upper.count(); i += 4)
+            total += int(upper.at(i).y());
+        QCOMPARE(total, 4);
+        QCOMPARE(upper.at(1).y(), 1.0);
+        QCOMPARE(upper.at(3997).y(), 1.0);
+        QCOMPARE(upper.at(3998).y(), 1.0);
+
+        // A new layout replaces the base line this one made.
+        QPointer<QLineSeries> oldLower(lower);
+        upper.clear();
+        setRow(rows, "from", 100);
+        setRow(rows, "to", 110);
+        setRow(rows, "step", 2.5);
+        updateData(1, Reading{{"cps", 104}});
+        QCOMPARE(upper.count(), 16);
+        QCOMPARE(upper.at(5).y(), 1.0);
+        QCOMPARE(histogram.lowerSeries()->points(),
+                 (QList<QPointF>{QPointF(100.125, 0), QPointF(109.875, 0)}));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!oldLower);
+        *rows = defaults;
+    }
+
+    void histogramRefusesBinsThatCannotBeDrawn_data()
+    {
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<double>("step");
+
+        QTest::newRow("zero width") << 0.0 << 1000.0 << 0.0;
+        QTest::newRow("negative width") << 0.0 << 1000.0 << -1.0;
+        QTest::newRow("width not a number") << 0.0 << 1000.0 << qQNaN();
+        QTest::newRow("infinite end") << 0.0 << qInf() << 1.0;
+        QTest::newRow("end before start") << 1000.0 << 0.0 << 1.0;
+        QTest::newRow("less than one bin") << 0.0 << 0.5 << 1.0;
+        QTest::newRow("a billion bins") << 0.0 << 1e9 << 1.0;
+        QTest::newRow("just over the limit") << 0.0 << 100001.0 << 1.0;
+    }
+
+    void histogramRefusesBinsThatCannotBeDrawn()
+    {
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(double, step);
+
+        QLineSeries upper;
+        QAreaSeries histogram(&upper);
+        QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
+        const QList<DriverDataItem> defaults = *rows;
+        setRow(rows, "from", from);
+        setRow(rows, "to", to);
+        setRow(rows, "step", step);
+        enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
+
+        updateData(1, Reading{{"cps", 0.5}});
+        QCOMPARE(upper.count(), 0);
+        QCOMPARE(histogram.lowerSeries(), nullptr);
+        QVERIFY2(worker->statusText().startsWith("Histogram not laid out"),
+                 qPrintable(worker->statusText()));
+
+        // Sound rows lay out at the next reading.
+        *rows = defaults;
+        updateData(1, Reading{{"cps", 0.5}});
+        QCOMPARE(upper.count(), 4000);
+        QCOMPARE(upper.at(1).y(), 1.0);
+    }
+
+    void histogramOnlyCountsIntoAnAreaSeries()
+    {
+        QLineSeries last;
+        enterMode(WorkerAsync::WorkerModeHistogram, {&last});
+        updateData(1, Reading{{"cps", 2.5}});
+        QCOMPARE(worker->statusText(), QStringLiteral("cps: 2.5"));
+        QCOMPARE(last.count(), 0);
+    }
+
+    void histogramOfTheLargestAllowedSizeStillLaysOut()
+    {
+        QLineSeries upper;
+        QAreaSeries histogram(&upper);
+        QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
+        const QList<DriverDataItem> defaults = *rows;
+        setRow(rows, "to", 100000.0);
+        enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
+        updateData(1, Reading{{"cps", 99999.5}});
+        QCOMPARE(upper.count(), 400000);
+        QCOMPARE(upper.at(399997).y(), 1.0);
+        *rows = defaults;
+    }
+
+    void liveViewsShowTheLastTwentySeconds()
+    {
+        QLineSeries sspd;
+        sspd.setName("SSPD 1");
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeSspdSingleChannel);
+        const double t = nowMs();
+        sspd.append(t - 30000, 1000.0);
+        sspd.append(t - 1000, 5.0);
+        sspd.append(t, 7.0);
+        settings->setAutoscale(false);
+        enterMode(WorkerAsync::WorkerModeSspdSingleChannel, {&sspd});
+
+        const double before = nowMs();
+        updatePlot();
+        const double after = nowMs();
+        QCOMPARE(settings->chartRect(), rect);
+        QVERIFY(edgeWithin(rect->left(), before - 19500, after - 19500));
+        QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
+        // The single views scale Y to the visible points even without autoscale.
+        QCOMPARE(rect->bottom(), 5.0);
+        QCOMPARE(rect->top(), 7.0);
+
+        // Equal values get a band of +-10 around them.
+        sspd.replace(1, QPointF(t - 1000, 7.0));
+        updatePlot();
+        QCOMPARE(rect->bottom(), -3.0);
+        QCOMPARE(rect->top(), 17.0);
+    }
+
+    void timePlotsFollowTheirWindow()
+    {
+        QLineSeries sspd;
+        sspd.setName("SSPD 1");
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
+        const double t = nowMs();
+        sspd.append(t - 50000, 100.0);
+        sspd.append(t - 20000, 3.0);
+        sspd.append(t - 10, 8.0);
+        settings->setTimeWindowSize(60);
+        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
+
+        const double before = nowMs();
+        updatePlot();
+        const double after = nowMs();
+        QVERIFY(edgeWithin(rect->left(), before - 59500, after - 59500));
+        QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
+        QCOMPARE(rect->bottom(), 3.0);
+        QCOMPARE(rect->top(), 100.0);
+
+        settings->setTimeWindowSize(30);
+        updatePlot();
+        QCOMPARE(rect->bottom(), 3.0);
+        QCOMPARE(rect->top(), 8.0);
+
+        // Without autoscale Y stays where the user put it.
+        settings->setAutoscale(false);
+        rect->setBottom(0.5);
+        rect->setTop(500);
+        updatePlot();
+        QCOMPARE(rect->bottom(), 0.5);
+        QCOMPARE(rect->top(), 500.0);
+    }
+
+    void timePlotWithoutVisiblePointsKeepsItsYRange()
+    {
+        QLineSeries sspd;
+        sspd.setName("SSPD 1");
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
+        sspd.append(nowMs() - 3600000, 5.0);
+        settings->setTimeWindowSize(60);
+        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
+        rect->setBottom(0.25);
+        rect->setTop(40.0);
+
+        updatePlot();
+        QCOMPARE(rect->bottom(), 0.25);
+        QCOMPARE(rect->top(), 40.0);
+
+        settings->setSeries({});
+        updatePlot();
+        QCOMPARE(rect->bottom(), 0.25);
+        QCOMPARE(rect->top(), 40.0);
+    }
+
+    void freeRunningTimePlotGrowsThenScrolls()
+    {
+        QLineSeries sspd;
+        sspd.setName("SSPD 1");
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
+        settings->setMode(WorkerAsync::CpsVsTimeFreeRunning);
+        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
+
+        // Young plot: the last 10 s.
+        sspd.append(nowMs() - 5000, 1.0);
+        double before = nowMs();
+        updatePlot();
+        double after = nowMs();
+        QVERIFY(edgeWithin(rect->left(), before - 9500, after - 9500));
+
+        // Older than 11 s: the start stays where it was and the plot grows.
+        sspd.replace(0, QPointF(nowMs() - 60000, 1.0));
+        rect->setLeft(12345.0);
+        before = nowMs();
+        updatePlot();
+        after = nowMs();
+        QCOMPARE(rect->left(), 12345.0);
+        QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
+    }
+
+    void sweepRectangleGrowsWithTheReadings()
+    {
+        QLineSeries sweep;
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeIVCurves);
+        enterMode(WorkerAsync::WorkerModeIVCurves, {&sweep});
+
+        const double left = rect->left(), top = rect->top();
+        updatePlot();
+        QCOMPARE(rect->left(), left);
+        QCOMPARE(rect->top(), top);
+
+        sweep.append(2.0, 3.0);
+        updatePlot();
+        QCOMPARE(rect->left(), -8.0);
+        QCOMPARE(rect->right(), 12.0);
+        QCOMPARE(rect->bottom(), -7.0);
+        QCOMPARE(rect->top(), 13.0);
+
+        sweep.append(4.0, -1.0);
+        updatePlot();
+        QCOMPARE(rect->left(), 2.0);
+        QCOMPARE(rect->right(), 4.0);
+        QCOMPARE(rect->bottom(), -1.0);
+        QCOMPARE(rect->top(), 3.0);
+
+        sweep.append(3.0, 2.0);
+        updatePlot();
+        QCOMPARE(rect->left(), 2.0);
+        QCOMPARE(rect->right(), 4.0);
+        sweep.append(10.0, 50.0);
+        updatePlot();
+        QCOMPARE(rect->right(), 10.0);
+        QCOMPARE(rect->top(), 50.0);
+        QCOMPARE(rect->bottom(), -1.0);
+    }
+
+    void countsSweepRectangleAvoidsTheLogFloor()
+    {
+        QLineSeries sweep;
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersCurrent);
+        enterMode(WorkerAsync::WorkerModeCpsVersCurrent, {&sweep});
+        updateData(1, Reading{{"cps", 0}, {"current", 1.5e-5}});
+        updateData(1, Reading{{"cps", 0}, {"current", 1.51e-5}});
+        updatePlot();
+        QCOMPARE(rect->bottom(), 0.1);
+        QCOMPARE(rect->top(), 1.0);
+        QCOMPARE(rect->left(), 15.0);
+        QCOMPARE(rect->right(), 15.1);
+    }
+
+    void histogramRectangleSpansTheBinsAndTheTallestBar()
+    {
+        QLineSeries upper;
+        QAreaSeries histogram(&upper);
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeHistogram);
+        enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
+        for (double cps : {2.5, 2.5, 2.5, 7.0})
+            updateData(1, Reading{{"cps", cps}});
+        updatePlot();
+        QCOMPARE(rect->left(), 0.05);
+        QCOMPARE(rect->right(), 999.95);
+        QCOMPARE(rect->bottom(), 0.0);
+        QCOMPARE(rect->top(), 4.0);
+        QCOMPARE(settings->chartRect(), rect);
+    }
+
+    void idleModeLeavesTheRectangleAlone()
+    {
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
+        worker->activateMode(WorkerAsync::WorkerModeNoAction);
+        rect->setLeft(1.0);
+        updatePlot();
+        QCOMPARE(settings->chartRect(), rect);
+        QCOMPARE(rect->left(), 1.0);
+    }
+
+    void rescaleFitsTheRectangleToAllData()
+    {
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeIVCurves);
+        settings->setSeries({});
+        worker->rescaleChartRec(WorkerAsync::WorkerModeIVCurves);
+        QCOMPARE(settings->chartRect(), rect);
+        QCOMPARE(rect->left(), -10.0);
+        QCOMPARE(rect->right(), 10.0);
+        QCOMPARE(rect->bottom(), -10.0);
+        QCOMPARE(rect->top(), 10.0);
+
+        QLineSeries a;
+        QScatterSeries b;
+        a.append(5.0, 1.0);
+        settings->setSeries({&a, &b});
+        worker->rescaleChartRec(WorkerAsync::WorkerModeIVCurves);
+        QCOMPARE(rect->left(), -5.0);
+        QCOMPARE(rect->right(), 15.0);
+        QCOMPARE(rect->bottom(), -9.0);
+        QCOMPARE(rect->top(), 11.0);
+
+        b.append(-2.0, 30.0);
+        b.append(1.0, -4.0);
+        worker->rescaleChartRec(WorkerAsync::WorkerModeIVCurves);
+        QCOMPARE(rect->left(), -2.0);
+        QCOMPARE(rect->right(), 5.0);
+        QCOMPARE(rect->bottom(), -4.0);
+        QCOMPARE(rect->top(), 30.0);
+
+        // The histogram fits its bars, not the base line.
+        QLineSeries upper, lower;
+        upper.append({QPointF(0.05, 0), QPointF(0.05, 6), QPointF(0.95, 6), QPointF(0.95, 0)});
+        lower.append({QPointF(-50, -50), QPointF(50, -50)});
+        QAreaSeries histogram(&upper, &lower);
+        settings->setSeries({&histogram});
+        worker->rescaleChartRec(WorkerAsync::WorkerModeHistogram);
+        MyChartRect* histogramRect = settings->chartRect();
+        QVERIFY(histogramRect != rect);
+        QCOMPARE(histogramRect->left(), 0.05);
+        QCOMPARE(histogramRect->right(), 0.95);
+        QCOMPARE(histogramRect->bottom(), 0.0);
+        QCOMPARE(histogramRect->top(), 6.0);
+    }
+};
+
+TAVIK_ENGINE_TEST_MAIN(TestPlotting)
+#include "tst_plotting.moc"
