@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
+#include <QPointer>
 #include <QSettings>
 #include <QUrl>
 #include <QtGlobal>
@@ -139,6 +140,7 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
     connect(m_process, &WorkerProcess::sendMessage, this, &WorkerAsync::sendMessage);
     connect(m_process, &WorkerProcess::sweepProgress, this, &WorkerAsync::setProgress);
     connect(m_process, &WorkerProcess::sweepFinished, this, &WorkerAsync::sweepFinished);
+    connect(m_process, &WorkerProcess::commandExecuted, this, &WorkerAsync::commandExecuted);
     connect(m_settings, &Settings::timeConstantChanged, this, [this] {
         m_process->addCommand(CommandSetTimeOut, m_settings->timeConstant() * 1000.0);
     });
@@ -153,9 +155,14 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
 WorkerAsync::~WorkerAsync()
 {
     qCDebug(lcEngine) << "workerAsync close";
+    const QPointer<WorkerProcess> process(m_process);
     m_workerThread.requestInterruption();
     m_workerThread.quit();
     m_workerThread.wait();
+    // A quit that comes before the thread has delivered startProcess ends the thread without
+    // the loop: the process never finishes and is never deleted there. Its thread is over,
+    // so it goes here, with the drivers and the link it may own.
+    delete process.data();
     qCDebug(lcEngine) << "workerAsync destroyed";
     if (s_instance == this)
         s_instance = nullptr;

@@ -160,6 +160,8 @@ signals:
     void eepromDataUpdated();
     void sendErrorMessage(QString title, QString error);
     void sendMessage(QString title, QString message);
+    // Relayed from the process: a queued command has run (see WorkerProcess).
+    void commandExecuted(int command, QVariant parameter, bool ok);
 
 private slots:
     void updateData(int address, QHash<QString, QVariant> data);

@@ -37,7 +37,8 @@ public:
     void addCommand(int command, const QVariant& parameter);
 
     // Port of the unit for the next connection (the unit listens on 9876; tools may point
-    // at a simulator elsewhere). Set before the thread starts.
+    // at a simulator elsewhere). Set before the thread starts, or at least before the connect
+    // command is queued: the queue's mutex then hands the value to the worker thread.
     void setUnitPort(quint16 port) { m_unitPort = port; }
 
     // Worker thread only.
@@ -77,6 +78,12 @@ signals:
     void sweepFinished();
     void sendErrorMessage(QString title, QString error);
     void sendMessage(QString title, QString message);
+    // After each queued command has run: ok is false when it failed or did nothing (a
+    // parameter that does not convert, a module that is not in the inventory, a unit or
+    // module that refused or did not answer, a sweep that could not start). An EEPROM read
+    // is ok once the module was asked; its map shows which constants came back. Tools that
+    // queue a command learn from it when and how it ended.
+    void commandExecuted(int command, QVariant parameter, bool ok);
 
 private:
     // Main loop
@@ -92,9 +99,9 @@ private:
     QJsonObject jsonModuleList(const QString& answer, cuTcpSocketIOInterface* transport);
 
     // Commands
-    bool performCommand(const CommandEntry& entry);
-    void setMode(int mode);
-    void changeModuleList(int address, bool add);
+    bool performCommand(const CommandEntry& entry, bool* ok);
+    bool setMode(int mode);
+    bool changeModuleList(int address, bool add);
 
     // Monitoring and sweeps
     void readAllChannels();
@@ -103,9 +110,9 @@ private:
     bool failChannel(AbstractDriver* driver);
     bool sweepCanStart(const SweepParameters& parameters);
     void applySweepTimeConstant(DriverHelper& helper, const SweepParameters& parameters);
-    void startCpsSweep(bool triggerSweep);
-    void startIvSweep();
-    void startHistogram();
+    bool startCpsSweep(bool triggerSweep);
+    bool startIvSweep();
+    bool startHistogram();
     AbstractDriver* sweepDriver() const;
     void endSweep();
 

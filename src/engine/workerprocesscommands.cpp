@@ -71,31 +71,39 @@ bool WorkerProcess::executeCommand()
         }
         qCDebug(lcEngine) << "execute command:" << names.valueToKey(entry.command)
                           << "params:" << entry.parameter;
-        if (!performCommand(entry))
+        bool ok = false;
+        const bool goOn = performCommand(entry, &ok);
+        emit commandExecuted(entry.command, entry.parameter, ok);
+        if (!goOn)
             return true;
     }
 }
 
-// False ends the draining for this pass; the queue keeps the rest for the next one.
-bool WorkerProcess::performCommand(const CommandEntry& entry)
+// False ends the draining for this pass; the queue keeps the rest for the next one. *ok
+// tells whether the command did what it was asked to.
+bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
 {
     const QVariant& parameter = entry.parameter;
+    *ok = false;
     switch (entry.command) {
     case WorkerAsync::CommandConnect:
-        if (parameter.canConvert<QString>())
+        if (parameter.canConvert<QString>()) {
             connectToUnit(parameter.toString());
+            *ok = m_transport != nullptr;
+        }
         break;
     case WorkerAsync::CommandSetMode:
-        setMode(parameter.toInt());
+        *ok = setMode(parameter.toInt());
         break;
     case WorkerAsync::CommandSetActiveChannels:
-        if (std::optional<QList<int>> channels = channelList(parameter))
+        if (std::optional<QList<int>> channels = channelList(parameter)) {
             m_activeChannels = *channels;
+            *ok = true;
+        }
         break;
     case WorkerAsync::CommandSetTimeOut: {
-        bool ok = false;
-        const int ms = parameter.toInt(&ok);
-        if (ok)
+        const int ms = parameter.toInt(ok);
+        if (*ok)
             m_timeConstant = ms;
         break;
     }
@@ -107,43 +115,46 @@ bool WorkerProcess::performCommand(const CommandEntry& entry)
         const QString name = list.at(1).toString();
         if (driver && FreeStyleNames.contains(name)) {
             DriverHelper helper(driver);
-            helper.writeParameter(name, list.at(2), 1);
+            *ok = helper.writeParameter(name, list.at(2), 1);
         }
         break;
     }
     case WorkerAsync::CommandSweepParams:
-        if (parameter.canConvert<QVariantMap>())
+        if (parameter.canConvert<QVariantMap>()) {
             m_sweepParameters = parameter.toMap();
+            *ok = true;
+        }
         break;
     case WorkerAsync::CommandResetUnits:
-        sendSystemCommand(QStringLiteral("SYST:URES"));
+        *ok = sendSystemCommand(QStringLiteral("SYST:URES"));
         break;
     case WorkerAsync::CommandSystemReset:
-        sendSystemCommand(QStringLiteral("SYST:SRES"));
+        *ok = sendSystemCommand(QStringLiteral("SYST:SRES"));
         break;
     case WorkerAsync::CommandPowerOff:
-        sendSystemCommand(QStringLiteral("SYST:POFF"));
+        *ok = sendSystemCommand(QStringLiteral("SYST:POFF"));
         break;
     case WorkerAsync::CommandAddUnit:
-        changeModuleList(parameter.toInt(), true);
+        *ok = changeModuleList(parameter.toInt(), true);
         break;
     case WorkerAsync::CommandRemoveUnit:
-        changeModuleList(parameter.toInt(), false);
+        *ok = changeModuleList(parameter.toInt(), false);
         break;
     case WorkerAsync::CommandUpdateUnit:
         // The lock stays: the unit releases it when the screen sends CommandLock 0 after the
         // update.
         if (sendSystemCommand(QStringLiteral("SYST:LOCK 1")))
-            sendSystemCommand(QStringLiteral("SYST:UPDT %1\r\n").arg(parameter.toInt()));
+            *ok = sendSystemCommand(QStringLiteral("SYST:UPDT %1\r\n").arg(parameter.toInt()));
         break;
     case WorkerAsync::CommandLock:
-        sendSystemCommand(QStringLiteral("SYST:LOCK %1").arg(parameter.toInt() != 0 ? 1 : 0));
+        *ok = sendSystemCommand(QStringLiteral("SYST:LOCK %1").arg(parameter.toInt() != 0 ? 1 : 0));
         break;
     case WorkerAsync::CommandUpdateEepromConst: {
         const int address = parameter.toInt();
         if (AbstractDriver* driver = driverByAddress(address)) {
             DriverHelper helper(driver);
             emit eepromDataReady(address, helper.readEepromConst());
+            *ok = true;
         }
         break;
     }
@@ -153,7 +164,13 @@ bool WorkerProcess::performCommand(const CommandEntry& entry)
             break;
         if (AbstractDriver* driver = driverByAddress(storage->address())) {
             DriverHelper helper(driver);
-            helper.writeEepromConst(storage, 1);
+            *ok = helper.writeEepromConst(storage, 1);
+            // A refused or unanswered write must not pass for a written one; the dialog
+            // still hears that the transfer is over.
+            if (!*ok)
+                emit sendErrorMessage(QStringLiteral("Error"),
+                                      QStringLiteral("EEPROM constants of unit %1 were not written")
+                                          .arg(storage->address()));
             emit eepromUpdated();
         }
         break;
@@ -162,7 +179,11 @@ bool WorkerProcess::performCommand(const CommandEntry& entry)
         if (AbstractDriver* driver = driverByAddress(parameter.toInt())) {
             // Only the modules that keep constants store them; the helper leaves the rest.
             DriverHelper helper(driver);
-            helper.storeEeprom();
+            *ok = helper.storeEeprom();
+            if (!*ok)
+                emit sendErrorMessage(
+                    QStringLiteral("Error"),
+                    QStringLiteral("Unit %1 did not store its EEPROM").arg(parameter.toInt()));
             emit eepromUpdated();
         }
         break;
@@ -173,18 +194,18 @@ bool WorkerProcess::performCommand(const CommandEntry& entry)
     return true;
 }
 
-void WorkerProcess::changeModuleList(int address, bool add)
+bool WorkerProcess::changeModuleList(int address, bool add)
 {
     const QString change =
         add ? QStringLiteral("SYST:DEVL:ADD %1") : QStringLiteral("SYST:DEVL:REMV %1");
     if (!sendSystemCommand(change.arg(address)))
-        return;
+        return false;
     if (!sendSystemCommand(QStringLiteral("SYST:DEVL:SAVE")))
-        return;
+        return false;
     if (!updateDeviceList(m_transport)) {
         emit sendErrorMessage(QStringLiteral("Error"),
                               QStringLiteral("Error at 'get device list' command"));
-        return;
+        return false;
     }
     if (add)
         emit sendMessage(QStringLiteral("Success"),
@@ -192,6 +213,7 @@ void WorkerProcess::changeModuleList(int address, bool add)
     else
         emit sendMessage(QStringLiteral("Success"),
                          QStringLiteral("Unit %1 successfully removed").arg(address));
+    return true;
 }
 
 bool WorkerProcess::sendSystemCommand(const QString& command)

@@ -22,24 +22,22 @@ const QString LevelKey = QStringLiteral("cmp_ref_level");
 
 } // namespace
 
-void WorkerProcess::setMode(int mode)
+// False when a sweep mode could not start (no driver for its channel, or parameters that
+// never reach an end); the mode is set all the same.
+bool WorkerProcess::setMode(int mode)
 {
     m_mode = mode;
     switch (mode) {
     case WorkerAsync::WorkerModeCpsVersCurrent:
-        startCpsSweep(false);
-        break;
+        return startCpsSweep(false);
     case WorkerAsync::WorkerModeCpsVersTrigger:
-        startCpsSweep(true);
-        break;
+        return startCpsSweep(true);
     case WorkerAsync::WorkerModeIVCurves:
-        startIvSweep();
-        break;
+        return startIvSweep();
     case WorkerAsync::WorkerModeHistogram:
-        startHistogram();
-        break;
+        return startHistogram();
     default:
-        break;
+        return true;
     }
 }
 
@@ -79,14 +77,14 @@ void WorkerProcess::applySweepTimeConstant(DriverHelper& helper, const SweepPara
     helper.writeParameter(QStringLiteral("time_const"), parameters.timeConstant(), StartAttempts);
 }
 
-void WorkerProcess::startCpsSweep(bool triggerSweep)
+bool WorkerProcess::startCpsSweep(bool triggerSweep)
 {
     AbstractDriver* driver = sweepDriver();
     if (!driver)
-        return;
+        return false;
     const SweepParameters parameters(m_sweepParameters);
     if (!sweepCanStart(parameters))
-        return;
+        return false;
     DriverHelper helper(driver);
     const double from = parameters.from();
 
@@ -111,16 +109,17 @@ void WorkerProcess::startCpsSweep(bool triggerSweep)
     emit setStatusText(QStringLiteral("Turn on ..."));
     helper.writeParameter(QStringLiteral("operate"), true, StartAttempts);
     m_stepTimer.restart();
+    return true;
 }
 
-void WorkerProcess::startIvSweep()
+bool WorkerProcess::startIvSweep()
 {
     AbstractDriver* driver = sweepDriver();
     if (!driver)
-        return;
+        return false;
     const SweepParameters parameters(m_sweepParameters);
     if (!sweepCanStart(parameters))
-        return;
+        return false;
     DriverHelper helper(driver);
     const double from = parameters.from();
 
@@ -132,18 +131,20 @@ void WorkerProcess::startIvSweep()
     helper.writeParameter(CurrentKey, from, SingleAttempt);
     applySweepTimeConstant(helper, parameters);
     m_stepTimer.restart();
+    return true;
 }
 
-void WorkerProcess::startHistogram()
+bool WorkerProcess::startHistogram()
 {
     AbstractDriver* driver = sweepDriver();
     if (!driver)
-        return;
+        return false;
     const SweepParameters parameters(m_sweepParameters);
     DriverHelper helper(driver);
     emit setStatusText(QStringLiteral("Start process..."));
     applySweepTimeConstant(helper, parameters);
     m_stepTimer.restart();
+    return true;
 }
 
 void WorkerProcess::sweepStep()

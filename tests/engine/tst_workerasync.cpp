@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLineSeries>
+#include <QPointer>
 #include <QSettings>
 #include <QUrl>
 
@@ -539,6 +540,22 @@ private slots:
         QVERIFY(updated.wait(5000));
         QCOMPARE(updated.count(), 4);
         QCOMPARE(storage->getByName("PulseWidth")->value().toDouble(), 12.0);
+    }
+
+    // A front object destroyed before its thread got to run the loop still takes its process
+    // (and the drivers and link it would own) along.
+    void destructionRightAfterConstructionEndsTheProcess()
+    {
+        delete WorkerAsync::instance();
+        for (int i = 0; i < 50; ++i) {
+            const QPointer<WorkerProcess> process(WorkerAsync::instance()->process());
+            delete WorkerAsync::instance();
+            QVERIFY2(process.isNull(), qPrintable(QString::number(i)));
+        }
+        worker = WorkerAsync::instance();
+        settings = worker->settings();
+        list = worker->dataList();
+        DataModel::instance()->setList(list);
     }
 
     // Runs last: a new front object reads the address the previous one stored.

@@ -5,7 +5,9 @@
 #include "models/eepromdatastorage.h"
 #include "workertestsupport.h"
 
+#include <QSignalSpy>
 #include <QTest>
+#include <tuple>
 
 namespace {
 
@@ -280,6 +282,68 @@ private slots:
         QVERIFY(settle(*worker));
         QCOMPARE(worker->recorder.count("eeprom updated"), 2);
         QCOMPARE(unit->writeCodes().last(), int(ScriptedUnit::EepromStore));
+    }
+
+    void unansweredEepromWritesAreReportedAsErrors()
+    {
+        QVERIFY(worker->connectToUnit());
+        worker->command(Cmd::CommandUpdateEepromConst, 3);
+        QVERIFY(waitUntil([&] { return !worker->recorder.eepromReads.isEmpty(); }));
+        EepromDataStorage storage;
+        storage.initialize(worker->recorder.eepromReads.first().second);
+
+        unit->silent = true;
+        worker->command(Cmd::CommandSetEepromConst, QVariant::fromValue(&storage));
+        worker->command(Cmd::CommandWriteEEPROM, 3);
+        // The dialog still hears the end of each transfer, after the error.
+        QVERIFY(waitUntil([&] { return worker->recorder.count("eeprom updated") == 2; }));
+        QCOMPARE(worker->recorder.errors,
+                 (QList<Message>{Message("Error", "EEPROM constants of unit 3 were not written"),
+                                 Message("Error", "Unit 3 did not store its EEPROM")}));
+        QCOMPARE(worker->recorder.events.mid(worker->recorder.events.indexOf("error")),
+                 (QStringList{"error", "eeprom updated", "error", "eeprom updated"}));
+    }
+
+    void everyCommandReportsHowItEnded()
+    {
+        using Outcome = std::tuple<int, QVariant, bool>;
+        QList<Outcome> outcomes;
+        connect(worker->process, &WorkerProcess::commandExecuted, this,
+                [&](int command, QVariant parameter, bool ok) {
+                    outcomes.append({command, parameter, ok});
+                });
+        QVERIFY(worker->connectToUnit());
+        unit->answers.insert("SYST:LOCK 0", "ERROR: refused\r\n");
+        worker->command(Cmd::CommandLock, 1);
+        worker->command(Cmd::CommandLock, 0);
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "current", 2e-5});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{9, "current", 2e-5});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "no_such_name", 1});
+        worker->command(Cmd::CommandSetTimeOut, QStringLiteral("soon"));
+        // A sweep without a step never ends: it does not start.
+        worker->command(Cmd::CommandSetActiveChannels, QVariant::fromValue(QList<int>{3}));
+        worker->command(Cmd::CommandSweepParams,
+                        QVariantMap{{"from", 1e-6}, {"to", 2e-6}, {"step", 0.0}});
+        worker->command(Cmd::CommandSetMode, int(Mode::WorkerModeIVCurves));
+        worker->command(Cmd::CommandSetMode, int(Mode::WorkerModeNoAction));
+        QVERIFY(waitUntil([&] { return outcomes.size() == 11; }));
+
+        QCOMPARE(outcomes.at(0), Outcome(int(Cmd::CommandConnect), "127.000.000.001", true));
+        const QList<bool> ok = {true, false, true, false, false, false, true, true, false, true};
+        for (int i = 0; i < ok.size(); ++i)
+            QVERIFY2(std::get<2>(outcomes.at(i + 1)) == ok.at(i), qPrintable(QString::number(i)));
+        QCOMPARE(std::get<0>(outcomes.at(2)), int(Cmd::CommandLock));
+        QCOMPARE(std::get<1>(outcomes.at(2)), QVariant(0));
+    }
+
+    void unreachableUnitFailsTheConnection()
+    {
+        unit.reset();
+        QSignalSpy executed(worker->process, &WorkerProcess::commandExecuted);
+        worker->command(Cmd::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(waitUntil([&] { return executed.size() == 1; }));
+        QCOMPARE(executed.first().at(2).toBool(), false);
+        QCOMPARE(worker->recorder.connects, 0);
     }
 };
 
