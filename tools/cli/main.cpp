@@ -1,49 +1,23 @@
-// cu-tavik-cli: a shell tool on the driver library for engineers and scripts. It sends one
-// text command to a unit, reads a module's identity, or reads or writes one property.
+// cu-tavik-cli: a shell tool for engineers and scripts. Straight on the driver library it
+// sends one text command to a unit, reads a module's identity, or reads or writes one
+// property; through the measurement engine (the application's own worker) it lists the
+// modules, monitors, sets parameters, runs sweeps, keeps presets, maintains the unit and
+// moves calibration constants.
+#include "clioptions.h"
+#include "clioutput.h"
 #include "clirunner.h"
+#include "enginecommands.h"
+#include "exitcode.h"
 #include "link/hostaddresstext.h"
-#include "propertytable.h"
 
-#include <QCommandLineParser>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QSettings>
-#include <QTextStream>
+#include <memory>
 
 namespace {
 
-QString commandsHelp()
-{
-    QStringList kinds;
-    for (const ModuleKind& kind : moduleKinds())
-        kinds << kind.name;
-    return QStringLiteral(
-               "Commands:\n"
-               "  query TEXT                         send one text command to the unit (CR LF\n"
-               "                                     is appended unless TEXT ends with it) and\n"
-               "                                     print the answer\n"
-               "  identity MODULE                    type, modification, hardware, firmware,\n"
-               "                                     description and UDID of the module at bus\n"
-               "                                     address MODULE, as JSON\n"
-               "  read MODULE KIND PROPERTY          read one property and print it as JSON;\n"
-               "                                     structures field by field\n"
-               "  write MODULE KIND PROPERTY VALUE   write one property (numbers, booleans as\n"
-               "                                     0/1, structures as a JSON object) and\n"
-               "                                     report whether the module acknowledged\n"
-               "\n"
-               "KIND is one of: %1. PROPERTY is the driver's accessor name (data, params,\n"
-               "eepromConst, current, relays, ...); a wrong name lists the kind's properties.\n"
-               "\n"
-               "Exit status: 0 success; 1 the unit cannot be reached or the module does not\n"
-               "answer; 2 usage error.")
-        .arg(kinds.join(", "));
-}
-
-int usageError(const QString& message)
-{
-    QTextStream(stderr) << "cu-tavik-cli: " << message << "\n"
-                        << "Try 'cu-tavik-cli --help'." << Qt::endl;
-    return CliRunner::UsageError;
-}
+QtMessageHandler qtMessageHandlerBeforeStartup = nullptr;
 
 // The address the application last connected to, as the application stores it.
 QString storedUnitAddress()
@@ -52,65 +26,84 @@ QString storedUnitAddress()
     return settings.value(QStringLiteral("TcpIpAddress"), QStringLiteral("127.0.0.1")).toString();
 }
 
+// While the GUI application starts, its notes about the desktop session (a missing
+// XDG_RUNTIME_DIR in a cron job or over ssh) mean nothing to a shell user; errors pass.
+void quietStartupHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        qtMessageHandlerBeforeStartup(type, context, text);
+}
+
+// The engine's chart series need a GUI application; the tool never shows a window.
+std::unique_ptr<QCoreApplication> makeApplication(bool engine, int& argc, char* argv[])
+{
+    if (!engine)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtMessageHandlerBeforeStartup = qInstallMessageHandler(quietStartupHandler);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(qtMessageHandlerBeforeStartup);
+    return app;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CliOptions cli;
+    const bool parsed = cli.parse(arguments);
+    const bool engine = parsed && !cli.helpRequested() && isEngineCommand(cli.command());
+
+    const std::unique_ptr<QCoreApplication> app = makeApplication(engine, argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cu-tavik-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVIK_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") +
-                                     commandsHelp());
-    parser.addHelpOption();
-    const QCommandLineOption unitOption(
-        QStringLiteral("unit"),
-        QStringLiteral("Unit address (default: the address the application last used, else "
-                       "127.0.0.1)."),
-        QStringLiteral("ADDR"));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Unit TCP port (default 9876)."),
-                                        QStringLiteral("N"), QStringLiteral("9876"));
-    const QCommandLineOption triesOption(
-        QStringLiteral("tries"), QStringLiteral("Requests per module read or write (default 3)."),
-        QStringLiteral("N"), QStringLiteral("3"));
-    const QCommandLineOption timeoutOption(
-        QStringLiteral("timeout-ms"),
-        QStringLiteral("Answer time-out per request in milliseconds (default 500)."),
-        QStringLiteral("N"), QStringLiteral("500"));
-    parser.addOptions({unitOption, portOption, triesOption, timeoutOption});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("query, identity, read or write."));
-    parser.addPositionalArgument(QStringLiteral("arguments"),
-                                 QStringLiteral("Arguments of the command."),
-                                 QStringLiteral("[...]"));
+    if (!parsed)
+        return usageError(cli.errorText());
+    if (cli.helpRequested()) {
+        cliOut() << cli.helpText() << Qt::flush;
+        return Exit::Success;
+    }
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return CliRunner::Success;
+    const QString unitText = cli.isSet(cli.unit) ? cli.value(cli.unit) : storedUnitAddress();
+    const QHostAddress unit = cuHostAddressFromText(unitText);
+    if (unit.isNull())
+        return usageError(QStringLiteral("not a unit address: %1").arg(unitText));
+    bool ok = false;
+    const uint port = cli.value(cli.port).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        return usageError(QStringLiteral("--port must be 1 to 65535"));
+
+    const QStringList args = cli.positional();
+    const QString command = cli.command();
+    if (engine) {
+        EngineArguments engineArguments{args, cli.givenOptions()};
+        engineArguments.options.remove(QStringLiteral("unit"));
+        engineArguments.options.remove(QStringLiteral("port"));
+        return runEngineCommand(engineArguments, {unitText, quint16(port)});
+    }
+
+    const QStringList driverOptions = {"unit", "port", "tries", "timeout-ms"};
+    for (const QString& name : cli.givenOptions().keys()) {
+        if (!driverOptions.contains(name))
+            return usageError(QStringLiteral("--%1 does not apply to %2").arg(name, command));
     }
 
     CliRunner::Options options;
-    options.unitText = parser.isSet(unitOption) ? parser.value(unitOption) : storedUnitAddress();
-    options.unit = cuHostAddressFromText(options.unitText);
-    if (options.unit.isNull())
-        return usageError(QStringLiteral("not a unit address: %1").arg(options.unitText));
-    bool ok = false;
-    const uint port = parser.value(portOption).toUInt(&ok);
-    if (!ok || port == 0 || port > 65535)
-        return usageError(QStringLiteral("--port must be 1 to 65535"));
+    options.unitText = unitText;
+    options.unit = unit;
     options.port = quint16(port);
-    options.tries = parser.value(triesOption).toInt(&ok);
+    options.tries = cli.value(cli.tries).toInt(&ok);
     if (!ok || options.tries < 1)
         return usageError(QStringLiteral("--tries must be a positive number"));
-    options.timeoutMs = parser.value(timeoutOption).toInt(&ok);
+    options.timeoutMs = cli.value(cli.timeout).toInt(&ok);
     if (!ok || options.timeoutMs < 1)
         return usageError(QStringLiteral("--timeout-ms must be a positive number"));
 
-    const QStringList args = parser.positionalArguments();
-    const QString command = args.value(0);
     const auto expect = [&](int count) { return args.size() == count + 1; };
     CliRunner runner(options);
     if (command == "query" && expect(1))

@@ -1,0 +1,99 @@
+#include "eepromcommands.h"
+
+#include "clioutput.h"
+#include "enginesession.h"
+#include "exitcode.h"
+#include "models/dataproviderlist.h"
+#include "models/eepromcalibrationfile.h"
+#include "models/eepromdatastorage.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+bool keepsConstants(int type)
+{
+    return type == DataProviderList::DeviceTypeSspdM0 ||
+           type == DataProviderList::DeviceTypeSspdM1 || type == DataProviderList::DeviceTypeTempM0;
+}
+
+// Reads the module's constants into the engine's storage; false with the reason printed.
+// Every item must have come in: a storage with holes would be written back as zeros.
+bool readConstants(EngineSession& session, int module)
+{
+    const int type = session.moduleType(module);
+    if (type < 0) {
+        failure(QStringLiteral("the unit has no module at address %1").arg(module));
+        return false;
+    }
+    if (!keepsConstants(type)) {
+        failure(QStringLiteral("module %1 keeps no calibration constants").arg(module));
+        return false;
+    }
+    if (!session.run(WorkerAsync::CommandUpdateEepromConst, module)) {
+        failure(session.interrupted() ? QStringLiteral("interrupted")
+                                      : QStringLiteral("module %1 was not asked").arg(module));
+        return false;
+    }
+    const EepromDataStorage* storage = session.worker()->eepromStorage();
+    bool complete = storage->address() == module && storage->count() > 0;
+    for (const EepromDataItem* item : storage->items())
+        complete = complete && item->value().isValid();
+    if (!complete)
+        failure(QStringLiteral("module %1 did not answer with its EEPROM constants").arg(module));
+    return complete;
+}
+
+} // namespace
+
+int readEeprom(EngineSession& session, const EepromRequest& request)
+{
+    if (!session.connectToUnit() || !readConstants(session, request.module))
+        return Exit::Failure;
+    const EepromDataStorage* storage = session.worker()->eepromStorage();
+    if (request.file.isEmpty()) {
+        cliOut() << EepromCalibrationFile::toJson(*storage) << Qt::flush;
+        return Exit::Success;
+    }
+    if (!storage->saveToFile(request.file))
+        return failure(QStringLiteral("cannot write %1").arg(request.file));
+    return Exit::Success;
+}
+
+int writeEeprom(EngineSession& session, const EepromRequest& request)
+{
+    // The file is checked before anything goes to the unit.
+    QByteArray data;
+    if (!EepromCalibrationFile::read(request.file, &data))
+        return usageError(QStringLiteral("cannot read %1").arg(request.file));
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (!document.isObject())
+        return usageError(QStringLiteral("%1 is no calibration file").arg(request.file));
+    const QString fileType = document.object().value(QLatin1String("DeviceType")).toString();
+
+    if (!session.connectToUnit() || !readConstants(session, request.module))
+        return Exit::Failure;
+    EepromDataStorage* storage = session.worker()->eepromStorage();
+    // Constants of another kind of module would leave this one's unchanged and pass for
+    // written; the file names the kind it was saved from.
+    if (!fileType.isEmpty() && fileType != storage->typeString())
+        return failure(QStringLiteral("%1 holds constants of a %2; module %3 is a %4")
+                           .arg(request.file, fileType)
+                           .arg(request.module)
+                           .arg(storage->typeString()));
+    if (!storage->loadFromData(data))
+        return failure(QStringLiteral("cannot load %1").arg(request.file));
+
+    const bool sent = session.runQueued(WorkerAsync::CommandSetEepromConst,
+                                        [&] { session.worker()->sendEepromData(); });
+    if (!sent)
+        return session.interrupted() ? failure(QStringLiteral("interrupted")) : Exit::Failure;
+    if (!request.store)
+        return Exit::Success;
+    const bool stored = session.runQueued(WorkerAsync::CommandWriteEEPROM,
+                                          [&] { session.worker()->writeEeprom(); });
+    if (!stored)
+        return session.interrupted() ? failure(QStringLiteral("interrupted")) : Exit::Failure;
+    return Exit::Success;
+}

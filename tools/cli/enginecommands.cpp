@@ -1,0 +1,159 @@
+#include "enginecommands.h"
+
+#include "clioutput.h"
+#include "eepromcommands.h"
+#include "exitcode.h"
+#include "interruptwatcher.h"
+#include "monitorcommand.h"
+#include "parameternames.h"
+#include "presetcommands.h"
+#include "sweepcommand.h"
+#include "unitcommands.h"
+
+#include <functional>
+
+namespace {
+
+const QStringList EngineCommands = {"list", "monitor", "set", "sweep", "preset", "unit", "eeprom"};
+
+// Checks the command line, then connects and runs the command with a live engine.
+template <typename Request>
+int checkedRun(const EngineArguments& arguments, const EngineSession::Target& target,
+               std::optional<Request> (*parse)(const EngineArguments&, QString*),
+               const std::function<int(EngineSession&, const Request&)>& run)
+{
+    QString error;
+    const std::optional<Request> request = parse(arguments, &error);
+    if (!request)
+        return usageError(error);
+    InterruptWatcher interrupts;
+    EngineSession session(target, &interrupts);
+    return run(session, *request);
+}
+
+// The names `set` takes, numbers with their unit, then the switches, wrapped to the help.
+QString setNamesHelp()
+{
+    QStringList numbers;
+    QStringList switches;
+    for (const ParameterName& parameter : parameterNames()) {
+        if (parameter.isSwitch)
+            switches << parameter.name;
+        else
+            numbers << QStringLiteral("%1 (%2)").arg(parameter.name, parameter.unit);
+    }
+    const QString indent(37, u' ');
+    QString text;
+    QString line = indent;
+    const QStringList words =
+        (numbers.join(", ") + "; switches (0 or 1): " + switches.join(", ")).split(u' ');
+    for (const QString& word : words) {
+        if (line.size() + word.size() + 1 > 80 && line != indent) {
+            text += line + u'\n';
+            line = indent;
+        }
+        line += (line == indent ? QString() : QStringLiteral(" ")) + word;
+    }
+    return text + line + u'\n';
+}
+
+} // namespace
+
+bool isEngineCommand(const QString& command)
+{
+    return EngineCommands.contains(command);
+}
+
+QString engineCommandsHelp()
+{
+    return QStringLiteral(
+               "Commands through the measurement engine (the application's own worker):\n"
+               "  list                               the unit's module list as JSON (\"count\",\n"
+               "                                     \"info\", \"software_version\")\n"
+               "  monitor [--mode all|cps|temp] [--channels A,B,...] [--time-constant S]\n"
+               "          [--duration S]             read modules until the duration has\n"
+               "                                     passed or Ctrl-C; one CSV line per reading\n"
+               "  set MODULE NAME VALUE              write one parameter of a module:\n"
+               "%1"
+               "  sweep current|trigger|iv --channel N --from X --to Y --step S [--trigger V]\n"
+               "        [--time-constant S] --out FILE\n"
+               "  sweep histogram --channel N --from X --to Y --step S --duration S\n"
+               "        [--time-constant S] --out FILE\n"
+               "                                     the engine's sweep on an SSPD channel\n"
+               "                                     (counts against bias current or trigger\n"
+               "                                     level, IV curve, count histogram) as CSV;\n"
+               "                                     iv only steps the current: switch the\n"
+               "                                     channel on first (set N operate 1)\n"
+               "  preset save FILE [--channels A,B,...]\n"
+               "                                     after one reading, save the channels'\n"
+               "                                     settings (default: every SSPD channel)\n"
+               "  preset restore FILE                set bias current and trigger level of the\n"
+               "                                     SSPD channels of a preset file\n"
+               "  unit reset|system-reset|power-off|add MODULE|remove MODULE|lock 0|1\n"
+               "                                     the unit's own commands\n"
+               "  eeprom read MODULE [--out FILE]    the module's calibration constants as a\n"
+               "                                     calibration JSON file (stdout without --out)\n"
+               "  eeprom write MODULE FILE [--store] send a calibration file's constants to the\n"
+               "                                     module; --store makes it keep them\n"
+               "\n"
+               "Values are in SI units (A, V, s, cps), within what the application's panels\n"
+               "allow. Give negative values as --from=-1e-5, or after \"--\" for words:\n"
+               "set 1 current -- -1e-6.\n"
+               "\n"
+               "monitor prints a header line, then one line per reading:\n"
+               "  all:  %2\n"
+               "  cps:  %3\n"
+               "  temp: %4\n"
+               "time is UTC (ISO 8601); status is ok or fault (the values are then empty);\n"
+               "switches are 0 or 1; a value the module does not have is empty. cps reads\n"
+               "every SSPD channel, temp every temperature model 0 channel, unless --channels\n"
+               "names others (with all, --channels only picks the lines printed).\n"
+               "\n"
+               "A sweep file starts with \"# key: value\" lines (command, program, started,\n"
+               "unit, module, module_type, module_udid, module_firmware, the parameters, ended\n"
+               "or interrupted), then the columns current_A,cps (current), cmp_ref_level_V,cps\n"
+               "(trigger), voltage_V,current_A (iv) or bin_from_cps,bin_to_cps,count\n"
+               "(histogram), one row per point of the engine's chart. Counts per second below\n"
+               "1e-05 appear as 1e-05, the chart's floor. On a terminal a progress line goes\n"
+               "to standard error. Ctrl-C ends a histogram as its duration does; a stopped\n"
+               "sweep keeps the points taken so far and exits with status 1.\n"
+               "\n"
+               "Errors and notices of the engine go to standard error.")
+        .arg(setNamesHelp())
+        .arg(monitorColumns(MonitorRequest::All).join(u','))
+        .arg(monitorColumns(MonitorRequest::Cps).join(u','))
+        .arg(monitorColumns(MonitorRequest::Temperature).join(u','));
+}
+
+int runEngineCommand(const EngineArguments& arguments, const EngineSession::Target& target)
+{
+    const QString command = arguments.words.value(0);
+    if (command == "list") {
+        if (arguments.words.size() != 1)
+            return usageError(QStringLiteral("usage: list"));
+        if (const QString e = unexpectedOption(arguments, command, {}); !e.isEmpty())
+            return usageError(e);
+        InterruptWatcher interrupts;
+        EngineSession session(target, &interrupts);
+        return listModules(session);
+    }
+    if (command == "monitor")
+        return checkedRun<MonitorRequest>(arguments, target, parseMonitor, monitor);
+    if (command == "set")
+        return checkedRun<SetRequest>(arguments, target, parseSet, setParameter);
+    if (command == "sweep")
+        return checkedRun<SweepRequest>(arguments, target, parseSweep, sweep);
+    if (command == "unit")
+        return checkedRun<UnitRequest>(arguments, target, parseUnit, unitCommand);
+    if (command == "preset")
+        return checkedRun<PresetRequest>(
+            arguments, target, parsePreset, [](EngineSession& session, const PresetRequest& r) {
+                return r.save ? savePreset(session, r) : restorePreset(session, r);
+            });
+    if (command == "eeprom")
+        return checkedRun<EepromRequest>(
+            arguments, target, parseEeprom, [](EngineSession& session, const EepromRequest& r) {
+                return r.write ? writeEeprom(session, r) : readEeprom(session, r);
+            });
+    return usageError(QStringLiteral("unknown command: %1").arg(command));
+}

@@ -1,0 +1,185 @@
+#include "monitorcommand.h"
+
+#include "app/settings.h"
+#include "clioutput.h"
+#include "csvformat.h"
+#include "engine/workerprocess.h"
+#include "enginesession.h"
+#include "exitcode.h"
+#include "models/dataproviderlist.h"
+
+#include <QDateTime>
+#include <QLineSeries>
+#include <QTimer>
+
+namespace {
+
+constexpr int ReadingAnswered = 1; // DataProviderList::DeviceStatusActive
+
+QList<int> typesOf(MonitorRequest::Kind kind)
+{
+    switch (kind) {
+    case MonitorRequest::Cps:
+        return {DataProviderList::DeviceTypeSspdM0, DataProviderList::DeviceTypeSspdM1};
+    case MonitorRequest::Temperature:
+        // A model-1 temperature module gives the engine no readings; it is only monitored
+        // when asked for by --channels.
+        return {DataProviderList::DeviceTypeTempM0};
+    case MonitorRequest::All:
+        break;
+    }
+    return {};
+}
+
+QString kindName(MonitorRequest::Kind kind)
+{
+    switch (kind) {
+    case MonitorRequest::Cps:
+        return QStringLiteral("SSPD");
+    case MonitorRequest::Temperature:
+        return QStringLiteral("temperature");
+    case MonitorRequest::All:
+        break;
+    }
+    return QStringLiteral("known");
+}
+
+// The chosen channels, checked against the inventory; the default for the kind without
+// --channels. Empty with the error printed when they do not fit.
+QList<int> channelsFor(EngineSession& session, const MonitorRequest& request, bool* ok)
+{
+    *ok = false;
+    const QList<int> types = typesOf(request.kind);
+    if (!request.channels) {
+        const QList<int> channels =
+            request.kind == MonitorRequest::All
+                ? session.addressesOfTypes(
+                      {DataProviderList::DeviceTypeSspdM0, DataProviderList::DeviceTypeSspdM1,
+                       DataProviderList::DeviceTypeTempM0, DataProviderList::DeviceTypeTempM1,
+                       DataProviderList::DeviceTypeUnknown})
+                : session.addressesOfTypes(types);
+        if (channels.isEmpty())
+            failure(QStringLiteral("the unit has no %1 module").arg(kindName(request.kind)));
+        *ok = !channels.isEmpty();
+        return channels;
+    }
+    for (int address : *request.channels) {
+        const int type = session.moduleType(address);
+        if (type < 0) {
+            failure(QStringLiteral("the unit has no module at address %1").arg(address));
+            return {};
+        }
+        const bool fits = request.kind == MonitorRequest::All || types.contains(type) ||
+                          (request.kind == MonitorRequest::Temperature &&
+                           type == DataProviderList::DeviceTypeTempM1);
+        if (!fits) {
+            failure(QStringLiteral("module %1 is no %2 module")
+                        .arg(address)
+                        .arg(kindName(request.kind)));
+            return {};
+        }
+    }
+    *ok = true;
+    return *request.channels;
+}
+
+QString typeStringOf(EngineSession& session, int address)
+{
+    return session.moduleInfo(address).value(QLatin1String("type")).toString();
+}
+
+} // namespace
+
+QStringList monitorColumns(MonitorRequest::Kind kind)
+{
+    switch (kind) {
+    case MonitorRequest::All:
+        return {"time",    "address",     "type",    "status",        "current",
+                "voltage", "counts",      "cps",     "cmp_ref_level", "time_const",
+                "operate", "temperature", "pressure"};
+    case MonitorRequest::Cps:
+        return {"time",    "address", "status",        "cps",        "counts",
+                "current", "voltage", "cmp_ref_level", "time_const", "operate"};
+    case MonitorRequest::Temperature:
+        return {"time",
+                "address",
+                "status",
+                "temperature",
+                "pressure",
+                "temperature_sensor_current",
+                "temperature_sensor_voltage",
+                "operate"};
+    }
+    return {};
+}
+
+int monitor(EngineSession& session, const MonitorRequest& request)
+{
+    if (!session.connectToUnit())
+        return Exit::Failure;
+    bool channelsOk = false;
+    const QList<int> channels = channelsFor(session, request, &channelsOk);
+    if (!channelsOk)
+        return Exit::Failure;
+
+    // The time plots take their channels from the chart's series names, as on the screen.
+    QObject charts;
+    WorkerAsync::WorkerMode mode = WorkerAsync::WorkerModeAllChannels;
+    Settings* settings = session.worker()->settings();
+    if (request.kind != MonitorRequest::All) {
+        const bool cps = request.kind == MonitorRequest::Cps;
+        mode =
+            cps ? WorkerAsync::WorkerModeCpsVersTime : WorkerAsync::WorkerModeTemperatureVersTime;
+        QList<QAbstractSeries*> series;
+        for (int address : channels) {
+            auto* line = new QLineSeries(&charts);
+            line->setName(
+                (cps ? QStringLiteral("SSPD %1") : QStringLiteral("Temperature %1")).arg(address));
+            series.append(line);
+        }
+        settings->setSeries(series);
+        if (request.timeConstant)
+            settings->setTimeConstant(*request.timeConstant);
+    }
+    session.worker()->initializeGUI(mode);
+
+    const QStringList columns = monitorColumns(request.kind);
+    cliOut() << Csv::line(columns) << Qt::endl;
+    QObject printer;
+    QObject::connect(
+        session.worker()->process(), &WorkerProcess::dataReady, &printer,
+        [&](int address, const QHash<QString, QVariant>& record) {
+            if (!channels.contains(address))
+                return;
+            QStringList fields;
+            for (const QString& column : columns) {
+                if (column == "time")
+                    fields << Csv::time(QDateTime::currentDateTimeUtc());
+                else if (column == "address")
+                    fields << QString::number(address);
+                else if (column == "type")
+                    fields << typeStringOf(session, address);
+                else if (column == "status")
+                    fields << (record.value("status").toInt() == ReadingAnswered ? "ok" : "fault");
+                else
+                    fields << Csv::value(record.value(column));
+            }
+            cliOut() << Csv::line(fields) << Qt::endl;
+        });
+
+    if (!session.activate(mode)) {
+        settings->setSeries({});
+        return session.interrupted() ? Exit::Success : failure("the monitor did not start");
+    }
+    bool timeUp = false;
+    QTimer end;
+    end.setSingleShot(true);
+    QObject::connect(&end, &QTimer::timeout, [&] { timeUp = true; });
+    if (request.duration)
+        end.start(int(*request.duration * 1000.0));
+    // Ctrl-C is the ordinary end of a monitor without --duration.
+    session.waitUntil([&] { return timeUp; });
+    session.worker()->activateMode(WorkerAsync::WorkerModeNoAction);
+    settings->setSeries({});
+    return Exit::Success;
+}

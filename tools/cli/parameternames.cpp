@@ -1,0 +1,57 @@
+#include "parameternames.h"
+
+#include "models/dataproviderlist.h"
+
+namespace {
+
+constexpr int SspdM0 = DataProviderList::DeviceTypeSspdM0;
+constexpr int SspdM1 = DataProviderList::DeviceTypeSspdM1;
+constexpr int TempM0 = DataProviderList::DeviceTypeTempM0;
+
+} // namespace
+
+const QList<ParameterName>& parameterNames()
+{
+    static const QList<ParameterName> names = {
+        {"current", false, "A", {SspdM0, SspdM1}},
+        {"time_const", false, "s", {SspdM0, SspdM1}},
+        {"cmp_ref_level", false, "V", {SspdM0, SspdM1}},
+        {"status_shorted", true, {}, {SspdM0, SspdM1}},
+        {"operate", true, {}, {SspdM0, SspdM1, TempM0}},
+        {"temperature_sensor_current", false, "A", {TempM0}},
+        {"status_amplifier_on", true, {}, {SspdM0, SspdM1}},
+        {"status_comparator_on", true, {}, {SspdM0, SspdM1}},
+        {"status_counter_on", true, {}, {SspdM0, SspdM1}},
+        {"status_rfkey_to_cmp", true, {}, {SspdM0}},
+        {"status_hfmode_on", true, {}, {SspdM1}},
+        {"status_autoreset_on", true, {}, {SspdM0, SspdM1}},
+        {"auto_reset_threshold", false, "V", {SspdM0, SspdM1}},
+        {"auto_reset_time_out", false, "s", {SspdM0, SspdM1}},
+    };
+    return names;
+}
+
+const ParameterName* findParameterName(const QString& name)
+{
+    for (const ParameterName& parameter : parameterNames()) {
+        if (parameter.name == name)
+            return &parameter;
+    }
+    return nullptr;
+}
+
+QString typeName(int deviceType)
+{
+    switch (deviceType) {
+    case DataProviderList::DeviceTypeSspdM0:
+        return QStringLiteral("SSPD model 0");
+    case DataProviderList::DeviceTypeSspdM1:
+        return QStringLiteral("SSPD model 1");
+    case DataProviderList::DeviceTypeTempM0:
+        return QStringLiteral("temperature model 0");
+    case DataProviderList::DeviceTypeTempM1:
+        return QStringLiteral("temperature model 1");
+    default:
+        return QStringLiteral("module of another kind");
+    }
+}
