@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `make demo`: starts the unit simulator with the demo rack in a network namespace of its
-# own, shows the unit's module list and every module's identity with cu-tavik-cli, then
-# stops the simulator. (The application itself does not exist yet.)
+# own, shows the unit's module list and every module's identity with cu-tavik-cli, lets the
+# engine watch the modules and sweep one detector, then stops the simulator. (The
+# application's screens do not exist yet.)
 #   scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -46,6 +47,19 @@ for address in $addresses; do
   echo "== Module $address (cu-tavik-cli identity $address)"
   "$cli" --unit 127.0.0.1 identity "$address"
 done
+
+echo
+echo "== The engine's home view for 3 s (cu-tavik-cli monitor --duration 3)"
+"$cli" --unit 127.0.0.1 monitor --duration 3
+
+sweep=$(mktemp)
+trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -f "$log" "$sweep"' EXIT
+echo
+echo "== Counts against bias current on module 1, 18 to 24 uA"
+"$cli" --unit 127.0.0.1 set 1 operate 1
+"$cli" --unit 127.0.0.1 sweep current --channel 1 --from 1.8e-5 --to 2.4e-5 --step 1e-6 \
+  --time-constant 0.2 --out "$sweep"
+cat "$sweep"
 
 echo
 echo "Try it yourself: $sim --help, and $cli --help."
