@@ -438,56 +438,37 @@ private slots:
         checkNothingSent(*driver, mark);
     }
 
-    void operateModel0_data()
+    void operate_data()
     {
+        QTest::addColumn<int>("model");
         QTest::addColumn<quint8>("cached");
         QTest::addColumn<bool>("on");
         QTest::addColumn<quint8>("written");
-        QTest::newRow("off from 0xC1") << quint8(0xC1) << false << quint8(0xC3);
-        QTest::newRow("off from 0x3C") << quint8(0x3C) << false << quint8(0x02);
-        QTest::newRow("on from 0xC1") << quint8(0xC1) << true << quint8(0xFF);
-        QTest::newRow("on from 0x00") << quint8(0x00) << true << quint8(0x3E);
+        QTest::newRow("model 0, off from 0xC1")
+            << int(SspdM0) << quint8(0xC1) << false << quint8(0xC3);
+        QTest::newRow("model 0, off from 0x3C")
+            << int(SspdM0) << quint8(0x3C) << false << quint8(0x02);
+        QTest::newRow("model 0, on from 0xC1")
+            << int(SspdM0) << quint8(0xC1) << true << quint8(0xFF);
+        QTest::newRow("model 0, on from 0x00")
+            << int(SspdM0) << quint8(0x00) << true << quint8(0x3E);
+        QTest::newRow("model 1, on from 0x08")
+            << int(SspdM1) << quint8(0x08) << true << quint8(0x3E);
+        QTest::newRow("model 1, on from 0xC0")
+            << int(SspdM1) << quint8(0xC0) << true << quint8(0xF6);
+        QTest::newRow("model 1, off from 0xFF")
+            << int(SspdM1) << quint8(0xFF) << false << quint8(0xCB);
+        QTest::newRow("model 1, off from 0x34")
+            << int(SspdM1) << quint8(0x34) << false << quint8(0x02);
     }
-    void operateModel0()
+    void operate()
     {
+        QFETCH(int, model);
         QFETCH(quint8, cached);
         QFETCH(bool, on);
         QFETCH(quint8, written);
-        const auto driver = attached(SspdM0);
-        module->answers[16] = m0Data(cached);
-        DriverHelper helper(driver.get());
-        QVERIFY(!helper.readData(1).isEmpty());
-        const int mark = module->mark();
-        QVERIFY(helper.writeParameter("operate", on, 1));
-        bool flushed = false;
-        const QList<PeerPacket> sent = module->flushedSince(*driver, mark, &flushed);
-        QVERIFY(flushed);
-        QCOMPARE(sent.size(), on ? 2 : 1);
-        QCOMPARE(sent.at(0).command, quint8(22));
-        QCOMPARE(sent.at(0).data, byte(written));
-        if (on) {
-            QCOMPARE(sent.at(1).command, quint8(23));
-            QCOMPARE(sent.at(1).data, byte(0));
-        }
-    }
-
-    void operateModel1_data()
-    {
-        QTest::addColumn<quint8>("cached");
-        QTest::addColumn<bool>("on");
-        QTest::addColumn<quint8>("written");
-        QTest::newRow("on from 0x08") << quint8(0x08) << true << quint8(0x3E);
-        QTest::newRow("on from 0xC0") << quint8(0xC0) << true << quint8(0xF6);
-        QTest::newRow("off from 0xFF") << quint8(0xFF) << false << quint8(0xCB);
-        QTest::newRow("off from 0x34") << quint8(0x34) << false << quint8(0x02);
-    }
-    void operateModel1()
-    {
-        QFETCH(quint8, cached);
-        QFETCH(bool, on);
-        QFETCH(quint8, written);
-        const auto driver = attached(SspdM1);
-        module->answers[16] = m1Data(cached);
+        const auto driver = attached(model);
+        module->answers[16] = model == SspdM0 ? m0Data(cached) : m1Data(cached);
         DriverHelper helper(driver.get());
         QVERIFY(!helper.readData(1).isEmpty());
         const int mark = module->mark();
