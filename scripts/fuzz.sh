@@ -11,7 +11,8 @@ runs=${1:-200000}
 case "$runs" in
   '' | *[!0-9]*) echo "usage: fuzz.sh [RUNS]" >&2; exit 2 ;;
 esac
-targets=(fuzz_tcpstream fuzz_busdecoder fuzz_filedata fuzz_simstream fuzz_calibrationfile)
+targets=(fuzz_tcpstream fuzz_busdecoder fuzz_filedata fuzz_simstream fuzz_calibrationfile
+         fuzz_modulelist fuzz_presetfile)
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -29,7 +30,7 @@ for target in "${targets[@]}"; do
   artifacts="$build/artifacts/$target"
   mkdir -p "$corpus" "$artifacts"
   status=0
-  "$build/tests/fuzz/$target" -runs="$runs" -artifact_prefix="$artifacts/" "$corpus" \
+  "$build/tests/fuzz/$target" -runs="$runs" -timeout=10 -artifact_prefix="$artifacts/" "$corpus" \
     >"$log" 2>&1 || status=$?
   done_runs=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 runs in \2 s/p' "$log" | tail -1)
   if [ "$status" -eq 0 ] && [ -n "$done_runs" ]; then

@@ -3,6 +3,7 @@
 #include "app/mychartrect.h"
 #include "app/settings.h"
 #include "engine/enginelog.h"
+#include "engine/modulerecords.h"
 #include "engine/workerprocess.h"
 #include "models/dataproviderlist.h"
 #include "models/eepromdatamodel.h"
@@ -11,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonArray>
 #include <QPointer>
 #include <QSettings>
 #include <QUrl>
@@ -43,59 +43,6 @@ bool runsOnRaspberryPi()
     if (!model.open(QIODevice::ReadOnly))
         return false;
     return model.readAll().contains("Raspberry Pi");
-}
-
-// Module type code of the device list from the unit's type string; a later match wins.
-int deviceTypeOf(const QString& type)
-{
-    int code = DataProviderList::DeviceTypeUnknown;
-    if (type.contains(QLatin1String("VX9SDM1")))
-        code = DataProviderList::DeviceTypeSspdM1;
-    else if (type.contains(QLatin1String("VX9SDM0")))
-        code = DataProviderList::DeviceTypeSspdM0;
-    if (type.contains(QLatin1String("VX9TDM0")))
-        code = DataProviderList::DeviceTypeTempM0;
-    if (type.contains(QLatin1String("VX9TDM1")))
-        code = DataProviderList::DeviceTypeTempM1;
-    return code;
-}
-
-// Initial values until the first reading of the module replaces them.
-void addInitialValues(DataProviderItem* item, int type)
-{
-    if (type == DataProviderList::DeviceTypeSspdM1) {
-        item->insert(QStringLiteral("currentMonitor"), 0);
-        item->insert(QStringLiteral("status_hfmode_on"), 1);
-    } else if (type == DataProviderList::DeviceTypeSspdM0) {
-        item->insert(QStringLiteral("status_rfkey_to_cmp"), 0);
-    }
-    if (type == DataProviderList::DeviceTypeSspdM0 || type == DataProviderList::DeviceTypeSspdM1) {
-        const std::initializer_list<std::pair<const char*, int>> sspd = {
-            {"current", 0},
-            {"counts", 0},
-            {"voltage", 0},
-            {"status_inite", 0},
-            {"status_shorted", 1},
-            {"status_amplifier_on", 0},
-            {"status_comparator_on", 0},
-            {"status_counter_on", 0},
-            {"status_autoreset_on", 0},
-            {"status_error", 0},
-            {"cmp_ref_level", 0},
-            {"time_const", 1},
-            {"auto_reset_threshold", 0},
-            {"auto_reset_time_out", 0},
-            {"auto_reset_counts", 0},
-            {"cps", 0},
-        };
-        for (const auto& [key, value] : sspd)
-            item->insert(QLatin1String(key), value);
-    } else if (type == DataProviderList::DeviceTypeTempM0) {
-        for (const char* key :
-             {"temperature", "pressure", "temperature_sensor_current", "temperature_sensor_voltage",
-              "pressure_sensor_voltage_pos", "pressure_sensor_voltage_neg"})
-            item->insert(QLatin1String(key), 0);
-    }
 }
 
 } // namespace
@@ -353,27 +300,9 @@ void WorkerAsync::initDataList(QJsonObject initData)
     setStatusText(QStringLiteral("Connected!!!"));
     m_dataList->removeAll();
 
-    const int count = initData.value(QLatin1String("count")).toInt(-1);
-    const QJsonArray info = initData.value(QLatin1String("info")).toArray();
-    // "count" may promise more entries than "info" holds; missing ones read as undefined
-    // and are skipped like any other non-object.
-    for (int i = 0; i < count && i < info.size(); ++i) {
-        if (!info.at(i).isObject())
-            continue;
-        const QJsonObject entry = info.at(i).toObject();
-        DataProviderItem item;
-        item.insert(QStringLiteral("address"), entry.value(QLatin1String("address")).toInt(-1));
-        for (const char* key : {"Firmware", "Hardware", "Modification", "UDID", "Description"})
-            item.insert(QLatin1String(key), entry.value(QLatin1String(key)).toString());
-        item.insert(QStringLiteral("restore"), false);
-        item.insert(QStringLiteral("selected"), false);
-        const int type = deviceTypeOf(entry.value(QLatin1String("type")).toString());
-        item.insert(QStringLiteral("type"), type);
-        item.insert(QStringLiteral("status"), 0);
-        item.insert(QStringLiteral("operate"), false);
-        addInitialValues(&item, type);
-        m_dataList->appendItem(item);
-    }
+    const QList<DataProviderItem> records = moduleRecords(initData);
+    for (const DataProviderItem& record : records)
+        m_dataList->appendItem(record);
 
     if (!m_guiEnable)
         setGUIEnable(true);

@@ -1,6 +1,7 @@
 // Files the user picks on the GUI thread: channel presets (JSON) and chart curves as text
 // tables. Writes go through QSaveFile, so a failed write leaves an existing file as it was.
 #include "engine/enginelog.h"
+#include "engine/presetfile.h"
 #include "engine/workerasync.h"
 #include "models/dataproviderlist.h"
 
@@ -91,26 +92,14 @@ void WorkerAsync::restorePresets(QString fileName)
                               QStringLiteral("Couldn't open file; %1").arg(fileName));
         return;
     }
-    const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
-    if (!document.contains(QLatin1String("data"))) {
-        emit sendErrorMessage(QStringLiteral("ERROR!"),
-                              QStringLiteral("Wrong data. Missed \"data\" member."));
+    const PresetFileContent content = readPresetFile(file.readAll());
+    if (!content.error.isEmpty()) {
+        emit sendErrorMessage(QStringLiteral("ERROR!"), content.error);
         return;
     }
-    const QJsonArray channels = document.value(QLatin1String("data")).toArray();
-    for (const QJsonValue& value : channels) {
-        if (!value.isObject())
-            continue;
-        const QJsonObject channel = value.toObject();
-        const int type = channel.value(QLatin1String("type")).toInt(-1);
-        if (type != DataProviderList::DeviceTypeSspdM0 &&
-            type != DataProviderList::DeviceTypeSspdM1)
-            continue;
-        const int address = channel.value(QLatin1String("address")).toInt(0);
-        const double current = channel.value(QLatin1String("current")).toDouble(0);
-        const double cmpRefLevel = channel.value(QLatin1String("cmp_ref_level")).toDouble(0);
-        setParameter(address, QStringLiteral("current"), current);
-        setParameter(address, QStringLiteral("cmp_ref_level"), cmpRefLevel);
+    for (const PresetChannel& channel : content.channels) {
+        setParameter(channel.address, QStringLiteral("current"), channel.current);
+        setParameter(channel.address, QStringLiteral("cmp_ref_level"), channel.cmpRefLevel);
     }
 }
 

@@ -9,9 +9,9 @@
 #include "enginelog.h"
 #include "link/cutcpsocketiointerface.h"
 #include "link/hostaddresstext.h"
+#include "modulelistparser.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace {
 
@@ -26,13 +26,6 @@ QString withoutPadding(QString text)
     while (text.endsWith(QChar(0)))
         text.chop(1);
     return text;
-}
-
-// The text after the first "=" of a legacy field; null when the field has none.
-QString valueOf(const QString& field)
-{
-    const qsizetype equals = field.indexOf(u'=');
-    return equals < 0 ? QString() : field.mid(equals + 1);
 }
 
 } // namespace
@@ -108,22 +101,12 @@ QJsonObject WorkerProcess::legacyModuleList(const QString& answer,
                                             cuTcpSocketIOInterface* transport)
 {
     QJsonArray info;
-    const QStringList lines = answer.split(QStringLiteral("<br>"));
-    for (const QString& line : lines) {
-        const QStringList fields = line.split(u':');
-        if (fields.size() != 3)
-            continue;
-        const QString addressText = valueOf(fields.at(1));
-        const QString typeText = valueOf(fields.at(2));
-        if (addressText.isNull() || typeText.isNull())
-            continue;
-        // The last line still carries the answer's line end.
-        const QString type = typeText.trimmed();
-        const quint8 address = quint8(addressText.toInt() & 0xFF);
-        auto* driver = qobject_cast<CommonDriver*>(createDriver(type));
+    const QList<ModuleListEntry> entries = legacyModuleEntries(answer);
+    for (const ModuleListEntry& entry : entries) {
+        auto* driver = qobject_cast<CommonDriver*>(createDriver(entry.type));
         if (!driver)
             continue;
-        driver->setAddress(address);
+        driver->setAddress(entry.address);
         driver->setInterface(transport);
         bool ok = false;
         driver->typeString()->read(&ok, TypeStringTries);
@@ -131,8 +114,8 @@ QJsonObject WorkerProcess::legacyModuleList(const QString& answer,
         driver->readIdentity();
 
         info.append(QJsonObject{
-            {QStringLiteral("address"), int(address)},
-            {QStringLiteral("type"), type},
+            {QStringLiteral("address"), int(entry.address)},
+            {QStringLiteral("type"), entry.type},
             {QStringLiteral("Description"), withoutPadding(driver->description()->cached())},
             {QStringLiteral("Firmware"), withoutPadding(driver->firmwareVersion()->cached())},
             {QStringLiteral("Hardware"), withoutPadding(driver->hardwareVersion()->cached())},
@@ -149,18 +132,13 @@ QJsonObject WorkerProcess::legacyModuleList(const QString& answer,
 
 QJsonObject WorkerProcess::jsonModuleList(const QString& answer, cuTcpSocketIOInterface* transport)
 {
-    const QJsonObject list = QJsonDocument::fromJson(answer.toLocal8Bit()).object();
-    const int count = list.value(QLatin1String("count")).toInt(-1);
-    const QJsonArray info = list.value(QLatin1String("info")).toArray();
-    // "count" may promise more entries than the array holds.
-    for (int i = 0; i < count && i < info.size(); ++i) {
-        const QJsonObject entry = info.at(i).toObject();
-        const QString type = entry.value(QLatin1String("type")).toString();
-        const quint8 address = quint8(entry.value(QLatin1String("address")).toInt(-1) & 0xFF);
-        AbstractDriver* driver = createDriver(type);
+    const QJsonObject list = moduleListObject(answer);
+    const QList<ModuleListEntry> entries = jsonModuleEntries(list);
+    for (const ModuleListEntry& entry : entries) {
+        AbstractDriver* driver = createDriver(entry.type);
         if (!driver)
             continue;
-        driver->setAddress(address);
+        driver->setAddress(entry.address);
         driver->setInterface(transport);
         m_drivers.append(driver);
     }
