@@ -93,12 +93,7 @@ int main(int argc, char* argv[])
             return fail(error);
         rack = *loaded;
     }
-    const SimRack::Maker maker = [](const QString& type, quint8 address,
-                                    const SimModule::Identity& identity,
-                                    SimEnvironment* environment) {
-        return SimModuleFactory::create(type, address, identity, environment);
-    };
-    if (!rack.install(&unit, maker, &error))
+    if (!rack.install(&unit, &error))
         return fail(options.rackFile.isEmpty() ? error : options.rackFile + ": " + error);
 
     SimStateFile* state = nullptr;

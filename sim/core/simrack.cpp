@@ -281,6 +281,15 @@ SimModule* SimRack::build(const SimRackModule& description, const Maker& maker,
     return module;
 }
 
+bool SimRack::install(SimUnit* unit, QString* error) const
+{
+    const Maker maker = [](const QString& type, quint8 address, const SimModule::Identity& identity,
+                           SimEnvironment* environment) {
+        return SimModuleFactory::create(type, address, identity, environment);
+    };
+    return install(unit, maker, error);
+}
+
 bool SimRack::install(SimUnit* unit, const Maker& maker, QString* error) const
 {
     // Build everything first, so that a faulty module leaves the unit as it was.

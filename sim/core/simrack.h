@@ -44,6 +44,8 @@ struct SimRack
     // and a default module (SSPD model 0) for any other address. False with a message if a
     // module cannot be built or refuses its physics or EEPROM.
     bool install(SimUnit* unit, const Maker& maker, QString* error) const;
+    // The same with the simulator's own module models (SimModuleFactory).
+    bool install(SimUnit* unit, QString* error) const;
     // One module as described; null with a message.
     static SimModule* build(const SimRackModule& description, const Maker& maker,
                             SimEnvironment* environment, QString* error);

@@ -32,12 +32,7 @@ class SimulatedRack
 public:
     bool start(QString* error)
     {
-        const SimRack::Maker maker = [](const QString& type, quint8 address,
-                                        const SimModule::Identity& identity,
-                                        SimEnvironment* environment) {
-            return SimModuleFactory::create(type, address, identity, environment);
-        };
-        return SimRack::demo().install(&unit, maker, error) && unit.start(error);
+        return SimRack::demo().install(&unit, error) && unit.start(error);
     }
 
     SimEnvironment environment{11};

@@ -181,13 +181,8 @@ class SimulatedUnit
 public:
     SimulatedUnit() : environment(7), unit(&environment)
     {
-        const SimRack::Maker maker = [](const QString& type, quint8 address,
-                                        const SimModule::Identity& identity,
-                                        SimEnvironment* environment) {
-            return SimModuleFactory::create(type, address, identity, environment);
-        };
         QString error;
-        installed = SimRack::demo().install(&unit, maker, &error) && unit.start(&error);
+        installed = SimRack::demo().install(&unit, &error) && unit.start(&error);
         if (!installed)
             qWarning() << "simulated unit:" << error;
     }

@@ -44,13 +44,8 @@ struct Rack
 {
     Rack()
     {
-        const SimRack::Maker maker = [](const QString& type, quint8 address,
-                                        const SimModule::Identity& identity,
-                                        SimEnvironment* environment) {
-            return SimModuleFactory::create(type, address, identity, environment);
-        };
         QString error;
-        started = SimRack::demo().install(&unit, maker, &error) && unit.start(&error);
+        started = SimRack::demo().install(&unit, &error) && unit.start(&error);
         if (!started)
             qWarning() << "simulated unit:" << error;
     }

@@ -40,12 +40,7 @@ private slots:
         unit = std::make_unique<SimUnit>(env.get());
         unit->setPort(0);
         QString error;
-        const SimRack::Maker maker = [](const QString& type, quint8 address,
-                                        const SimModule::Identity& identity,
-                                        SimEnvironment* environment) {
-            return SimModuleFactory::create(type, address, identity, environment);
-        };
-        QVERIFY2(SimRack::demo().install(unit.get(), maker, &error), qPrintable(error));
+        QVERIFY2(SimRack::demo().install(unit.get(), &error), qPrintable(error));
         QVERIFY(unit->start());
         transport = std::make_unique<cuTcpSocketIOInterface>();
         transport->setHostAddress(QHostAddress::LocalHost);
