@@ -10,7 +10,7 @@ packages=(
   # Qt 6 development packages
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
   qt6-declarative-dev qt6-declarative-dev-tools
-  qt6-charts-dev qt6-serialport-dev qt6-svg-dev qt6-5compat-dev
+  qt6-charts-dev qt6-serialport-dev qt6-svg-dev qt6-5compat-dev qt6-httpserver-dev
   qt6-tools-dev qt6-tools-dev-tools
   libgl-dev libvulkan-dev
   # QML modules of the scene and of the QML tests
@@ -21,6 +21,8 @@ packages=(
   qml6-module-qt5compat-graphicaleffects qml6-module-qttest
   # headless screenshots, network namespaces for the tests
   xvfb xauth iproute2 util-linux
+  # a second web server for the firmware catalogue tests
+  python3
 )
 
 missing=()

@@ -1,0 +1,5 @@
+#pragma once
+// Logging category of firmware maintenance.
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcFirmware)
