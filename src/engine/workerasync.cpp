@@ -5,6 +5,7 @@
 #include "engine/enginelog.h"
 #include "engine/modulerecords.h"
 #include "engine/workerprocess.h"
+#include "link/controlunitlistprovider.h"
 #include "models/dataproviderlist.h"
 #include "models/eepromdatamodel.h"
 #include "models/eepromdatastorage.h"
@@ -217,8 +218,28 @@ void WorkerAsync::updateAvailableControlUnitList()
     qCDebug(lcEngine) << "WorkerAsync::updateAvailableControlUnitList";
     setStatusText(QStringLiteral("Update available TCP/IP Devices..."));
     setAvailableControlUnits({});
-    // Discovery of units on the network is not part of this build yet: the list stays
-    // empty and no search runs.
+    // Only the newest search reports: older ones still running are abandoned, and every
+    // provider goes once it has answered.
+    for (auto* older : findChildren<ControlUnitListProvider*>(Qt::FindDirectChildrenOnly)) {
+        older->disconnect(this);
+        older->stop();
+        older->deleteLater();
+    }
+    auto* provider = new ControlUnitListProvider(this);
+    connect(provider, &ControlUnitListProvider::ready, this, [this, provider] {
+        provider->deleteLater();
+        const QStringList units = provider->controlUnits();
+        setAvailableControlUnits(units);
+        setStatusText(QStringLiteral("%1 device(s) founded.").arg(units.size()));
+        setGUIEnable(true);
+    });
+    connect(provider, &ControlUnitListProvider::error, this, [this, provider] {
+        provider->deleteLater();
+        setStatusText(QStringLiteral("Cannot search for units: answer port %1 is in use")
+                          .arg(provider->answerPort()));
+        setGUIEnable(true);
+    });
+    provider->search();
 }
 
 void WorkerAsync::initializeGUI(WorkerAsync::WorkerMode mode)
