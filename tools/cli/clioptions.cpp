@@ -1,5 +1,6 @@
 #include "clioptions.h"
 
+#include "discovercommand.h"
 #include "enginecommands.h"
 #include "propertytable.h"
 
@@ -54,7 +55,8 @@ CliOptions::CliOptions()
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") + driverCommandsHelp() +
-        QStringLiteral("\n\n") + engineCommandsHelp() +
+        QStringLiteral("\n\n") + engineCommandsHelp() + QStringLiteral("\n\n") +
+        discoverCommandHelp() +
         QStringLiteral("\n\nExit status: 0 success; 1 the unit cannot be reached, or it or a "
                        "module\nrefused, failed or did not answer; 2 usage error."));
     m_parser.addHelpOption();
@@ -72,11 +74,12 @@ CliOptions::CliOptions()
                     "V"),
         valueOption("out", "sweep, eeprom read: output file.", "FILE"),
         QCommandLineOption("store", "eeprom write: make the module keep the constants."),
+        valueOption("wait-ms", "discover: milliseconds to collect answers (default 500).", "N"),
     });
     m_parser.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit "
-                       "or eeprom."));
+        QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit, "
+                       "eeprom or discover."));
     m_parser.addPositionalArgument(QStringLiteral("arguments"),
                                    QStringLiteral("Arguments of the command."),
                                    QStringLiteral("[...]"));

@@ -6,6 +6,7 @@
 #include "clioptions.h"
 #include "clioutput.h"
 #include "clirunner.h"
+#include "discovercommand.h"
 #include "enginecommands.h"
 #include "exitcode.h"
 #include "link/hostaddresstext.h"
@@ -68,6 +69,8 @@ int main(int argc, char* argv[])
         cliOut() << cli.helpText() << Qt::flush;
         return Exit::Success;
     }
+    if (cli.command() == QLatin1String("discover"))
+        return runDiscoverCommand(cli.positional(), cli.givenOptions());
 
     const QString unitText = cli.isSet(cli.unit) ? cli.value(cli.unit) : storedUnitAddress();
     const QHostAddress unit = cuHostAddressFromText(unitText);
