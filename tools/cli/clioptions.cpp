@@ -1,5 +1,6 @@
 #include "clioptions.h"
 
+#include "bootcommand.h"
 #include "discovercommand.h"
 #include "enginecommands.h"
 #include "propertytable.h"
@@ -44,7 +45,8 @@ CliOptions::CliOptions()
            QStringLiteral("Unit address (default: the address the application last used, else "
                           "127.0.0.1)."),
            QStringLiteral("ADDR")),
-      port(QStringLiteral("port"), QStringLiteral("Unit TCP port (default 9876)."),
+      port(QStringLiteral("port"),
+           QStringLiteral("Unit TCP port (default 9876); boot: the serial device."),
            QStringLiteral("N"), QStringLiteral("9876")),
       tries(QStringLiteral("tries"),
             QStringLiteral("Requests per module read or write (default 3)."), QStringLiteral("N"),
@@ -56,7 +58,7 @@ CliOptions::CliOptions()
     m_parser.setApplicationDescription(
         QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") + driverCommandsHelp() +
         QStringLiteral("\n\n") + engineCommandsHelp() + QStringLiteral("\n\n") +
-        discoverCommandHelp() +
+        discoverCommandHelp() + QStringLiteral("\n\n") + bootCommandHelp() +
         QStringLiteral("\n\nExit status: 0 success; 1 the unit cannot be reached, or it or a "
                        "module\nrefused, failed or did not answer; 2 usage error."));
     m_parser.addHelpOption();
@@ -75,11 +77,12 @@ CliOptions::CliOptions()
         valueOption("out", "sweep, eeprom read: output file.", "FILE"),
         QCommandLineOption("store", "eeprom write: make the module keep the constants."),
         valueOption("wait-ms", "discover: milliseconds to collect answers (default 500).", "N"),
+        QCommandLineOption("wait-for-device", "boot: wait for the module to be plugged in."),
     });
     m_parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit, "
-                       "eeprom or discover."));
+                       "eeprom, discover or boot."));
     m_parser.addPositionalArgument(QStringLiteral("arguments"),
                                    QStringLiteral("Arguments of the command."),
                                    QStringLiteral("[...]"));

@@ -2,7 +2,8 @@
 // sends one text command to a unit, reads a module's identity, or reads or writes one
 // property; through the measurement engine (the application's own worker) it lists the
 // modules, monitors, sets parameters, runs sweeps, keeps presets, maintains the unit and
-// moves calibration constants.
+// moves calibration constants; over the RS-485 line it writes a module's firmware.
+#include "bootcommand.h"
 #include "clioptions.h"
 #include "clioutput.h"
 #include "clirunner.h"
@@ -71,6 +72,8 @@ int main(int argc, char* argv[])
     }
     if (cli.command() == QLatin1String("discover"))
         return runDiscoverCommand(cli.positional(), cli.givenOptions());
+    if (cli.command() == QLatin1String("boot"))
+        return runBootCommand(cli.positional(), cli.givenOptions());
 
     const QString unitText = cli.isSet(cli.unit) ? cli.value(cli.unit) : storedUnitAddress();
     const QHostAddress unit = cuHostAddressFromText(unitText);

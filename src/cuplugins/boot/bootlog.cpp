@@ -1,0 +1,3 @@
+#include "bootlog.h"
+
+Q_LOGGING_CATEGORY(lcBoot, "tavik.boot", QtWarningMsg)

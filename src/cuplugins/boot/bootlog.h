@@ -1,0 +1,5 @@
+#pragma once
+// Logging category of the serial bootloader.
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcBoot)
