@@ -3,6 +3,7 @@
 #include "bootcommand.h"
 #include "discovercommand.h"
 #include "enginecommands.h"
+#include "firmwarelistcommand.h"
 #include "propertytable.h"
 
 namespace {
@@ -55,10 +56,14 @@ CliOptions::CliOptions()
               QStringLiteral("Answer time-out per request in milliseconds (default 500)."),
               QStringLiteral("N"), QStringLiteral("500"))
 {
+    // One section per group of commands, in the order the help shows them.
+    const QStringList sections = {
+        driverCommandsHelp(),   engineCommandsHelp(), discoverCommandHelp(),
+        firmwareCommandsHelp(), bootCommandHelp(),
+    };
     m_parser.setApplicationDescription(
-        QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") + driverCommandsHelp() +
-        QStringLiteral("\n\n") + engineCommandsHelp() + QStringLiteral("\n\n") +
-        discoverCommandHelp() + QStringLiteral("\n\n") + bootCommandHelp() +
+        QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") +
+        sections.join(QStringLiteral("\n\n")) +
         QStringLiteral("\n\nExit status: 0 success; 1 the unit cannot be reached, or it or a "
                        "module\nrefused, failed or did not answer; 2 usage error."));
     m_parser.addHelpOption();
@@ -78,11 +83,15 @@ CliOptions::CliOptions()
         QCommandLineOption("store", "eeprom write: make the module keep the constants."),
         valueOption("wait-ms", "discover: milliseconds to collect answers (default 500).", "N"),
         QCommandLineOption("wait-for-device", "boot: wait for the module to be plugged in."),
+        valueOption("family", "firmware list: module family, VX9SD or VX9TD.", "F"),
+        valueOption("modification", "firmware list: module modification.", "M"),
+        valueOption("hardware", "firmware list: hardware revision.", "H"),
+        valueOption("base-url", "firmware: root address of the firmware catalogue.", "URL"),
     });
     m_parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit, "
-                       "eeprom, discover or boot."));
+                       "eeprom, discover, firmware or boot."));
     m_parser.addPositionalArgument(QStringLiteral("arguments"),
                                    QStringLiteral("Arguments of the command."),
                                    QStringLiteral("[...]"));

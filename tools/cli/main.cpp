@@ -2,7 +2,8 @@
 // sends one text command to a unit, reads a module's identity, or reads or writes one
 // property; through the measurement engine (the application's own worker) it lists the
 // modules, monitors, sets parameters, runs sweeps, keeps presets, maintains the unit and
-// moves calibration constants; over the RS-485 line it writes a module's firmware.
+// moves calibration constants; it finds units, lists the firmware catalogue of the web
+// server, and over the RS-485 line writes a module's firmware.
 #include "bootcommand.h"
 #include "clioptions.h"
 #include "clioutput.h"
@@ -10,6 +11,7 @@
 #include "discovercommand.h"
 #include "enginecommands.h"
 #include "exitcode.h"
+#include "firmwarelistcommand.h"
 #include "link/hostaddresstext.h"
 
 #include <QApplication>
@@ -74,6 +76,15 @@ int main(int argc, char* argv[])
         return runDiscoverCommand(cli.positional(), cli.givenOptions());
     if (cli.command() == QLatin1String("boot"))
         return runBootCommand(cli.positional(), cli.givenOptions());
+
+    if (cli.command() == u"firmware") {
+        const QString subcommand = cli.positional().value(1);
+        if (subcommand == u"list")
+            return runFirmwareList(cli.positional().mid(2), cli.givenOptions());
+        return usageError(subcommand.isEmpty()
+                              ? QStringLiteral("firmware needs a subcommand: list")
+                              : QStringLiteral("unknown firmware subcommand: %1").arg(subcommand));
+    }
 
     const QString unitText = cli.isSet(cli.unit) ? cli.value(cli.unit) : storedUnitAddress();
     const QHostAddress unit = cuHostAddressFromText(unitText);
