@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
   qt6-declarative-dev qt6-declarative-dev-tools
   qt6-charts-dev qt6-serialport-dev qt6-svg-dev qt6-5compat-dev qt6-httpserver-dev
+  qt6-websockets-dev # Qt HTTP Server's CMake package needs it; Debian does not pull it in
   qt6-tools-dev qt6-tools-dev-tools
   libgl-dev libvulkan-dev
   # QML modules of the scene and of the QML tests

@@ -6,6 +6,7 @@
 #include "core/simrack.h"
 #include "core/simstatefile.h"
 #include "core/simunit.h"
+#include "net/simcatalogueserver.h"
 #include "net/simdiscovery.h"
 
 #include <QCoreApplication>
@@ -117,6 +118,13 @@ int main(int argc, char* argv[])
             return fail(QStringLiteral("cannot listen for discovery broadcasts on UDP 9877"));
     }
 
+    SimCatalogueServer* catalogue = nullptr;
+    if (!options.firmwareDir.isEmpty()) {
+        catalogue = new SimCatalogueServer(options.firmwareDir, &app);
+        if (!catalogue->start(options.httpListen, options.httpPort, &error))
+            return fail(error);
+    }
+
     QTextStream(stdout) << QStringLiteral("cu-tavik-sim: unit with %1 module(s) listening on "
                                           "%2 port %3%4")
                                .arg(unit.modules().size())
@@ -124,6 +132,10 @@ int main(int argc, char* argv[])
                                .arg(unit.serverPort())
                                .arg(options.discoverable ? ", discoverable" : "")
                         << Qt::endl;
+    if (catalogue)
+        QTextStream(stdout) << QStringLiteral("cu-tavik-sim: firmware catalogue %1 at %2")
+                                   .arg(options.firmwareDir, catalogue->rootUrl())
+                            << Qt::endl;
 
     const int status = app.exec();
     unit.stop();

@@ -52,8 +52,19 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
     const QCommandLineOption closeAfter(
         "close-after", "Fault: close each connection after it sent N packets.", "N");
     const QCommandLineOption mute("mute", "Fault: accept connections but never answer anything.");
+    const QCommandLineOption firmwareDir(
+        "firmware-dir",
+        "Serve DIR over HTTP as a firmware web server's directory listings (see "
+        "sim/firmware-catalogue).",
+        "DIR");
+    const QCommandLineOption httpListen("http-listen",
+                                        "Address of the firmware web server (default 127.0.0.1).",
+                                        "ADDR", "127.0.0.1");
+    const QCommandLineOption httpPort(
+        "http-port", "Port of the firmware web server (default 8080).", "N", "8080");
     parser.addOptions({listen, port, rack, state, discoverable, verbose, seed, latency,
-                       dropProbability, dropEvery, wrongLength, garbage, closeAfter, mute});
+                       dropProbability, dropEvery, wrongLength, garbage, closeAfter, mute,
+                       firmwareDir, httpListen, httpPort});
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -117,6 +128,22 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
         }
     }
     faults.mute = parser.isSet(mute);
+
+    result.firmwareDir = parser.value(firmwareDir);
+    if (result.firmwareDir.isEmpty() && (parser.isSet(httpPort) || parser.isSet(httpListen))) {
+        *error = QStringLiteral("--http-port and --http-listen need --firmware-dir");
+        return SimOptionsResult::Error;
+    }
+    if (!result.httpListen.setAddress(parser.value(httpListen))) {
+        *error =
+            QStringLiteral("--http-listen: not an IP address: %1").arg(parser.value(httpListen));
+        return SimOptionsResult::Error;
+    }
+    if (!toInt(parser.value(httpPort), 0, 65535, &number)) {
+        *error = QStringLiteral("--http-port must be 0 to 65535");
+        return SimOptionsResult::Error;
+    }
+    result.httpPort = quint16(number);
     *options = result;
     return SimOptionsResult::Run;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The command line of cu-tavik-sim: where to listen, which rack, state file, discovery,
-// logging, seed and faults.
+// logging, seed, faults and the firmware catalogue's web server.
 #include "simfaults.h"
 
 #include <QHostAddress>
@@ -17,6 +17,9 @@ struct SimOptions
     bool verbose = false;
     quint32 seed = 1;
     SimFaults faults;
+    QString firmwareDir; // empty: no firmware catalogue is served
+    QHostAddress httpListen{QHostAddress::LocalHost};
+    quint16 httpPort = 8080;
 };
 
 enum class SimOptionsResult { Run, Help, Version, Error };

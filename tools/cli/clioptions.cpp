@@ -1,6 +1,7 @@
 #include "clioptions.h"
 
 #include "enginecommands.h"
+#include "firmwarelistcommand.h"
 #include "propertytable.h"
 
 namespace {
@@ -54,7 +55,8 @@ CliOptions::CliOptions()
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") + driverCommandsHelp() +
-        QStringLiteral("\n\n") + engineCommandsHelp() +
+        QStringLiteral("\n\n") + engineCommandsHelp() + QStringLiteral("\n\n") +
+        firmwareCommandsHelp() +
         QStringLiteral("\n\nExit status: 0 success; 1 the unit cannot be reached, or it or a "
                        "module\nrefused, failed or did not answer; 2 usage error."));
     m_parser.addHelpOption();
@@ -72,11 +74,15 @@ CliOptions::CliOptions()
                     "V"),
         valueOption("out", "sweep, eeprom read: output file.", "FILE"),
         QCommandLineOption("store", "eeprom write: make the module keep the constants."),
+        valueOption("family", "firmware list: module family, VX9SD or VX9TD.", "F"),
+        valueOption("modification", "firmware list: module modification.", "M"),
+        valueOption("hardware", "firmware list: hardware revision.", "H"),
+        valueOption("base-url", "firmware: root address of the firmware catalogue.", "URL"),
     });
     m_parser.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit "
-                       "or eeprom."));
+        QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit, "
+                       "eeprom or firmware."));
     m_parser.addPositionalArgument(QStringLiteral("arguments"),
                                    QStringLiteral("Arguments of the command."),
                                    QStringLiteral("[...]"));

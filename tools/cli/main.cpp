@@ -2,12 +2,13 @@
 // sends one text command to a unit, reads a module's identity, or reads or writes one
 // property; through the measurement engine (the application's own worker) it lists the
 // modules, monitors, sets parameters, runs sweeps, keeps presets, maintains the unit and
-// moves calibration constants.
+// moves calibration constants; it also lists the firmware catalogue of the web server.
 #include "clioptions.h"
 #include "clioutput.h"
 #include "clirunner.h"
 #include "enginecommands.h"
 #include "exitcode.h"
+#include "firmwarelistcommand.h"
 #include "link/hostaddresstext.h"
 
 #include <QApplication>
@@ -67,6 +68,15 @@ int main(int argc, char* argv[])
     if (cli.helpRequested()) {
         cliOut() << cli.helpText() << Qt::flush;
         return Exit::Success;
+    }
+
+    if (cli.command() == u"firmware") {
+        const QString subcommand = cli.positional().value(1);
+        if (subcommand == u"list")
+            return runFirmwareList(cli.positional().mid(2), cli.givenOptions());
+        return usageError(subcommand.isEmpty()
+                              ? QStringLiteral("firmware needs a subcommand: list")
+                              : QStringLiteral("unknown firmware subcommand: %1").arg(subcommand));
     }
 
     const QString unitText = cli.isSet(cli.unit) ? cli.value(cli.unit) : storedUnitAddress();
