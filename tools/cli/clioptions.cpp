@@ -2,6 +2,7 @@
 
 #include "enginecommands.h"
 #include "firmwarelistcommand.h"
+#include "firmwareupdatecommand.h"
 #include "propertytable.h"
 
 namespace {
@@ -56,7 +57,7 @@ CliOptions::CliOptions()
     m_parser.setApplicationDescription(
         QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") + driverCommandsHelp() +
         QStringLiteral("\n\n") + engineCommandsHelp() + QStringLiteral("\n\n") +
-        firmwareCommandsHelp() +
+        firmwareCommandsHelp() + QStringLiteral("\n\n") + firmwareUpdateHelp() +
         QStringLiteral("\n\nExit status: 0 success; 1 the unit cannot be reached, or it or a "
                        "module\nrefused, failed or did not answer; 2 usage error."));
     m_parser.addHelpOption();
@@ -75,9 +76,18 @@ CliOptions::CliOptions()
         valueOption("out", "sweep, eeprom read: output file.", "FILE"),
         QCommandLineOption("store", "eeprom write: make the module keep the constants."),
         valueOption("family", "firmware list: module family, VX9SD or VX9TD.", "F"),
-        valueOption("modification", "firmware list: module modification.", "M"),
-        valueOption("hardware", "firmware list: hardware revision.", "H"),
+        valueOption("modification", "firmware list, update: module modification.", "M"),
+        valueOption("hardware", "firmware list, update: hardware revision.", "H"),
         valueOption("base-url", "firmware: root address of the firmware catalogue.", "URL"),
+        valueOption("version", "firmware update: the firmware version to install.", "V"),
+        valueOption("file-server-port",
+                    "firmware update: port the unit fetches the image "
+                    "from (default 9879).",
+                    "N"),
+        valueOption("update-timeout",
+                    "firmware update: seconds for the whole update "
+                    "(default 600).",
+                    "S"),
     });
     m_parser.addPositionalArgument(
         QStringLiteral("command"),
