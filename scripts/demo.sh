@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # `make demo`: starts the unit simulator with the demo rack in a network namespace of its
 # own, shows the unit's module list and every module's identity with cu-tavik-cli, lets the
-# engine watch the modules and sweep one detector, then stops the simulator. (The
-# application's screens do not exist yet.)
+# engine watch the modules and sweep one detector, lists the sample firmware catalogue the
+# simulator serves, then stops the simulator. (The application's screens do not exist yet.)
 #   scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,18 +19,19 @@ if [ "${TAVIK_DEMO_INSIDE:-0}" != 1 ]; then
 fi
 
 log=$(mktemp)
-"$sim" >"$log" 2>&1 & # the built-in demo rack (sim/demo-rack.json describes the same)
+# The built-in demo rack (sim/demo-rack.json describes the same) and the sample catalogue.
+"$sim" --firmware-dir "$root/sim/firmware-catalogue" --http-port 8080 >"$log" 2>&1 &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -f "$log"' EXIT
 
-# The simulator prints one line once it listens.
+# The simulator prints one line once it listens, then one for the catalogue.
 for _ in $(seq 50); do
-  grep -q 'listening on' "$log" && break
+  grep -q 'firmware catalogue' "$log" && break
   kill -0 "$pid" 2>/dev/null || { cat "$log" >&2; echo "demo.sh: the simulator ended" >&2; exit 1; }
   sleep 0.1
 done
 grep -q 'listening on' "$log" || { cat "$log" >&2; echo "demo.sh: the simulator does not listen" >&2; exit 1; }
-head -n 1 "$log"
+grep '^cu-tavik-sim:' "$log"
 
 echo
 echo "== Module list (SYST:DEVJ?)"
@@ -60,6 +61,11 @@ echo "== Counts against bias current on module 1, 18 to 24 uA"
 "$cli" --unit 127.0.0.1 sweep current --channel 1 --from 1.8e-5 --to 2.4e-5 --step 1e-6 \
   --time-constant 0.2 --out "$sweep"
 cat "$sweep"
+
+echo
+echo "== Firmware for module 1 (VX9SD, modification 1, hardware 2) in the sample catalogue"
+"$cli" firmware list --base-url http://127.0.0.1:8080/vx9Rack/Bin/Firmware/ \
+  --family VX9SD --modification 1 --hardware 2
 
 echo
 echo "Try it yourself: $sim --help, and $cli --help."

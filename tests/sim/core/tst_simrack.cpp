@@ -284,8 +284,18 @@ private slots:
         QCOMPARE(options.faults.garbageEvery, 6);
         QCOMPARE(options.faults.closeAfterPackets, 7);
         QVERIFY(options.faults.mute);
+        QVERIFY(options.firmwareDir.isEmpty());
 
-        const QList<QStringList> bad = {{"sim", "--port", "70000"},
+        QCOMPARE(parseSimOptions({"sim", "--firmware-dir", "fw", "--http-port", "8081"}, &options,
+                                 &output, &error),
+                 SimOptionsResult::Run);
+        QCOMPARE(options.firmwareDir, QString("fw"));
+        QCOMPARE(options.httpPort, quint16(8081));
+        QCOMPARE(options.httpListen, QHostAddress(QHostAddress::LocalHost));
+
+        const QList<QStringList> bad = {{"sim", "--http-port", "8081"},
+                                        {"sim", "--firmware-dir", "fw", "--http-port", "70000"},
+                                        {"sim", "--port", "70000"},
                                         {"sim", "--listen", "somewhere"},
                                         {"sim", "--drop-probability", "2"},
                                         {"sim", "--close-after", "-1"},
