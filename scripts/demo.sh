@@ -2,7 +2,8 @@
 # `make demo`: starts the unit simulator with the demo rack in a network namespace of its
 # own, shows the unit's module list and every module's identity with cu-tavik-cli, lets the
 # engine watch the modules and sweep one detector, lists the sample firmware catalogue the
-# simulator serves, then stops the simulator. (The application's screens do not exist yet.)
+# simulator serves and updates one module from it, then stops the simulator. (The
+# application's screens do not exist yet.)
 #   scripts/demo.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -66,6 +67,12 @@ echo
 echo "== Firmware for module 1 (VX9SD, modification 1, hardware 2) in the sample catalogue"
 "$cli" firmware list --base-url http://127.0.0.1:8080/vx9Rack/Bin/Firmware/ \
   --family VX9SD --modification 1 --hardware 2
+
+echo
+echo "== Firmware update of module 1 to 1.3.3 (cu-tavik-cli firmware update 1 --version 1.3.3)"
+"$cli" --unit 127.0.0.1 firmware update 1 --version 1.3.3 \
+  --base-url http://127.0.0.1:8080/vx9Rack/Bin/Firmware/
+"$cli" --unit 127.0.0.1 identity 1 | grep '"firmware"'
 
 echo
 echo "Try it yourself: $sim --help, and $cli --help."

@@ -4,6 +4,7 @@
 #include "discovercommand.h"
 #include "enginecommands.h"
 #include "firmwarelistcommand.h"
+#include "firmwareupdatecommand.h"
 #include "propertytable.h"
 
 namespace {
@@ -59,7 +60,7 @@ CliOptions::CliOptions()
     // One section per group of commands, in the order the help shows them.
     const QStringList sections = {
         driverCommandsHelp(),   engineCommandsHelp(), discoverCommandHelp(),
-        firmwareCommandsHelp(), bootCommandHelp(),
+        firmwareCommandsHelp(), firmwareUpdateHelp(), bootCommandHelp(),
     };
     m_parser.setApplicationDescription(
         QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") +
@@ -84,9 +85,18 @@ CliOptions::CliOptions()
         valueOption("wait-ms", "discover: milliseconds to collect answers (default 500).", "N"),
         QCommandLineOption("wait-for-device", "boot: wait for the module to be plugged in."),
         valueOption("family", "firmware list: module family, VX9SD or VX9TD.", "F"),
-        valueOption("modification", "firmware list: module modification.", "M"),
-        valueOption("hardware", "firmware list: hardware revision.", "H"),
+        valueOption("modification", "firmware list, update: module modification.", "M"),
+        valueOption("hardware", "firmware list, update: hardware revision.", "H"),
         valueOption("base-url", "firmware: root address of the firmware catalogue.", "URL"),
+        valueOption("version", "firmware update: the firmware version to install.", "V"),
+        valueOption("file-server-port",
+                    "firmware update: port the unit fetches the image "
+                    "from (default 9879).",
+                    "N"),
+        valueOption("update-timeout",
+                    "firmware update: seconds for the whole update "
+                    "(default 600).",
+                    "S"),
     });
     m_parser.addPositionalArgument(
         QStringLiteral("command"),

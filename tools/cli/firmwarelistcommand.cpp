@@ -8,15 +8,14 @@
 #include <QUrl>
 #include <memory>
 
-namespace {
-
-// An http or https address with a host, or nothing.
-bool isWebAddress(const QString& text)
+bool isFirmwareWebAddress(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
     return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
            !url.host().isEmpty();
 }
+
+namespace {
 
 void printList(const char* name, const QStringList& values)
 {
@@ -59,7 +58,7 @@ int runFirmwareList(const QStringList& arguments, const QHash<QString, QString>&
     std::unique_ptr<FileMapHandler> catalogue;
     if (options.contains(QStringLiteral("base-url"))) {
         const QString baseUrl = options.value(QStringLiteral("base-url"));
-        if (!isWebAddress(baseUrl))
+        if (!isFirmwareWebAddress(baseUrl))
             return usageError(
                 QStringLiteral("--base-url must be an http or https address: %1").arg(baseUrl));
         catalogue = std::make_unique<FileMapHandler>(baseUrl);

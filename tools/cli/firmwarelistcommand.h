@@ -9,3 +9,5 @@
 // arguments: what follows "firmware list"; options: the options given, by name.
 int runFirmwareList(const QStringList& arguments, const QHash<QString, QString>& options);
 QString firmwareCommandsHelp();
+// An http or https address with a host: what --base-url takes.
+bool isFirmwareWebAddress(const QString& text);

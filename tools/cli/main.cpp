@@ -3,7 +3,8 @@
 // property; through the measurement engine (the application's own worker) it lists the
 // modules, monitors, sets parameters, runs sweeps, keeps presets, maintains the unit and
 // moves calibration constants; it finds units, lists the firmware catalogue of the web
-// server, and over the RS-485 line writes a module's firmware.
+// server and updates a module's firmware from it, and over the RS-485 line writes a
+// module's firmware through its bootloader.
 #include "bootcommand.h"
 #include "clioptions.h"
 #include "clioutput.h"
@@ -12,6 +13,7 @@
 #include "enginecommands.h"
 #include "exitcode.h"
 #include "firmwarelistcommand.h"
+#include "firmwareupdatecommand.h"
 #include "link/hostaddresstext.h"
 
 #include <QApplication>
@@ -60,7 +62,10 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     CliOptions cli;
     const bool parsed = cli.parse(arguments);
-    const bool engine = parsed && !cli.helpRequested() && isEngineCommand(cli.command());
+    const bool firmwareUpdate =
+        cli.command() == u"firmware" && cli.positional().value(1) == u"update";
+    const bool engine =
+        parsed && !cli.helpRequested() && (isEngineCommand(cli.command()) || firmwareUpdate);
 
     const std::unique_ptr<QCoreApplication> app = makeApplication(engine, argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cu-tavik-cli"));
@@ -81,9 +86,11 @@ int main(int argc, char* argv[])
         const QString subcommand = cli.positional().value(1);
         if (subcommand == u"list")
             return runFirmwareList(cli.positional().mid(2), cli.givenOptions());
-        return usageError(subcommand.isEmpty()
-                              ? QStringLiteral("firmware needs a subcommand: list")
-                              : QStringLiteral("unknown firmware subcommand: %1").arg(subcommand));
+        if (subcommand != u"update")
+            return usageError(
+                subcommand.isEmpty()
+                    ? QStringLiteral("firmware needs a subcommand: list or update")
+                    : QStringLiteral("unknown firmware subcommand: %1").arg(subcommand));
     }
 
     const QString unitText = cli.isSet(cli.unit) ? cli.value(cli.unit) : storedUnitAddress();
@@ -97,6 +104,12 @@ int main(int argc, char* argv[])
 
     const QStringList args = cli.positional();
     const QString command = cli.command();
+    if (firmwareUpdate) {
+        QHash<QString, QString> options = cli.givenOptions();
+        options.remove(QStringLiteral("unit"));
+        options.remove(QStringLiteral("port"));
+        return runFirmwareUpdate(args.mid(2), options, {unitText, quint16(port)});
+    }
     if (engine) {
         EngineArguments engineArguments{args, cli.givenOptions()};
         engineArguments.options.remove(QStringLiteral("unit"));

@@ -267,6 +267,19 @@ private slots:
         const QJsonObject entry =
             QJsonDocument::fromJson(client.query("SYST:DEVJ?")).object()["info"][0].toObject();
         QCOMPARE(entry.value("Firmware").toString(), QString("1.2.4"));
+
+        // The completion report reaches the file server before the unit closes, although
+        // the unit is done with the update as soon as it has sent it.
+        QByteArray reports;
+        connect(unitSide.get(), &QTcpSocket::readyRead, this,
+                [&] { reports += unitSide->readAll(); });
+        reports += unitSide->readAll();
+        QTRY_VERIFY(unitSide->state() == QAbstractSocket::UnconnectedState);
+        reports += unitSide->readAll();
+        QByteArray completed;
+        QDataStream report(&completed, QIODevice::WriteOnly);
+        report << QString("COMPLETED");
+        QVERIFY2(reports.endsWith(completed), reports.right(40).toHex().constData());
     }
 
     void unitResetReinitialisesModulesButKeepsTheirEeprom()
