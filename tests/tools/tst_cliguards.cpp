@@ -1,0 +1,179 @@
+// cu-tavik-cli refuses what would harm a module or mislead its user, end to end against the
+// simulated demo rack on 127.0.0.1:9876, which this test's event loop serves while the
+// program runs (the test has a network namespace of its own).
+#include "core/simenvironment.h"
+#include "core/simrack.h"
+#include "core/simunit.h"
+#include "link/eventwait.h"
+#include "modules/simsspdm0.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// The demo rack: SSPD model 0 at 1 and 2, model 1 at 3, temperature models 0 and 1 at 4
+// and 5, a heater at 6.
+struct Rack
+{
+    Rack() { started = SimRack::demo().install(&unit, nullptr) && unit.start(nullptr); }
+    double bias(quint8 address) const
+    {
+        return qobject_cast<SimSspdM0*>(unit.module(address))->physics().bias();
+    }
+
+    SimEnvironment environment{5};
+    SimUnit unit{&environment};
+    bool started = false;
+};
+
+} // namespace
+
+class TestCliGuards : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir home;
+    std::unique_ptr<Rack> rack;
+
+    // Runs the tool (through `shell -c SCRIPT` when given) while this thread serves the unit.
+    Run cli(const QStringList& args, const QString& stdoutFile = {})
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        process.setProcessEnvironment(env);
+        if (!stdoutFile.isEmpty())
+            process.setStandardOutputFile(stdoutFile);
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(CLI_PATH, args);
+        if (!cuWaitForEvents([&] { return !finished.isEmpty(); }, 30000))
+            qWarning() << "cu-tavik-cli did not finish";
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QJsonObject params(int module)
+    {
+        return QJsonDocument::fromJson(
+                   cli({"read", QString::number(module), "sspd0", "params"}).out.toUtf8())
+            .object();
+    }
+
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules("tavik.sim.info=false"); }
+    void init()
+    {
+        rack = std::make_unique<Rack>();
+        QVERIFY(rack->started);
+    }
+    void cleanup() { rack.reset(); }
+
+    void moduleOfAnotherKindIsRefused_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read an SSPD as temperature")
+            << QStringList{"read", "1", "temp0", "data"} << 1
+            << "module 1 is a VX9SDM0 (KIND sspd0), not of KIND temp0";
+        QTest::newRow("write a temperature module as SSPD")
+            << QStringList{"write", "4", "sspd0", "current", "1e-5"} << 1
+            << "module 4 is a VX9TDM0 (KIND temp0), not of KIND sspd0";
+        QTest::newRow("write an SSPD as heater")
+            << QStringList{"write", "2", "heater", "floatValue", "1"} << 1 << "VX9SDM0";
+        QTest::newRow("forced") << QStringList{"--force", "read", "1", "temp0", "typeString"} << 0
+                                << QString();
+    }
+    void moduleOfAnotherKindIsRefused()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const Run r = cli(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(r.out.isEmpty(), exitCode != 0);
+        QCOMPARE(rack->bias(2), 0.0);
+    }
+
+    void rawWriteStaysWithinItsType_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<double>("bias");
+        const QStringList current = {"write", "1", "sspd0", "current"};
+        QTest::newRow("nan") << current + QStringList{"nan"} << 2 << 0.0;
+        QTest::newRow("inf") << current + QStringList{"inf"} << 2 << 0.0;
+        QTest::newRow("beyond float") << current + QStringList{"1e39"} << 2 << 0.0;
+        QTest::newRow("beyond the application") << current + QStringList{"2e-4"} << 2 << 0.0;
+        QTest::newRow("forced") << QStringList{"--force"} + current + QStringList{"2e-4"} << 0
+                                << 2e-4;
+        QTest::newRow("forced nan")
+            << QStringList{"--force"} + current + QStringList{"nan"} << 2 << 0.0;
+        QTest::newRow("negative count")
+            << QStringList{"write", "1", "sspd0", "autoResetCounts", "--", "-1"} << 2 << 0.0;
+        QTest::newRow("byte overflow")
+            << QStringList{"write", "5", "temp1", "relays", "300"} << 2 << 0.0;
+        QTest::newRow("no enumerator")
+            << QStringList{"write", "5", "temp1", "switcherMode", "7"} << 2 << 0.0;
+        QTest::newRow("field beyond the application")
+            << QStringList{"write", "1", "sspd0", "params", R"({"timeConst": 500})"} << 2 << 0.0;
+    }
+    void rawWriteStaysWithinItsType()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(double, bias);
+        const Run r = cli(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.err.isEmpty(), exitCode == 0);
+        QVERIFY(qAbs(rack->bias(1) - bias) < 1e-10);
+    }
+
+    void structureWriteKeepsTheOtherFields_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("unanswered");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("malformed") << "{bad json" << false << 2;
+        QTest::newRow("unknown field") << R"({"timeConst": 0.5, "colour": 1})" << false << 2;
+        QTest::newRow("wrong type") << R"({"timeConst": "slow"})" << false << 2;
+        QTest::newRow("partial") << R"({"timeConst": 0.5})" << false << 0;
+        QTest::newRow("partial, not read") << R"({"timeConst": 0.5})" << true << 1;
+    }
+    void structureWriteKeepsTheOtherFields()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, unanswered);
+        QFETCH(int, exitCode);
+        QJsonObject expected = params(1);
+        QVERIFY(expected.value("timeConst").toDouble() != 0.5);
+        if (exitCode == 0)
+            expected.insert("timeConst", 0.5);
+        SimFaults drop;
+        drop.dropEvery = unanswered ? 1 : 0;
+        rack->unit.setFaults(drop);
+        const Run r = cli({"--force", "--tries", "1", "--timeout-ms", "100", "write", "1", "sspd0",
+                           "params", value});
+        QCOMPARE(r.exitCode, exitCode);
+        rack->unit.setFaults({});
+        QCOMPARE(params(1), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliGuards)
+#include "tst_cliguards.moc"
