@@ -7,6 +7,7 @@
 #include "link/eventwait.h"
 #include "modules/simsspdm0.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -16,6 +17,20 @@
 #include <QTest>
 
 namespace {
+
+// Runs the tool with "--out FILE" in a mount namespace of its own, where FILE lies on a tiny
+// tmpfs that is full; FILE held "old result" before. Prints what FILE holds afterwards.
+// Exit status 99: no tmpfs could be mounted.
+const char* const FullDiskScript = R"(
+cli=$1; dir=$2; shift 2
+mount -t tmpfs -o size=64k tavik "$dir" || exit 99
+printf 'old result\n' > "$dir/out"
+dd if=/dev/zero of="$dir/fill" bs=4k 2>/dev/null
+"$cli" "$@" --out "$dir/out"
+rc=$?
+cat "$dir/out"
+exit $rc
+)";
 
 struct Run
 {
@@ -48,8 +63,9 @@ class TestCliGuards : public QObject
     QTemporaryDir home;
     std::unique_ptr<Rack> rack;
 
-    // Runs the tool (through `shell -c SCRIPT` when given) while this thread serves the unit.
-    Run cli(const QStringList& args, const QString& stdoutFile = {})
+    // Runs the tool (or the program given) while this thread serves the unit.
+    Run cli(const QStringList& args, const QString& stdoutFile = {},
+            const QString& program = CLI_PATH)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -59,7 +75,7 @@ class TestCliGuards : public QObject
         if (!stdoutFile.isEmpty())
             process.setStandardOutputFile(stdoutFile);
         QSignalSpy finished(&process, &QProcess::finished);
-        process.start(CLI_PATH, args);
+        process.start(program, args);
         if (!cuWaitForEvents([&] { return !finished.isEmpty(); }, 30000))
             qWarning() << "cu-tavik-cli did not finish";
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -172,6 +188,50 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         rack->unit.setFaults({});
         QCOMPARE(params(1), expected);
+    }
+
+    void failedWritesAreReported_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("output"); // disk: --out on a full disk; stdout: /dev/full
+        QTest::addColumn<QString>("message");
+        QTest::newRow("sweep on a full disk")
+            << QStringList{"sweep", "current", "--channel", "1",    "--from",          "1e-5",
+                           "--to",  "1.02e-5", "--step",    "1e-7", "--time-constant", "0.01"}
+            << "disk"
+            << "cannot write";
+        QTest::newRow("eeprom to a full device")
+            << QStringList{"eeprom", "read", "1", "--out", "/dev/full"} << QString()
+            << "cannot write /dev/full: No space left on device";
+        QTest::newRow("preset to a full device")
+            << QStringList{"preset", "save", "/dev/full"} << QString()
+            << "cannot write /dev/full: No space left on device";
+        const QString lost = "cannot write to standard output: No space left on device";
+        QTest::newRow("list") << QStringList{"list"} << "stdout" << lost;
+        QTest::newRow("read") << QStringList{"read", "1", "sspd0", "current"} << "stdout" << lost;
+        QTest::newRow("monitor") << QStringList{"monitor", "--duration", "5"} << "stdout" << lost;
+    }
+    void failedWritesAreReported()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, output);
+        QFETCH(QString, message);
+        Run r;
+        if (output == "disk") {
+            QTemporaryDir mountPoint;
+            r = cli(QStringList{"-m", "--propagation", "private", "sh", "-c", FullDiskScript, "sh",
+                                CLI_PATH, mountPoint.path()} +
+                        args,
+                    {}, "unshare");
+            if (r.exitCode == 99)
+                QSKIP("no tmpfs can be mounted here");
+            QCOMPARE(r.out, QString("old result\n")); // the old file stays whole
+        } else {
+            r = cli(args, output == "stdout" ? "/dev/full" : QString());
+        }
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(!QFileInfo("/dev/full").isFile());
     }
 };
 

@@ -6,6 +6,7 @@
 #include "models/dataproviderlist.h"
 #include "models/eepromcalibrationfile.h"
 #include "models/eepromdatastorage.h"
+#include "outputfile.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,15 +50,20 @@ bool readConstants(EngineSession& session, int module)
 
 int readEeprom(EngineSession& session, const EepromRequest& request)
 {
+    // A file that cannot be written is found before the unit is asked.
+    OutputFile file(request.file);
+    QString error;
+    if (!request.file.isEmpty() && !file.open(&error))
+        return usageError(error);
     if (!session.connectToUnit() || !readConstants(session, request.module))
         return Exit::Failure;
-    const EepromDataStorage* storage = session.worker()->eepromStorage();
+    const QByteArray json = EepromCalibrationFile::toJson(*session.worker()->eepromStorage());
     if (request.file.isEmpty()) {
-        cliOut() << EepromCalibrationFile::toJson(*storage) << Qt::flush;
+        cliOut() << json << Qt::flush;
         return Exit::Success;
     }
-    if (!storage->saveToFile(request.file))
-        return failure(QStringLiteral("cannot write %1").arg(request.file));
+    if (!file.write(json, &error))
+        return failure(error);
     return Exit::Success;
 }
 
