@@ -8,6 +8,7 @@
 #include "modules/simsspdm0.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -232,6 +233,65 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(!QFileInfo("/dev/full").isFile());
+    }
+
+    void answersSayWhatHappened_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("latencyMs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<double>("currentAdcSlope"); // of module 1 afterwards
+        const QStringList devj = {"query", "SYST:DEVJ?"};
+        QTest::newRow("slow unit, engine") << QStringList{"list"} << 700 << 1
+                                           << "the unit at 127.0.0.1 port 9876 did not answer "
+                                              "within 500 ms"
+                                           << 1.0;
+        QTest::newRow("slow unit, query")
+            << devj << 700 << 1 << "no answer within 500 ms from the unit" << 1.0;
+        QTest::newRow("slow unit, longer time-out")
+            << QStringList{"--timeout-ms", "1500"} + devj << 700 << 0 << QString() << 1.0;
+        QTest::newRow("time-out of the engine")
+            << QStringList{"list", "--timeout-ms", "1000"} << 0 << 2 << "fixed 500 ms" << 1.0;
+        QTest::newRow("refused") << QStringList{"--port", "9999", "list"} << 0 << 1
+                                 << "cannot reach the unit at 127.0.0.1 port 9999: Connection "
+                                    "refused"
+                                 << 1.0;
+        QTest::newRow("unknown command")
+            << QStringList{"query", "FOO?"} << 0 << 1 << "the unit does not know FOO?" << 1.0;
+        QTest::newRow("no constants")
+            << QStringList{"eeprom", "write", "1", home.filePath("none.json")} << 0 << 1
+            << "holds none of the module's constants" << 1.0;
+        const QStringList other = {"eeprom", "write", "1", home.filePath("other.json")};
+        QTest::newRow("another module")
+            << other << 0 << 1 << "constants of module 5456-4B00-0001-0000-0000-0002" << 1.0;
+        QTest::newRow("another module, forced")
+            << other + QStringList{"--force"} << 0 << 0 << QString() << 1.25;
+    }
+    void answersSayWhatHappened()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, latencyMs);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QFETCH(double, currentAdcSlope);
+        const auto save = [&](const char* name, const QJsonObject& calibration) {
+            QFile file(home.filePath(name));
+            return file.open(QIODevice::WriteOnly) &&
+                   file.write(QJsonDocument(calibration).toJson()) > 0;
+        };
+        QVERIFY(save("none.json", {{"DeviceType", "VX9SDM0"}, {"Colour", 3}}));
+        QVERIFY(save("other.json", {{"DeviceType", "VX9SDM0"},
+                                    {"UDID", "5456-4B00-0001-0000-0000-0002"},
+                                    {"CurrentAdcCoeffs", QJsonArray{1.25, 0.5}}}));
+        SimFaults slow;
+        slow.latencyMs = latencyMs;
+        rack->unit.setFaults(slow);
+        const Run r = cli(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        const QJsonObject eeprom = rack->unit.module(1)->eeprom().value("constants").toObject();
+        QCOMPARE(eeprom.value("currentAdc").toObject().value("first").toDouble(), currentAdcSlope);
     }
 };
 

@@ -5,11 +5,11 @@
 #include "link/cutcpsocketiointerface.h"
 #include "propertytable.h"
 #include "rawvalue.h"
+#include "unitprobe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
 
 namespace {
 
@@ -70,15 +70,10 @@ int CliRunner::fail(int code, const QString& message)
 
 int CliRunner::unreachable()
 {
-    const QTcpSocket* socket = m_link->socket();
-    const QString reason = socket->error() == QAbstractSocket::UnknownSocketError
-                               ? QStringLiteral("no connection within %1 ms")
-                                     .arg(cuTcpSocketIOInterface::ConnectTimeoutMs)
-                               : socket->errorString();
     return fail(Unreachable, QStringLiteral("cannot reach the unit at %1 port %2: %3")
                                  .arg(m_options.unitText)
                                  .arg(m_options.port)
-                                 .arg(reason));
+                                 .arg(connectionFailure(*m_link)));
 }
 
 int CliRunner::noAnswer(quint8 address, const QString& consequence)
