@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         for (const char* word : {"query TEXT", "identity MODULE", "read MODULE KIND PROPERTY",
                                  "write MODULE KIND PROPERTY VALUE", "--unit", "--tries",
-                                 "--timeout-ms", "sspd0", "sisline"})
+                                 "--timeout-ms", "--force", "sspd0", "sisline"})
             QVERIFY2(r.out.contains(word), word);
     }
 

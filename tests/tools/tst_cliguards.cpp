@@ -145,8 +145,8 @@ private slots:
             << QStringList{"write", "1", "sspd0", "autoResetCounts", "--", "-1"} << 2 << 0.0;
         QTest::newRow("byte overflow")
             << QStringList{"write", "5", "temp1", "relays", "300"} << 2 << 0.0;
-        QTest::newRow("no enumerator")
-            << QStringList{"write", "5", "temp1", "switcherMode", "7"} << 2 << 0.0;
+        QTest::newRow("enumeration overflow")
+            << QStringList{"write", "5", "temp1", "switcherMode", "5e9"} << 2 << 0.0;
         QTest::newRow("field beyond the application")
             << QStringList{"write", "1", "sspd0", "params", R"({"timeConst": 500})"} << 2 << 0.0;
     }

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QMetaProperty>
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -146,6 +145,15 @@ std::optional<RawValue> parseStructure(const QString& text, QMetaType type, QStr
     return raw;
 }
 
+bool fitsEnumeration(double number, QMetaType type)
+{
+    const double bits = 8.0 * double(type.sizeOf());
+    const bool isUnsigned = type.flags() & QMetaType::IsUnsignedEnumeration;
+    const double low = isUnsigned ? 0.0 : -std::exp2(bits - 1);
+    const double high = isUnsigned ? std::exp2(bits) - 1 : std::exp2(bits - 1) - 1;
+    return std::floor(number) == number && number >= low && number <= high;
+}
+
 std::optional<RawValue> parseScalar(const QString& trimmed, QMetaType type, QString* error)
 {
     RawValue raw;
@@ -160,13 +168,10 @@ std::optional<RawValue> parseScalar(const QString& trimmed, QMetaType type, QStr
             *error = QStringLiteral("the value must be a finite number");
             return std::nullopt;
         }
-        // An enumeration takes its number cast to an integer: only its own values pass, and
-        // those print as their key.
-        const bool enumeration = type.flags() & QMetaType::IsEnumeration;
-        if (!enumeration || std::abs(number) <= std::numeric_limits<int>::max())
+        // An enumeration takes its number cast to an integer: only whole numbers its
+        // underlying type holds.
+        if (!(type.flags() & QMetaType::IsEnumeration) || fitsEnumeration(number, type))
             raw.value = cuFromJson(number, type, &ok);
-        if (ok && enumeration && !cuToJson(raw.value).isString())
-            ok = false;
     } else {
         raw.value = cuFromJson(trimmed, type, &ok); // enumeration keys, identifiers
     }
