@@ -12,7 +12,7 @@ case "$runs" in
   '' | *[!0-9]*) echo "usage: fuzz.sh [RUNS]" >&2; exit 2 ;;
 esac
 targets=(fuzz_tcpstream fuzz_busdecoder fuzz_filedata fuzz_simstream fuzz_calibrationfile
-         fuzz_modulelist fuzz_presetfile fuzz_cataloguepage fuzz_updatereports)
+         fuzz_modulelist fuzz_presetfile fuzz_cataloguepage fuzz_updatereports fuzz_rawvalue)
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -30,7 +30,14 @@ QString driverCommandsHelp()
                "\n"
                "KIND is one of: %1. PROPERTY is the driver's accessor name (data, params,\n"
                "eepromConst, current, relays, ...); a wrong name lists the kind's properties.\n"
-               "--tries and --timeout-ms apply to these commands only.")
+               "read and write first ask the module its type and refuse a module of another\n"
+               "kind. write sends finite values that fit the property's type; current,\n"
+               "cmpRefLevel, timeConst, autoResetThreshold, autoResetTimeOut and\n"
+               "tempSensorCurrent (alone or as fields of a structure) stay within what the\n"
+               "application allows. A structure may name only some of its fields: the others\n"
+               "are read from the module first and written back as they were. --force skips\n"
+               "the type check and the application's limits. --tries applies to these\n"
+               "commands only.")
         .arg(kinds.join(", "));
 }
 
@@ -54,8 +61,13 @@ CliOptions::CliOptions()
             QStringLiteral("Requests per module read or write (default 3)."), QStringLiteral("N"),
             QStringLiteral("3")),
       timeout(QStringLiteral("timeout-ms"),
-              QStringLiteral("Answer time-out per request in milliseconds (default 500)."),
-              QStringLiteral("N"), QStringLiteral("500"))
+              QStringLiteral("Answer time-out per request in milliseconds (default 500). The "
+                             "engine commands wait their fixed 500 ms and take no other value."),
+              QStringLiteral("N"), QStringLiteral("500")),
+      force(QStringLiteral("force"),
+            QStringLiteral("read, write: skip the check that the module is of KIND; write: "
+                           "send values beyond the application's limits; eeprom write: accept "
+                           "another module's constants (another UDID)."))
 {
     // One section per group of commands, in the order the help shows them.
     const QStringList sections = {
@@ -68,7 +80,7 @@ CliOptions::CliOptions()
         QStringLiteral("\n\nExit status: 0 success; 1 the unit cannot be reached, or it or a "
                        "module\nrefused, failed or did not answer; 2 usage error."));
     m_parser.addHelpOption();
-    m_parser.addOptions({unit, port, tries, timeout});
+    m_parser.addOptions({unit, port, tries, timeout, force});
     m_parser.addOptions({
         valueOption("mode", "monitor: all (default), cps or temp.", "MODE"),
         valueOption("channels", "monitor, preset save: module addresses, e.g. 1,2.", "LIST"),

@@ -27,6 +27,7 @@ public:
     const QCommandLineOption port;
     const QCommandLineOption tries;
     const QCommandLineOption timeout;
+    const QCommandLineOption force;
 
 private:
     QCommandLineParser m_parser;

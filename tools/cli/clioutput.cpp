@@ -2,6 +2,10 @@
 
 #include "exitcode.h"
 
+#include <QIODevice>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +24,34 @@ QTextStream& cliOut()
 {
     static QTextStream stream(stdout);
     return stream;
+}
+
+bool outputWritten()
+{
+    static bool reported = false;
+    QTextStream& out = cliOut();
+    out.flush();
+    errno = 0;
+    const bool streamOk = out.status() == QTextStream::Ok;
+    const bool written = streamOk && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written && !reported) {
+        reported = true;
+        QString reason;
+        if (!streamOk && out.device())
+            reason = out.device()->errorString();
+        else if (errno != 0)
+            reason = QString::fromLocal8Bit(std::strerror(errno));
+        printError(QStringLiteral("cannot write to standard output") +
+                   (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+    }
+    return written;
+}
+
+int checkedExit(int code)
+{
+    if (!outputWritten() && code == Exit::Success)
+        return Exit::Failure;
+    return code;
 }
 
 void printError(const QString& message)

@@ -1,27 +1,17 @@
 #include "clirunner.h"
 
+#include "clioutput.h"
 #include "drivers/structurejson.h"
 #include "link/cutcpsocketiointerface.h"
 #include "propertytable.h"
+#include "rawvalue.h"
+#include "unitprobe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTextStream>
 
 namespace {
-
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
 
 // Modules pad their texts with zero bytes; a shell wants the text.
 QString withoutPadding(QString text)
@@ -58,25 +48,6 @@ bool parseModule(const QString& text, quint8* address)
     return true;
 }
 
-// Numbers and 0/1 booleans as typed on the command line; structures as a JSON object.
-QVariant parseValue(const QString& text, QMetaType type, bool* ok)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.startsWith(u'{')) {
-        const QJsonDocument document = QJsonDocument::fromJson(trimmed.toUtf8());
-        return cuFromJson(document.object(), type, ok);
-    }
-    if (type.id() == QMetaType::Bool) {
-        *ok = trimmed == "0" || trimmed == "1" || trimmed == "true" || trimmed == "false";
-        return trimmed == "1" || trimmed == "true";
-    }
-    bool isNumber = false;
-    const double number = trimmed.toDouble(&isNumber);
-    if (isNumber)
-        return cuFromJson(number, type, ok);
-    return cuFromJson(trimmed, type, ok); // enumeration keys, identifiers
-}
-
 } // namespace
 
 CliRunner::CliRunner(const Options& options)
@@ -93,15 +64,26 @@ CliRunner::~CliRunner()
 
 int CliRunner::fail(int code, const QString& message)
 {
-    err() << "cu-tavik-cli: " << message << Qt::endl;
+    printError(message);
     return code;
 }
 
 int CliRunner::unreachable()
 {
-    return fail(Unreachable, QStringLiteral("cannot reach the unit at %1 port %2")
+    return fail(Unreachable, QStringLiteral("cannot reach the unit at %1 port %2: %3")
                                  .arg(m_options.unitText)
-                                 .arg(m_options.port));
+                                 .arg(m_options.port)
+                                 .arg(connectionFailure(*m_link)));
+}
+
+int CliRunner::noAnswer(quint8 address, const QString& consequence)
+{
+    return fail(Unreachable, QStringLiteral("module %1 gave no answer within %2 ms (%3 %4)%5")
+                                 .arg(address)
+                                 .arg(m_options.timeoutMs)
+                                 .arg(m_options.tries)
+                                 .arg(m_options.tries == 1 ? "try" : "tries")
+                                 .arg(consequence.isEmpty() ? QString() : "; " + consequence));
 }
 
 int CliRunner::resolveModule(const QString& module, quint8* address)
@@ -135,6 +117,26 @@ bool CliRunner::attach(CommonDriver* driver, quint8 address)
     return m_link->open();
 }
 
+int CliRunner::checkType(CommonDriver* driver, const ModuleKind& kind, quint8 address)
+{
+    if (m_options.force)
+        return Success;
+    bool ok = false;
+    const QString type = withoutPadding(driver->typeString()->read(&ok, m_options.tries));
+    if (!ok)
+        return noAnswer(address);
+    if (type.contains(kind.typeString))
+        return Success;
+    const ModuleKind* actual = moduleKindOfType(type);
+    return fail(Unreachable,
+                QStringLiteral("module %1 is a %2%3, not of KIND %4 (%5); nothing done (--force "
+                               "skips this check)")
+                    .arg(address)
+                    .arg(type.isEmpty() ? QStringLiteral("module of no type") : type,
+                         actual ? QStringLiteral(" (KIND %1)").arg(actual->name) : QString(),
+                         kind.name, kind.typeString));
+}
+
 int CliRunner::query(const QString& text)
 {
     QString command = text;
@@ -145,12 +147,16 @@ int CliRunner::query(const QString& text)
     if (!ok)
         return unreachable();
     if (answer.isEmpty())
-        return fail(Unreachable,
-                    QStringLiteral("no answer from the unit to %1").arg(text.trimmed()));
-    out() << answer;
+        return fail(Unreachable, QStringLiteral("no answer within %1 ms from the unit to %2")
+                                     .arg(m_options.timeoutMs)
+                                     .arg(text.trimmed()));
+    if (answer.contains(QLatin1String("UNKNOWN COMMAND")))
+        return fail(Unreachable, QStringLiteral("the unit does not know %1 (it answered \"%2\")")
+                                     .arg(text.trimmed(), answer.trimmed()));
+    cliOut() << answer;
     if (!answer.endsWith(u'\n'))
-        out() << Qt::endl;
-    out().flush();
+        cliOut() << Qt::endl;
+    cliOut().flush();
     return Success;
 }
 
@@ -166,7 +172,7 @@ int CliRunner::identity(const QString& module)
     for (int i = 0; i < m_options.tries && !answered; ++i)
         answered = driver.readIdentity();
     if (!answered)
-        return fail(Unreachable, QStringLiteral("module %1 does not answer").arg(address));
+        return noAnswer(address);
     const QJsonObject identity{
         {"type", withoutPadding(driver.typeString()->cached())},
         {"modification", withoutPadding(driver.modification()->cached())},
@@ -175,7 +181,7 @@ int CliRunner::identity(const QString& module)
         {"description", withoutPadding(driver.description()->cached())},
         {"udid", driver.udid()->cached().toString()},
     };
-    out() << jsonText(identity) << Qt::endl;
+    cliOut() << jsonText(identity) << Qt::endl;
     return Success;
 }
 
@@ -191,11 +197,13 @@ int CliRunner::read(const QString& module, const QString& kindName, const QStrin
         return fail(UsageError, QStringLiteral("%1 of %2 is write-only").arg(property, kindName));
     if (!attach(driver.get(), address))
         return unreachable();
+    if (const int code = checkType(driver.get(), *kind, address); code != Success)
+        return code;
     bool ok = false;
     const QVariant value = access.read(&ok, m_options.tries);
     if (!ok)
-        return fail(Unreachable, QStringLiteral("module %1 does not answer").arg(address));
-    out() << jsonText(forPrinting(value)) << Qt::endl;
+        return noAnswer(address);
+    cliOut() << jsonText(forPrinting(value)) << Qt::endl;
     return Success;
 }
 
@@ -210,18 +218,42 @@ int CliRunner::write(const QString& module, const QString& kindName, const QStri
     const PropertyAccess access = kind->properties.value(property)(driver.get());
     if (!access.write)
         return fail(UsageError, QStringLiteral("%1 of %2 is read-only").arg(property, kindName));
-    bool valid = false;
-    const QVariant value = parseValue(valueText, access.type, &valid);
-    if (!valid)
-        return fail(UsageError, QStringLiteral("%1 is not a value for %2 (%3)")
-                                    .arg(valueText, property, access.type.name()));
+    QString error;
+    const std::optional<RawValue> raw = parseRawValue(valueText, access.type, &error);
+    if (!raw)
+        return fail(UsageError, QStringLiteral("cannot write %1 to %2 (%3): %4")
+                                    .arg(valueText, property, access.type.name(), error));
+    if (const QString beyond = beyondLimits(kindName, property, *raw);
+        !beyond.isEmpty() && !m_options.force)
+        return fail(UsageError, beyond);
+    if (raw->partial && !access.read)
+        return fail(UsageError,
+                    QStringLiteral("%1 cannot be read back: give every field").arg(property));
     if (!attach(driver.get(), address))
         return unreachable();
+    if (const int code = checkType(driver.get(), *kind, address); code != Success)
+        return code;
+
+    QVariant value = raw->value;
+    if (raw->partial) {
+        // The fields left out keep the module's values: they are read first.
+        bool read = false;
+        const QVariant current = access.read(&read, m_options.tries);
+        if (!read)
+            return noAnswer(address, QStringLiteral("%1 not read for the fields left out, "
+                                                    "nothing written")
+                                         .arg(property));
+        const std::optional<QVariant> merged = mergedOver(*raw, current, &error);
+        if (!merged)
+            return fail(Unreachable,
+                        QStringLiteral("%1: %2; nothing written").arg(property, error));
+        value = *merged;
+    }
     bool ok = false;
     access.write(value, &ok, m_options.tries);
     if (!ok)
         return fail(Unreachable,
                     QStringLiteral("module %1 did not acknowledge %2").arg(address).arg(property));
-    out() << "acknowledged" << Qt::endl;
+    cliOut() << "acknowledged" << Qt::endl;
     return Success;
 }

@@ -19,6 +19,8 @@ public:
         quint16 port = 9876;
         int tries = 3;
         int timeoutMs = 500;
+        // Skip the module type check and the application's limits.
+        bool force = false;
     };
 
     explicit CliRunner(const Options& options);
@@ -33,12 +35,18 @@ public:
 private:
     int fail(int code, const QString& message);
     int unreachable();
+    // "module N gave no answer within T ms" with the tries and what follows from it, as
+    // exit status 1.
+    int noAnswer(quint8 address, const QString& consequence = {});
     int resolveModule(const QString& module, quint8* address);
     // Checks MODULE, KIND and PROPERTY of a read or write: Success or the usage error.
     int resolve(const QString& module, const QString& kindName, const QString& property,
                 quint8* address, const ModuleKind** kind);
     // Gives the driver its address and the link; false when the unit cannot be reached.
     bool attach(CommonDriver* driver, quint8 address);
+    // Asks the module its type and refuses one of another kind than the driver's, unless
+    // forced: Success, or the exit status with the reason printed.
+    int checkType(CommonDriver* driver, const ModuleKind& kind, quint8 address);
 
     Options m_options;
     cuTcpSocketIOInterface* m_link;

@@ -6,6 +6,7 @@
 #include "models/dataproviderlist.h"
 #include "models/eepromcalibrationfile.h"
 #include "models/eepromdatastorage.h"
+#include "outputfile.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -45,19 +46,53 @@ bool readConstants(EngineSession& session, int module)
     return complete;
 }
 
+QString plainUdid(QString udid)
+{
+    return udid.remove(u'-').trimmed().toUpper();
+}
+
+// Which constants of the module the file set, after it was loaded over the module's own:
+// empty when it set at least one and left none of its entries out; otherwise why not.
+QString unusedFile(const QString& file, const QJsonObject& given, const QJsonObject& before,
+                   const QJsonObject& after)
+{
+    QStringList set;
+    QStringList malformed;
+    for (auto it = given.begin(); it != given.end(); ++it) {
+        if (it.key() == QLatin1String("DeviceType") || it.key() == QLatin1String("UDID") ||
+            !before.contains(it.key()))
+            continue;
+        // An entry the module's value did not take was skipped as malformed.
+        if (it.value() != before.value(it.key()) && after.value(it.key()) == before.value(it.key()))
+            malformed << it.key();
+        else
+            set << it.key();
+    }
+    if (!malformed.isEmpty())
+        return QStringLiteral("%1: malformed %2; nothing written").arg(file, malformed.join(", "));
+    if (set.isEmpty())
+        return QStringLiteral("%1 holds none of the module's constants; nothing written").arg(file);
+    return {};
+}
+
 } // namespace
 
 int readEeprom(EngineSession& session, const EepromRequest& request)
 {
+    // A file that cannot be written is found before the unit is asked.
+    OutputFile file(request.file);
+    QString error;
+    if (!request.file.isEmpty() && !file.open(&error))
+        return usageError(error);
     if (!session.connectToUnit() || !readConstants(session, request.module))
         return Exit::Failure;
-    const EepromDataStorage* storage = session.worker()->eepromStorage();
+    const QByteArray json = EepromCalibrationFile::toJson(*session.worker()->eepromStorage());
     if (request.file.isEmpty()) {
-        cliOut() << EepromCalibrationFile::toJson(*storage) << Qt::flush;
+        cliOut() << json << Qt::flush;
         return Exit::Success;
     }
-    if (!storage->saveToFile(request.file))
-        return failure(QStringLiteral("cannot write %1").arg(request.file));
+    if (!file.write(json, &error))
+        return failure(error);
     return Exit::Success;
 }
 
@@ -82,8 +117,23 @@ int writeEeprom(EngineSession& session, const EepromRequest& request)
                            .arg(request.file, fileType)
                            .arg(request.module)
                            .arg(storage->typeString()));
+    // Another module's calibration would pass for this one's.
+    const QString fileUdid = document.object().value(QLatin1String("UDID")).toString();
+    if (!request.force && !fileUdid.isEmpty() && plainUdid(fileUdid) != plainUdid(storage->udid()))
+        return failure(QStringLiteral("%1 holds the constants of module %2; module %3 is %4 "
+                                      "(--force writes them anyway)")
+                           .arg(request.file, fileUdid)
+                           .arg(request.module)
+                           .arg(storage->udid()));
+    const QJsonObject before =
+        QJsonDocument::fromJson(EepromCalibrationFile::toJson(*storage)).object();
     if (!storage->loadFromData(data))
         return failure(QStringLiteral("cannot load %1").arg(request.file));
+    const QJsonObject after =
+        QJsonDocument::fromJson(EepromCalibrationFile::toJson(*storage)).object();
+    if (const QString unused = unusedFile(request.file, document.object(), before, after);
+        !unused.isEmpty())
+        return failure(unused);
 
     const bool sent = session.runQueued(WorkerAsync::CommandSetEepromConst,
                                         [&] { session.worker()->sendEepromData(); });

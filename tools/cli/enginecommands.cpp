@@ -1,6 +1,7 @@
 #include "enginecommands.h"
 
 #include "clioutput.h"
+#include "drivers/abstractdriver.h"
 #include "eepromcommands.h"
 #include "exitcode.h"
 #include "interruptwatcher.h"
@@ -93,8 +94,11 @@ QString engineCommandsHelp()
                "                                     the unit's own commands\n"
                "  eeprom read MODULE [--out FILE]    the module's calibration constants as a\n"
                "                                     calibration JSON file (stdout without --out)\n"
-               "  eeprom write MODULE FILE [--store] send a calibration file's constants to the\n"
-               "                                     module; --store makes it keep them\n"
+               "  eeprom write MODULE FILE [--store] [--force]\n"
+               "                                     send a calibration file's constants to the\n"
+               "                                     module; --store makes it keep them. A file\n"
+               "                                     of another module (UDID) needs --force; one\n"
+               "                                     without constants of the module is refused\n"
                "\n"
                "Values are in SI units (A, V, s, cps), within what the application's panels\n"
                "allow. Give negative values as --from=-1e-5, or after \"--\" for words:\n"
@@ -118,16 +122,30 @@ QString engineCommandsHelp()
                "to standard error. Ctrl-C ends a histogram as its duration does; a stopped\n"
                "sweep keeps the points taken so far and exits with status 1.\n"
                "\n"
-               "Errors and notices of the engine go to standard error.")
+               "Errors and notices of the engine go to standard error. The engine waits 500 ms\n"
+               "for each answer of the unit or a module; --timeout-ms takes no other value here.")
         .arg(setNamesHelp())
         .arg(monitorColumns(MonitorRequest::All).join(u','))
         .arg(monitorColumns(MonitorRequest::Cps).join(u','))
         .arg(monitorColumns(MonitorRequest::Temperature).join(u','));
 }
 
-int runEngineCommand(const EngineArguments& arguments, const EngineSession::Target& target)
+int runEngineCommand(const EngineArguments& given, const EngineSession::Target& target)
 {
-    const QString command = arguments.words.value(0);
+    const QString command = given.words.value(0);
+    // The engine's drivers and text queries wait a time-out of their own, which nothing
+    // outside the engine sets.
+    EngineArguments arguments = given;
+    if (arguments.has("timeout-ms")) {
+        if (arguments.value("timeout-ms").toInt() != AbstractDriver::DefaultAnswerTimeoutMs)
+            return usageError(
+                QStringLiteral("--timeout-ms %1 cannot apply to %2: the measurement engine waits "
+                               "its fixed %3 ms for every answer (query, identity, read and "
+                               "write take other time-outs)")
+                    .arg(arguments.value("timeout-ms"), command)
+                    .arg(AbstractDriver::DefaultAnswerTimeoutMs));
+        arguments.options.remove("timeout-ms");
+    }
     if (command == "list") {
         if (arguments.words.size() != 1)
             return usageError(QStringLiteral("usage: list"));

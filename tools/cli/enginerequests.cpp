@@ -271,7 +271,7 @@ std::optional<EepromRequest> parseEeprom(const EngineArguments& arguments, QStri
         return fail(error, QStringLiteral("usage: eeprom read MODULE [--out FILE] | "
                                           "eeprom write MODULE FILE [--store]"));
     }
-    const QStringList allowed = request.write ? QStringList{"store"} : QStringList{"out"};
+    const QStringList allowed = request.write ? QStringList{"store", "force"} : QStringList{"out"};
     if (const QString e = unexpectedOption(arguments, "eeprom " + action, allowed); !e.isEmpty())
         return fail(error, e);
     const std::optional<int> module = parseModuleAddress(arguments.words.at(2));
@@ -286,6 +286,7 @@ std::optional<EepromRequest> parseEeprom(const EngineArguments& arguments, QStri
             return fail(error, QStringLiteral("--out needs a file name"));
     }
     request.store = arguments.has("store");
+    request.force = arguments.has("force");
     return request;
 }
 

@@ -48,6 +48,7 @@ struct EepromRequest
     int module = 0;
     QString file; // read: the --out file, empty for standard output; write: the input
     bool store = false;
+    bool force = false; // write: constants of another module (another UDID) too
 };
 
 struct MonitorRequest

@@ -2,10 +2,12 @@
 
 #include "app/settings.h"
 #include "clioutput.h"
+#include "drivers/abstractdriver.h"
 #include "engine/workerprocess.h"
 #include "interruptwatcher.h"
 #include "link/eventwait.h"
 #include "models/dataproviderlist.h"
+#include "unitprobe.h"
 
 #include <QJsonArray>
 #include <climits>
@@ -52,9 +54,9 @@ bool EngineSession::connectToUnit()
 {
     m_listReceived = false;
     if (!run(WorkerAsync::CommandConnect, m_target.unitText)) {
-        printError(interrupted()
-                       ? QStringLiteral("interrupted")
-                       : QStringLiteral("cannot reach the unit at %1").arg(unitDescription()));
+        printError(interrupted() ? QStringLiteral("interrupted")
+                                 : unitProblem(m_target.unitText, m_target.port,
+                                               AbstractDriver::DefaultAnswerTimeoutMs));
         return false;
     }
     // The list comes before the connect command's end; an answer that is no module list

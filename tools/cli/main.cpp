@@ -75,7 +75,7 @@ int main(int argc, char* argv[])
         return usageError(cli.errorText());
     if (cli.helpRequested()) {
         cliOut() << cli.helpText() << Qt::flush;
-        return Exit::Success;
+        return checkedExit(Exit::Success);
     }
     if (cli.command() == QLatin1String("discover"))
         return runDiscoverCommand(cli.positional(), cli.givenOptions());
@@ -114,10 +114,10 @@ int main(int argc, char* argv[])
         EngineArguments engineArguments{args, cli.givenOptions()};
         engineArguments.options.remove(QStringLiteral("unit"));
         engineArguments.options.remove(QStringLiteral("port"));
-        return runEngineCommand(engineArguments, {unitText, quint16(port)});
+        return checkedExit(runEngineCommand(engineArguments, {unitText, quint16(port)}));
     }
 
-    const QStringList driverOptions = {"unit", "port", "tries", "timeout-ms"};
+    const QStringList driverOptions = {"unit", "port", "tries", "timeout-ms", "force"};
     for (const QString& name : cli.givenOptions().keys()) {
         if (!driverOptions.contains(name))
             return usageError(QStringLiteral("--%1 does not apply to %2").arg(name, command));
@@ -134,16 +134,20 @@ int main(int argc, char* argv[])
     if (!ok || options.timeoutMs < 1)
         return usageError(QStringLiteral("--timeout-ms must be a positive number"));
 
+    options.force = cli.isSet(cli.force);
+    if (options.force && command != "read" && command != "write")
+        return usageError(QStringLiteral("--force does not apply to %1").arg(command));
+
     const auto expect = [&](int count) { return args.size() == count + 1; };
     CliRunner runner(options);
     if (command == "query" && expect(1))
-        return runner.query(args.at(1));
+        return checkedExit(runner.query(args.at(1)));
     if (command == "identity" && expect(1))
-        return runner.identity(args.at(1));
+        return checkedExit(runner.identity(args.at(1)));
     if (command == "read" && expect(3))
-        return runner.read(args.at(1), args.at(2), args.at(3));
+        return checkedExit(runner.read(args.at(1), args.at(2), args.at(3)));
     if (command == "write" && expect(4))
-        return runner.write(args.at(1), args.at(2), args.at(3), args.at(4));
+        return checkedExit(runner.write(args.at(1), args.at(2), args.at(3), args.at(4)));
     if (command.isEmpty())
         return usageError(QStringLiteral("no command given"));
     if (QStringList{"query", "identity", "read", "write"}.contains(command))

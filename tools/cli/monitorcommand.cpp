@@ -145,6 +145,8 @@ int monitor(EngineSession& session, const MonitorRequest& request)
 
     const QStringList columns = monitorColumns(request.kind);
     cliOut() << Csv::line(columns) << Qt::endl;
+    // Lines nobody receives (a full disk, a closed pipe) end the monitor.
+    bool outputLost = !outputWritten();
     QObject printer;
     QObject::connect(
         session.worker()->process(), &WorkerProcess::dataReady, &printer,
@@ -165,6 +167,7 @@ int monitor(EngineSession& session, const MonitorRequest& request)
                     fields << Csv::value(record.value(column));
             }
             cliOut() << Csv::line(fields) << Qt::endl;
+            outputLost = outputLost || !outputWritten();
         });
 
     if (!session.activate(mode)) {
@@ -178,8 +181,8 @@ int monitor(EngineSession& session, const MonitorRequest& request)
     if (request.duration)
         end.start(int(*request.duration * 1000.0));
     // Ctrl-C is the ordinary end of a monitor without --duration.
-    session.waitUntil([&] { return timeUp; });
+    session.waitUntil([&] { return timeUp || outputLost; });
     session.worker()->activateMode(WorkerAsync::WorkerModeNoAction);
     settings->setSeries({});
-    return Exit::Success;
+    return outputLost ? Exit::Failure : Exit::Success;
 }

@@ -1,6 +1,10 @@
 #include "parameternames.h"
 
 #include "models/dataproviderlist.h"
+#include "models/driverdatamodel.h"
+#include "models/driverrowtables.h"
+
+#include <cmath>
 
 namespace {
 
@@ -54,4 +58,27 @@ QString typeName(int deviceType)
     default:
         return QStringLiteral("module of another kind");
     }
+}
+
+bool ParameterRange::contains(double value) const
+{
+    const double slack = 1e-9 * qMax(std::abs(min), std::abs(max));
+    return value >= min - slack && value <= max + slack;
+}
+
+QString ParameterRange::text() const
+{
+    return QStringLiteral("%1 to %2").arg(min).arg(max);
+}
+
+std::optional<ParameterRange> panelRange(int deviceType, const QString& name)
+{
+    QList<DriverDataItem> rows;
+    appendDriverRows(rows, DataProviderItem{{QStringLiteral("type"), deviceType}});
+    for (const DriverDataItem& row : std::as_const(rows)) {
+        if (row.name() == name && row.type() == DriverDataModel::DriverDataTypeDouble &&
+            row.scale() != 0)
+            return ParameterRange{row.min() / row.scale(), row.max() / row.scale()};
+    }
+    return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 struct ParameterName
 {
@@ -13,6 +14,20 @@ struct ParameterName
     QList<int> types; // DataProviderList::DeviceType codes of the modules that have it
 };
 
+// The range a module's parameter panel allows for a number, in SI units.
+struct ParameterRange
+{
+    double min;
+    double max;
+
+    // With a hair of slack for the panel's display scaling.
+    bool contains(double value) const;
+    QString text() const; // "MIN to MAX"
+};
+
 const QList<ParameterName>& parameterNames();
 const ParameterName* findParameterName(const QString& name);
 QString typeName(int deviceType);
+// The panel's range of a number parameter of a module type; none when the panel has no such
+// number field.
+std::optional<ParameterRange> panelRange(int deviceType, const QString& name);

@@ -5,8 +5,11 @@
 #include "enginesession.h"
 #include "exitcode.h"
 #include "models/dataproviderlist.h"
+#include "outputfile.h"
 
+#include <QFile>
 #include <QSet>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -30,6 +33,9 @@ void tickChannels(DataProviderList* list, const QList<int>& channels)
 
 int savePreset(EngineSession& session, const PresetRequest& request)
 {
+    OutputFile file(request.file);
+    if (QString error; !file.open(&error))
+        return usageError(error);
     if (!session.connectToUnit())
         return Exit::Failure;
     const QList<int> sspdTypes = {DataProviderList::DeviceTypeSspdM0,
@@ -69,9 +75,20 @@ int savePreset(EngineSession& session, const PresetRequest& request)
             QStringLiteral("module %1 gave no reading; no preset written").arg(silent.first()));
 
     tickChannels(session.worker()->dataList(), channels);
+    // The engine writes the preset into a scratch file; the named file then takes its bytes
+    // whole, and a device named (/dev/stdout) is written, not replaced.
+    const QTemporaryDir scratch;
+    const QString scratchFile = scratch.filePath(QStringLiteral("preset.json"));
     const int errorsBefore = session.errorCount();
-    session.worker()->savePresets(request.file);
-    return session.errorCount() == errorsBefore ? Exit::Success : Exit::Failure;
+    session.worker()->savePresets(scratchFile);
+    if (session.errorCount() != errorsBefore)
+        return Exit::Failure;
+    QFile saved(scratchFile);
+    if (!saved.open(QIODevice::ReadOnly))
+        return failure(QStringLiteral("cannot read %1: %2").arg(scratchFile, saved.errorString()));
+    if (QString error; !file.write(saved.readAll(), &error))
+        return failure(error);
+    return Exit::Success;
 }
 
 int restorePreset(EngineSession& session, const PresetRequest& request)

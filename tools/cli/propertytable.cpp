@@ -55,10 +55,11 @@ QVariant perChannel(Driver* driver, const std::function<QVariant(Driver*, int)>&
 }
 
 template <typename Driver>
-ModuleKind kind(const QString& name,
+ModuleKind kind(const QString& name, const QString& typeString,
                 QMap<QString, std::function<PropertyAccess(CommonDriver*)>> own)
 {
-    ModuleKind k{name, [] { return std::unique_ptr<CommonDriver>(new Driver); }, std::move(own)};
+    ModuleKind k{name, typeString, [] { return std::unique_ptr<CommonDriver>(new Driver); },
+                 std::move(own)};
     const QMap<QString, std::function<PropertyAccess(CommonDriver*)>> common{
         TAVIK_PROPERTY(CommonDriver, typeString),
         TAVIK_PROPERTY(CommonDriver, modification),
@@ -76,7 +77,7 @@ ModuleKind kind(const QString& name,
 const QList<ModuleKind>& moduleKinds()
 {
     static const QList<ModuleKind> kinds{
-        kind<SspdDriverM0>(QStringLiteral("sspd0"),
+        kind<SspdDriverM0>(QStringLiteral("sspd0"), QStringLiteral("VX9SDM0"),
                            {
                                TAVIK_PROPERTY(SspdDriverM0, data),
                                TAVIK_PROPERTY(SspdDriverM0, current),
@@ -102,7 +103,7 @@ const QList<ModuleKind>& moduleKinds()
                                TAVIK_PROPERTY(SspdDriverM0, cmpRefDacCoeffs),
                                TAVIK_PROPERTY(SspdDriverM0, auxFlag),
                            }),
-        kind<SspdDriverM1>(QStringLiteral("sspd1"),
+        kind<SspdDriverM1>(QStringLiteral("sspd1"), QStringLiteral("VX9SDM1"),
                            {
                                TAVIK_PROPERTY(SspdDriverM1, data),
                                TAVIK_PROPERTY(SspdDriverM1, current),
@@ -131,7 +132,7 @@ const QList<ModuleKind>& moduleKinds()
                                TAVIK_PROPERTY(SspdDriverM1, pulseWidth),
                                TAVIK_PROPERTY(SspdDriverM1, auxFlag),
                            }),
-        kind<TempDriverM0>(QStringLiteral("temp0"),
+        kind<TempDriverM0>(QStringLiteral("temp0"), QStringLiteral("VX9TDM0"),
                            {
                                TAVIK_PROPERTY(TempDriverM0, data),
                                TAVIK_PROPERTY(TempDriverM0, temperature),
@@ -156,7 +157,7 @@ const QList<ModuleKind>& moduleKinds()
                                                         })},
                            }),
         kind<TempDriverM1>(
-            QStringLiteral("temp1"),
+            QStringLiteral("temp1"), QStringLiteral("VX9TDM1"),
             {
                 TAVIK_PROPERTY(TempDriverM1, relays),
                 TAVIK_PROPERTY(TempDriverM1, switcherMode),
@@ -201,7 +202,7 @@ const QList<ModuleKind>& moduleKinds()
                                                  });
                                          })},
             }),
-        kind<HeaterDriverM0>(QStringLiteral("heater"),
+        kind<HeaterDriverM0>(QStringLiteral("heater"), QStringLiteral("VX9HTM0"),
                              {
                                  TAVIK_PROPERTY(HeaterDriverM0, data),
                                  TAVIK_PROPERTY(HeaterDriverM0, floatValue),
@@ -215,7 +216,7 @@ const QList<ModuleKind>& moduleKinds()
                                  TAVIK_PROPERTY(HeaterDriverM0, const2),
                                  TAVIK_PROPERTY(HeaterDriverM0, const3),
                              }),
-        kind<SisBiasSourceDriverM0>(QStringLiteral("sisbias"),
+        kind<SisBiasSourceDriverM0>(QStringLiteral("sisbias"), QStringLiteral("VX9BSM0"),
                                     {
                                         TAVIK_PROPERTY(SisBiasSourceDriverM0, data),
                                         TAVIK_PROPERTY(SisBiasSourceDriverM0, value0),
@@ -235,7 +236,7 @@ const QList<ModuleKind>& moduleKinds()
                                         TAVIK_PROPERTY(SisBiasSourceDriverM0, extraFlag),
                                         TAVIK_PROPERTY(SisBiasSourceDriverM0, sweepParams),
                                     }),
-        kind<SisControlLineDriverM0>(QStringLiteral("sisline"),
+        kind<SisControlLineDriverM0>(QStringLiteral("sisline"), QStringLiteral("VX9CLM0"),
                                      {
                                          TAVIK_PROPERTY(SisControlLineDriverM0, data),
                                          TAVIK_PROPERTY(SisControlLineDriverM0, floatValue),
@@ -255,6 +256,15 @@ const ModuleKind* findModuleKind(const QString& name)
 {
     for (const ModuleKind& k : moduleKinds())
         if (k.name == name)
+            return &k;
+    return nullptr;
+}
+
+const ModuleKind* moduleKindOfType(const QString& typeString)
+{
+    // The engine tells module types apart the same way: the model code within the text.
+    for (const ModuleKind& k : moduleKinds())
+        if (typeString.contains(k.typeString))
             return &k;
     return nullptr;
 }

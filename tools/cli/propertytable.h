@@ -21,6 +21,8 @@ struct PropertyAccess
 struct ModuleKind
 {
     QString name;
+    // What a module of the kind answers to its type query (common command 6).
+    QString typeString;
     std::function<std::unique_ptr<CommonDriver>()> create;
     // Accessor name to its access on a driver made by create().
     QMap<QString, std::function<PropertyAccess(CommonDriver*)>> properties;
@@ -30,6 +32,8 @@ struct ModuleKind
 // "sisline"), in that order.
 const QList<ModuleKind>& moduleKinds();
 const ModuleKind* findModuleKind(const QString& name);
+// The kind whose modules answer typeString (padding and suffixes allowed); null when none.
+const ModuleKind* moduleKindOfType(const QString& typeString);
 
 template <typename Property> PropertyAccess propertyAccess(Property* p)
 {

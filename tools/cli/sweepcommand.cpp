@@ -7,6 +7,7 @@
 #include "enginesession.h"
 #include "exitcode.h"
 #include "models/dataproviderlist.h"
+#include "outputfile.h"
 #include "sweepcsv.h"
 
 #include <QAreaSeries>
@@ -14,7 +15,6 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QLineSeries>
-#include <QSaveFile>
 #include <QTimer>
 
 namespace {
@@ -85,10 +85,9 @@ SweepChart makeChart(WorkerAsync::WorkerMode mode, QObject* owner)
 int sweep(EngineSession& session, const SweepRequest& request)
 {
     // A file that cannot be written is found before the sweep, not after it.
-    QSaveFile file(request.out);
-    if (!file.open(QIODevice::WriteOnly))
-        return usageError(
-            QStringLiteral("cannot write %1: %2").arg(request.out, file.errorString()));
+    OutputFile file(request.out);
+    if (QString error; !file.open(&error))
+        return usageError(error);
     if (!session.connectToUnit())
         return Exit::Failure;
     const int type = session.moduleType(request.channel);
@@ -163,7 +162,7 @@ int sweep(EngineSession& session, const SweepRequest& request)
     settings->setSeries({});
 
     if (points.isEmpty()) {
-        file.cancelWriting();
+        file.cancel();
         return failure(QStringLiteral("module %1 gave no reading; %2 not written")
                            .arg(request.channel)
                            .arg(request.out));
@@ -196,8 +195,8 @@ int sweep(EngineSession& session, const SweepRequest& request)
         histogram ? SweepCsv::histogramRows(request.from, request.step, points)
                   : SweepCsv::sweepRows(request.mode, points);
     const QByteArray text = SweepCsv::document(metadata, SweepCsv::columns(request.mode), table);
-    if (file.write(text) != text.size() || !file.commit())
-        return failure(QStringLiteral("cannot write %1: %2").arg(request.out, file.errorString()));
+    if (QString error; !file.write(text, &error))
+        return failure(error);
     if (!complete)
         return failure(QStringLiteral("interrupted; the points so far are in %1").arg(request.out));
     return Exit::Success;

@@ -3,47 +3,9 @@
 #include "clioutput.h"
 #include "enginesession.h"
 #include "exitcode.h"
-#include "models/dataproviderlist.h"
-#include "models/driverdatamodel.h"
-#include "models/driverrowtables.h"
 #include "parameternames.h"
 
 #include <QJsonDocument>
-#include <cmath>
-
-namespace {
-
-DataProviderItem recordOf(EngineSession& session, int address)
-{
-    const QList<DataProviderItem> items = session.worker()->dataList()->items();
-    for (const DataProviderItem& item : items) {
-        if (item.value(QStringLiteral("address")).toInt() == address)
-            return item;
-    }
-    return {};
-}
-
-// The range the module's parameter panel allows for a number, in SI units; none when the
-// panel has no such field (the value then goes as it is).
-bool withinPanelRange(const DataProviderItem& record, const QString& name, double value,
-                      QString* allowed)
-{
-    QList<DriverDataItem> rows;
-    appendDriverRows(rows, record);
-    for (const DriverDataItem& row : std::as_const(rows)) {
-        if (row.name() != name || row.type() != DriverDataModel::DriverDataTypeDouble ||
-            row.scale() == 0)
-            continue;
-        const double min = row.min() / row.scale();
-        const double max = row.max() / row.scale();
-        const double slack = 1e-9 * qMax(std::abs(min), std::abs(max));
-        *allowed = QStringLiteral("%1 to %2").arg(min).arg(max);
-        return value >= min - slack && value <= max + slack;
-    }
-    return true;
-}
-
-} // namespace
 
 int listModules(EngineSession& session)
 {
@@ -65,11 +27,11 @@ int setParameter(EngineSession& session, const SetRequest& request)
         return usageError(QStringLiteral("module %1 is a %2, which has no parameter %3")
                               .arg(request.module)
                               .arg(typeName(type), request.name));
-    QString allowed;
-    if (!parameter->isSwitch && !withinPanelRange(recordOf(session, request.module), request.name,
-                                                  request.value.toDouble(), &allowed))
-        return usageError(
-            QStringLiteral("%1 must be from %2 %3").arg(request.name, allowed, parameter->unit));
+    // A number the panel has no field for goes as it is.
+    const std::optional<ParameterRange> range = panelRange(type, request.name);
+    if (!parameter->isSwitch && range && !range->contains(request.value.toDouble()))
+        return usageError(QStringLiteral("%1 must be from %2 %3")
+                              .arg(request.name, range->text(), parameter->unit));
 
     const bool ok = session.runQueued(WorkerAsync::CommandFreeStyle, [&] {
         session.worker()->setParameter(request.module, request.name, request.value);

@@ -166,7 +166,8 @@ QVariant cuFromJson(const QJsonValue& json, QMetaType type, bool* ok)
                                                    float(object.value("second").toDouble())});
     } else if (type == QMetaType::fromType<cRelaysStatus>()) {
         good = json.isDouble() && fits(json.toDouble(), QMetaType::fromType<quint8>());
-        result = QVariant::fromValue(cRelaysStatus(quint8(json.toDouble())));
+        // A number out of the byte's range must not be cast at all.
+        result = QVariant::fromValue(cRelaysStatus(good ? quint8(json.toDouble()) : 0));
     } else if (type == QMetaType::fromType<cUDID>()) {
         result = QVariant::fromValue(cUDID::fromString(json.toString(), &good));
     } else if (type.flags() & QMetaType::IsEnumeration) {
@@ -174,8 +175,8 @@ QVariant cuFromJson(const QJsonValue& json, QMetaType type, bool* ok)
         if (json.isString()) {
             raw = enumeratorOf(type).keyToValue(json.toString().toLatin1().constData(), &good);
         } else {
-            good = json.isDouble();
-            raw = qint64(json.toDouble());
+            good = json.isDouble() && fits(json.toDouble(), QMetaType::fromType<qint64>());
+            raw = good ? qint64(json.toDouble()) : 0;
         }
         std::memcpy(result.data(), &raw, qMin<qsizetype>(sizeof raw, type.sizeOf()));
     } else if (type.flags() & QMetaType::IsGadget) {
