@@ -452,6 +452,23 @@ private slots:
         QVERIFY(!QFile::exists(path("silent.json")));
     }
 
+    void presetRestoreRefusesHarmfulValues()
+    {
+        const QString file = path("harmful.json");
+        QFile json(file);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(R"({"data": [{"type": 0, "address": 1, "current": 1, "cmp_ref_level": 0},
+                                {"type": 0, "address": 2, "current": 3e-6}]})");
+        json.close();
+        const Run restore = cli({"preset", "restore", file});
+        QCOMPARE(restore.exitCode, 1);
+        QVERIFY2(
+            restore.err.contains("Preset for unit 1: current 1 A is outside -0.001 to 0.001 A"),
+            qPrintable(restore.err));
+        QCOMPARE(rack->sspd(1)->physics().bias(), 0.0);
+        QVERIFY(qAbs(rack->sspd(2)->physics().bias() - 3e-6) < 1e-9);
+    }
+
     void unitCommandsReachTheUnit()
     {
         QCOMPARE(cli({"unit", "lock", "1"}).exitCode, 0);
