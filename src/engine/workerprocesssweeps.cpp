@@ -238,7 +238,7 @@ void WorkerProcess::endLostMeasurement()
     const QString text = m_mode == WorkerAsync::WorkerModeHistogram
                              ? QStringLiteral("Histogram ended: the unit stopped answering")
                              : QStringLiteral("Sweep ended: the unit stopped answering");
-    qCWarning(lcEngine) << text << "after" << m_failedReadings << "failed readings";
+    qCDebug(lcEngine) << text << "after" << m_failedReadings << "failed readings";
     emit setStatusText(text);
     emit measurementLost(text);
     emit sweepFinished();
