@@ -1,11 +1,18 @@
 #include "presetfile.h"
 
 #include "models/dataproviderlist.h"
+#include "parameterlimits.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+
+namespace {
+
+const QStringList RestoredKeys = {QStringLiteral("current"), QStringLiteral("cmp_ref_level")};
+
+} // namespace
 
 PresetFileContent readPresetFile(const QByteArray& bytes)
 {
@@ -25,11 +32,21 @@ PresetFileContent readPresetFile(const QByteArray& bytes)
         if (type != DataProviderList::DeviceTypeSspdM0 &&
             type != DataProviderList::DeviceTypeSspdM1)
             continue;
-        content.channels.append(PresetChannel{
-            channel.value(QLatin1String("address")).toInt(0),
-            channel.value(QLatin1String("current")).toDouble(0),
-            channel.value(QLatin1String("cmp_ref_level")).toDouble(0),
-        });
+        PresetChannel preset;
+        preset.address = channel.value(QLatin1String("address")).toInt(0);
+        for (const QString& key : RestoredKeys) {
+            // A missing value sets 0; one that is there must be a number the engine writes.
+            const QVariant setting =
+                channel.contains(key) ? channel.value(key).toVariant() : QVariant(0.0);
+            const QString problem = ParameterLimits::problem(key, setting);
+            if (problem.isEmpty())
+                preset.writes.append({key, setting.toDouble()});
+            else
+                content.refusals.append(QStringLiteral("Preset for unit %1: %2; not restored")
+                                            .arg(preset.address)
+                                            .arg(problem));
+        }
+        content.channels.append(preset);
     }
     return content;
 }

@@ -59,6 +59,9 @@ QString SweepParameters::problem() const
 {
     if (!std::isfinite(m_from) || !std::isfinite(m_to))
         return QStringLiteral("start and end must be finite numbers");
+    // A stop level that is no number would stop the sweep at its first reading.
+    if (m_hasTrigger && !std::isfinite(m_trigger))
+        return QStringLiteral("the stop trigger must be a finite number");
     // The direction comes from "from" and "to"; a step of zero or against it never
     // reaches the end, nor does one lost in rounding beside "from", and one that is no
     // number writes no number to the module. A single point takes no step at all.
@@ -67,5 +70,13 @@ QString SweepParameters::problem() const
     const double second = m_from < m_to ? m_from + m_step : m_from - m_step;
     if (!std::isfinite(m_step) || m_step <= 0.0 || second == m_from)
         return QStringLiteral("the step must be a number above 0");
+    const double steps = std::abs(m_to - m_from) / m_step;
+    if (steps > MaxSteps)
+        return QStringLiteral("from %1 to %2 in steps of %3 takes %4 steps; at most %5 are allowed")
+            .arg(m_from)
+            .arg(m_to)
+            .arg(m_step)
+            .arg(std::ceil(steps), 0, 'g', 3)
+            .arg(MaxSteps, 0, 'f', 0);
     return {};
 }

@@ -7,6 +7,10 @@
 class SweepParameters
 {
 public:
+    // Steps from "from" to "to" (bins of a histogram) beyond this would run for days or
+    // exhaust the screen's memory: such a sweep does not start.
+    static constexpr double MaxSteps = 100000;
+
     SweepParameters() = default;
     explicit SweepParameters(const QVariantMap& map);
 
@@ -28,7 +32,8 @@ public:
     double next() const;
     bool finished() const;
 
-    // Empty when the parameters lead a stepped sweep to its end; otherwise why they do not.
+    // Empty when the parameters lead a stepped sweep to its end in at most MaxSteps steps;
+    // otherwise why they do not.
     QString problem() const;
 
 private:

@@ -97,9 +97,13 @@ void WorkerAsync::restorePresets(QString fileName)
         emit sendErrorMessage(QStringLiteral("ERROR!"), content.error);
         return;
     }
+    // Values that would harm a detector or make no sense are refused one by one; the rest
+    // of the file is applied.
+    for (const QString& refusal : content.refusals)
+        emit sendErrorMessage(QStringLiteral("ERROR!"), refusal);
     for (const PresetChannel& channel : content.channels) {
-        setParameter(channel.address, QStringLiteral("current"), channel.current);
-        setParameter(channel.address, QStringLiteral("cmp_ref_level"), channel.cmpRefLevel);
+        for (const auto& [name, value] : channel.writes)
+            setParameter(channel.address, name, value);
     }
 }
 

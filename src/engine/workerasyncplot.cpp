@@ -3,6 +3,7 @@
 #include "app/mychartrect.h"
 #include "app/settings.h"
 #include "engine/enginelog.h"
+#include "engine/sweepparameters.h"
 #include "engine/workerasync.h"
 #include "engine/workerprocess.h"
 #include "models/dataproviderlist.h"
@@ -20,7 +21,7 @@ constexpr int MaxTimePoints = 10000;
 // The counts axis is logarithmic: nothing is plotted below this.
 constexpr double MinPlottedCps = 1e-5;
 // More bins than this would take the screen's memory and time without showing anything.
-constexpr double MaxHistogramBins = 100000;
+constexpr double MaxHistogramBins = SweepParameters::MaxSteps;
 
 // "SSPD 12" style names carry the module address after a prefix.
 QList<int> channelsFromSeriesNames(const QList<QAbstractSeries*>& series, const QString& prefix)

@@ -29,6 +29,9 @@ class WorkerProcess : public QObject
     Q_OBJECT
 public:
     static constexpr quint16 DefaultUnitPort = 9876;
+    // A sweep or histogram whose channel failed this many readings in a row has lost its
+    // unit (gone silent, or its connection dropped): the measurement ends.
+    static constexpr int UnitLostAfterFailedReadings = 3;
 
     explicit WorkerProcess(QObject* parent = nullptr);
     ~WorkerProcess() override;
@@ -84,6 +87,9 @@ signals:
     // is ok once the module was asked; its map shows which constants came back. Tools that
     // queue a command learn from it when and how it ended.
     void commandExecuted(int command, QVariant parameter, bool ok);
+    // A sweep or histogram was ended because the unit stopped answering; reason is the
+    // status text that says so. sweepFinished() follows.
+    void measurementLost(QString reason);
 
 private:
     // Main loop
@@ -108,13 +114,16 @@ private:
     void monitorStep();
     void sweepStep();
     bool failChannel(AbstractDriver* driver);
-    bool sweepCanStart(const SweepParameters& parameters);
-    void applySweepTimeConstant(DriverHelper& helper, const SweepParameters& parameters);
+    bool sweepCanStart(const SweepParameters& parameters, const QString& swept);
+    bool refuseSweep(const QString& problem);
+    bool applySweepTimeConstant(DriverHelper& helper, const SweepParameters& parameters);
     bool startCpsSweep(bool triggerSweep);
     bool startIvSweep();
     bool startHistogram();
     AbstractDriver* sweepDriver() const;
     void endSweep();
+    bool unitLost(bool answered);
+    void endLostMeasurement();
 
     // Members below may grow with the implementation; the above is the engine's contract.
     QVariantMap m_sweepParameters;
@@ -127,6 +136,8 @@ private:
     QList<int> m_activeChannels;
     QHash<QString, QVariant> m_lastData;
     int m_timeConstant = 0;
+    // Readings of the measured channel that failed in a row.
+    int m_failedReadings = 0;
     quint16 m_unitPort = DefaultUnitPort;
     // Wakes the loop when the next step is due.
     QTimer* m_stepWake = nullptr;

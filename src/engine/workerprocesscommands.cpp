@@ -8,33 +8,17 @@
 #include "link/cutcpsocketiointerface.h"
 #include "models/driverhelper.h"
 #include "models/eepromdatastorage.h"
+#include "parameterlimits.h"
 
 #include <QMetaEnum>
 #include <QMutexLocker>
-#include <QStringList>
+#include <climits>
+#include <cmath>
 #include <optional>
 
 namespace {
 
 constexpr int QueryTimeoutMs = 500;
-
-// The names a single parameter write may carry; anything else is dropped.
-const QStringList FreeStyleNames = {
-    "current",
-    "time_const",
-    "cmp_ref_level",
-    "status_shorted",
-    "operate",
-    "temperature_sensor_current",
-    "status_amplifier_on",
-    "status_comparator_on",
-    "status_counter_on",
-    "status_rfkey_to_cmp",
-    "status_hfmode_on",
-    "status_autoreset_on",
-    "auto_reset_threshold",
-    "auto_reset_time_out",
-};
 
 // Module addresses as the screen hands them over: a list of ints, or a list from QML whose
 // every element is a number. Texts are no lists of addresses, whatever QVariant makes of them.
@@ -102,21 +86,36 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
         }
         break;
     case WorkerAsync::CommandSetTimeOut: {
-        const int ms = parameter.toInt(ok);
-        if (*ok)
-            m_timeConstant = ms;
+        // Milliseconds that fit the step timer; no number, a negative one or an endless one
+        // leaves the time constant as it was.
+        bool number = false;
+        const double ms = parameter.toDouble(&number);
+        if (number && std::isfinite(ms) && ms >= 0.0 && ms <= double(INT_MAX)) {
+            m_timeConstant = int(ms);
+            *ok = true;
+        }
         break;
     }
     case WorkerAsync::CommandFreeStyle: {
         const QVariantList list = parameter.toList();
         if (list.size() < 3)
             return false;
-        AbstractDriver* driver = driverByAddress(list.at(0).toInt());
+        const int address = list.at(0).toInt();
+        AbstractDriver* driver = driverByAddress(address);
         const QString name = list.at(1).toString();
-        if (driver && FreeStyleNames.contains(name)) {
-            DriverHelper helper(driver);
-            *ok = helper.writeParameter(name, list.at(2), 1);
+        if (!driver || !ParameterLimits::names().contains(name))
+            break;
+        // A value no panel could make (a bias of an ampere, a level that is no number) would
+        // reach the detector as it is: it is refused, and the user hears which.
+        if (const QString problem = ParameterLimits::problem(name, list.at(2));
+            !problem.isEmpty()) {
+            emit sendErrorMessage(
+                QStringLiteral("Error"),
+                QStringLiteral("Unit %1: %2; not written").arg(address).arg(problem));
+            break;
         }
+        DriverHelper helper(driver);
+        *ok = helper.writeParameter(name, list.at(2), 1);
         break;
     }
     case WorkerAsync::CommandSweepParams:

@@ -72,7 +72,14 @@ void WorkerProcess::monitorStep()
         AbstractDriver* driver = driverByAddress(address);
         if (!driver)
             continue;
-        if (!readChannel(driver, timeConstant)) {
+        const bool answered = readChannel(driver, timeConstant);
+        // The live views wait for a unit that comes back; a histogram that has lost its
+        // unit would only count nothing until its end.
+        if (m_mode == WorkerAsync::WorkerModeHistogram && unitLost(answered)) {
+            endLostMeasurement();
+            return;
+        }
+        if (!answered) {
             m_stepTimer.restart();
             return;
         }

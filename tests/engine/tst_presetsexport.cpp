@@ -234,6 +234,54 @@ private slots:
         worker->activateMode(WorkerAsync::WorkerModeNoAction);
     }
 
+    void harmfulValuesNeverReachAModule()
+    {
+        QVERIFY(connectWorker(worker));
+        watchSspdChannels();
+        worker->setParameter(1, "current", 5e-6);
+        worker->setParameter(3, "current", 6e-6);
+        worker->setParameter(3, "cmp_ref_level", 0.05);
+
+        const QJsonArray data{
+            QJsonObject{{"type", 0}, {"address", 1}, {"current", 1.0}, {"cmp_ref_level", 0.2}},
+            QJsonObject{{"type", 1}, {"address", 3}, {"current", "abc"}, {"cmp_ref_level", 50}},
+            QJsonObject{{"type", 0}, {"address", 2}, {"current", QJsonValue::Null}}};
+        const QString file = path("harmful.json");
+        QVERIFY(writeFile(file, QJsonDocument(QJsonObject{{"data", data}}).toJson()));
+        QSignalSpy errors(worker, &WorkerAsync::sendErrorMessage);
+
+        worker->restorePresets(file);
+        // A single write no panel could make is refused by the worker itself.
+        worker->setParameter(2, "cmp_ref_level", qQNaN());
+
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 5, 5000);
+        QStringList texts;
+        for (const QList<QVariant>& error : errors)
+            texts << error.at(1).toString();
+        QCOMPARE(texts,
+                 QStringList({"Preset for unit 1: current 1 A is outside -0.001 to 0.001 A; "
+                              "not restored",
+                              "Preset for unit 3: current \"abc\" is not a number; not restored",
+                              "Preset for unit 3: cmp_ref_level 50 V is outside -3 to 3 V; "
+                              "not restored",
+                              "Preset for unit 2: current null is not a number; not restored",
+                              "Unit 2: cmp_ref_level nan is not a number; not written"}));
+        // The worker reported the last write: readings from here on show every write. The
+        // values that make sense are applied; the rest stays as it was.
+        QSignalSpy updated(list, &DataProviderList::dataUpdated);
+        const auto updatedAt = [&](int index) {
+            return std::any_of(updated.cbegin(), updated.cend(),
+                               [&](const QList<QVariant>& a) { return a.at(0).toInt() == index; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            updatedAt(indexOfAddress(list, 1)) && updatedAt(indexOfAddress(list, 3)), 5000);
+        QVERIFY(qAbs(recordOf(list, 1).value("cmp_ref_level").toDouble() - 0.2) < 1e-4);
+        QVERIFY(qAbs(recordOf(list, 1).value("current").toDouble() - 5e-6) < 1e-8);
+        QVERIFY(qAbs(recordOf(list, 3).value("current").toDouble() - 6e-6) < 1e-8);
+        QVERIFY(qAbs(recordOf(list, 3).value("cmp_ref_level").toDouble() - 0.05) < 1e-4);
+        worker->activateMode(WorkerAsync::WorkerModeNoAction);
+    }
+
     void restoringReportsUnusableFiles_data()
     {
         QTest::addColumn<QByteArray>("content");

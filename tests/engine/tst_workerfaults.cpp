@@ -1,7 +1,9 @@
 // A unit that goes silent or away while the worker reads or sweeps: the worker keeps
-// running, shows the modules as faulted, and connects again when asked.
+// running, shows the modules as faulted, ends a sweep or histogram whose unit is gone, and
+// connects again when asked.
 #include "workertestsupport.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -43,37 +45,71 @@ private slots:
         QCOMPARE(worker.recorder.connects, 2);
     }
 
-    void droppedConnectionMidSweep()
+    void lostUnitEndsTheMeasurement_data()
     {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("loss");
+        QTest::addColumn<QString>("status");
+        const QString sweepEnd = QStringLiteral("Sweep ended: the unit stopped answering");
+        QTest::newRow("IV curve, unit silent")
+            << int(Mode::WorkerModeIVCurves) << "silent" << sweepEnd;
+        QTest::newRow("IV curve, connection dropped")
+            << int(Mode::WorkerModeIVCurves) << "dropped" << sweepEnd;
+        QTest::newRow("histogram, unit silent")
+            << int(Mode::WorkerModeHistogram) << "silent"
+            << QStringLiteral("Histogram ended: the unit stopped answering");
+        QTest::newRow("counts sweep, silent before the start")
+            << int(Mode::WorkerModeCpsVersCurrent) << "before"
+            << QStringLiteral("Sweep not started: the unit does not answer");
+    }
+    void lostUnitEndsTheMeasurement()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, loss);
+        QFETCH(QString, status);
         SimulatedUnit sim;
         QVERIFY(sim.installed);
         WorkerHarness worker;
+        QSignalSpy lost(worker.process, &WorkerProcess::measurementLost);
         QVERIFY(worker.connectToUnit());
+        SimFaults mute;
+        mute.mute = true;
+        if (loss == "before")
+            sim.unit.setFaults(mute);
         worker.command(WorkerAsync::CommandSetActiveChannels, QVariantList{1});
         worker.command(WorkerAsync::CommandSweepParams, QVariantMap{{"from", 0.0},
                                                                     {"to", 1e-3},
-                                                                    {"step", 1e-8},
+                                                                    {"step", 1e-7},
                                                                     {"time_constant", 0.01},
                                                                     {"current", 0}});
-        worker.command(WorkerAsync::CommandSetMode, Mode::WorkerModeIVCurves);
-        QVERIFY(waitUntil([&] { return worker.recorder.progress.size() >= 4; }));
+        worker.command(WorkerAsync::CommandSetMode, mode);
+        if (loss != "before") {
+            QVERIFY(waitUntil([&] { return worker.recorder.readings.size() >= 3; }));
+            if (loss == "dropped")
+                sim.unit.stop(); // its connections close and nobody listens any more
+            else
+                sim.unit.setFaults(mute);
+        }
 
-        // The unit goes away: its connections close and nobody listens any more.
-        sim.unit.stop();
-        QVERIFY(waitUntil([&] {
-            return worker.recorder.readings.size() >= 2 &&
-                   worker.recorder.readings.last().record == Fault &&
-                   worker.recorder.readings.at(worker.recorder.readings.size() - 2).record == Fault;
-        }));
-        // The sweep goes on regardless, and the link comes back with the unit.
-        const qsizetype progress = worker.recorder.progress.size();
-        QVERIFY(waitUntil([&] { return worker.recorder.progress.size() > progress; }));
-        QVERIFY(sim.unit.start());
-        QVERIFY(waitUntil(
-            [&] { return worker.recorder.readings.last().record.value("status").toInt() == 1; }));
-        QCOMPARE(worker.recorder.count("sweep finished"), 0);
+        QVERIFY(waitUntil([&] { return worker.recorder.count("sweep finished") == 1; }, 10000));
+        QCOMPARE(worker.recorder.statusTexts.last(), status);
+        QCOMPARE(lost.size(), loss == "before" ? 0 : 1);
+        if (loss != "before")
+            QCOMPARE(lost.at(0).at(0).toString(), status);
+        // Only failed readings led there, and nothing passes for a complete sweep.
+        const QList<WorkerRecorder::Reading> readings = worker.recorder.readings;
+        for (qsizetype i = qMax(0, readings.size() - WorkerProcess::UnitLostAfterFailedReadings);
+             i < readings.size(); ++i)
+            QCOMPARE(readings.at(i).record, Fault);
+        QVERIFY(!worker.recorder.progress.contains(100.0));
+        QCOMPARE(worker.onWorker([&] { return worker.process->mode(); }),
+                 int(Mode::WorkerModeNoAction));
 
-        worker.command(WorkerAsync::CommandSetMode, Mode::WorkerModeNoAction);
+        // The worker still takes commands, and the link comes back with the unit.
+        if (loss == "dropped")
+            QVERIFY(sim.unit.start());
+        else
+            sim.unit.setFaults({});
         QVERIFY(worker.connectToUnit());
         QCOMPARE(worker.recorder.connects, 2);
     }

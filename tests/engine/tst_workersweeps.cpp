@@ -243,6 +243,22 @@ private slots:
         QTest::newRow("time constant 0")
             << sweep(1e-6, 3e-6, 1e-6, 0.0)
             << QStringLiteral("Sweep not started: the time constant must be at least 1 ms");
+        // Work without end, and values no parameter write may send.
+        QTest::newRow("endless steps")
+            << sweep(0, 1e-4, 1e-15)
+            << QStringLiteral("Sweep not started: from 0 to 0.0001 in steps of 1e-15 takes "
+                              "1e+11 steps; at most 100000 are allowed");
+        QTest::newRow("end beyond the bias limit")
+            << sweep(0, 0.01, 1e-4)
+            << QStringLiteral("Sweep not started: current 0.01 A is outside -0.001 to 0.001 A");
+        QTest::newRow("time constant beyond its limit")
+            << sweep(1e-6, 3e-6, 1e-6, 1000)
+            << QStringLiteral("Sweep not started: time_const 1000 s is outside 0.01 to 100 s");
+        QVariantMap noTrigger = sweep(1e-6, 3e-6, 1e-6);
+        noTrigger["trigger"] = nan;
+        QTest::newRow("trigger not a number")
+            << noTrigger
+            << QStringLiteral("Sweep not started: the stop trigger must be a finite number");
     }
     void sweepThatCannotEndIsRefused()
     {
@@ -255,6 +271,16 @@ private slots:
         runEvents(50);
         QVERIFY(unit->writeCodes().isEmpty());
         QVERIFY(worker->recorder.readings.isEmpty());
+    }
+
+    void sweepEndsAtTheBiasLimit()
+    {
+        startSweep(Mode::WorkerModeIVCurves, sweep(0.998e-3, 1e-3, 1e-6));
+        QVERIFY(waitForEnd());
+        // The step beyond the end would be beyond the limit: the sweep ends at its end.
+        QVERIFY2(sameValues(unit->written(ScriptedUnit::CurrentWrite), {0.998e-3, 0.999e-3, 1e-3}),
+                 qPrintable(listText(unit->written(ScriptedUnit::CurrentWrite))));
+        QCOMPARE(worker->recorder.progress.last(), 100.0);
     }
 
     void sweepWithoutSpanIsOnePoint()

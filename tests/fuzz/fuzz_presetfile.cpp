@@ -1,8 +1,9 @@
 // Fuzzes the reader of channel preset files with arbitrary bytes. Whatever the file holds,
 // the reader must not crash, must refuse exactly the files without a top-level "data"
 // member (with the one error text and no channels), must name no more channels than "data"
-// holds, each with finite values, and the channels it read, saved again as the application
-// writes presets, must read back the same.
+// holds, must either write or refuse each of a channel's two values, write only what a
+// parameter write accepts, and the channels it read, saved again as the application writes
+// presets, must read back with the same writes and no refusal.
 //
 // Input layout: byte 0 modulo 3 picks
 //   0: the rest is the file;
@@ -10,13 +11,13 @@
 //   2: the rest describes up to 16 elements of "data", four bytes each (below). The JSON
 //      parser is not instrumented, so the fuzzer cannot find its way into well-formed
 //      channel objects by itself; this form puts it there at once.
+#include "engine/parameterlimits.h"
 #include "engine/presetfile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -37,11 +38,12 @@ constexpr qsizetype MaxDescribed = 16;
 QByteArray savedForm(const QList<PresetChannel>& channels)
 {
     QJsonArray data;
-    for (const PresetChannel& channel : channels)
-        data.append(QJsonObject{{"type", 0},
-                                {"address", channel.address},
-                                {"current", channel.current},
-                                {"cmp_ref_level", channel.cmpRefLevel}});
+    for (const PresetChannel& channel : channels) {
+        QJsonObject object{{"type", 0}, {"address", channel.address}};
+        for (const auto& [name, value] : channel.writes)
+            object.insert(name, value);
+        data.append(object);
+    }
     return QJsonDocument(QJsonObject{{"data", data}}).toJson();
 }
 
@@ -126,11 +128,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     }
     check(content.error.isEmpty());
     check(content.channels.size() <= document.value(QLatin1String("data")).toArray().size());
-    for (const PresetChannel& channel : content.channels)
-        check(std::isfinite(channel.current) && std::isfinite(channel.cmpRefLevel));
+    qsizetype writes = 0;
+    for (const PresetChannel& channel : content.channels) {
+        writes += channel.writes.size();
+        for (const auto& [name, value] : channel.writes)
+            check(ParameterLimits::problem(name, value).isEmpty());
+    }
+    check(writes + content.refusals.size() == 2 * content.channels.size());
 
+    // A refused value left out of the saved form reads back as the default 0.
     const PresetFileContent again = readPresetFile(savedForm(content.channels));
-    check(again.error.isEmpty());
-    check(again.channels == content.channels);
+    check(again.error.isEmpty() && again.refusals.isEmpty());
+    check(again.channels.size() == content.channels.size());
+    for (qsizetype i = 0; i < content.channels.size(); ++i) {
+        check(again.channels.at(i).address == content.channels.at(i).address);
+        for (const auto& write : content.channels.at(i).writes)
+            check(again.channels.at(i).writes.contains(write));
+    }
     return 0;
 }

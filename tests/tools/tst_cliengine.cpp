@@ -399,10 +399,71 @@ private slots:
         QVERIFY(!QFile::exists(out));
         QCOMPARE(rack->sspd(1)->physics().bias(), 0.0);
 
+        // 10^11 steps would run for years: the engine does not start them either.
+        const Run tooMany = cli({"sweep", "iv", "--channel", "1", "--from", "0", "--to", "1e-4",
+                                 "--step", "1e-15", "--out", out});
+        QCOMPARE(tooMany.exitCode, 1);
+        QVERIFY2(tooMany.err.contains("Sweep not started: from 0 to 0.0001 in steps of 1e-15 "
+                                      "takes 1e+11 steps; at most 100000 are allowed"),
+                 qPrintable(tooMany.err));
+        QVERIFY(!QFile::exists(out));
+
         const Run unwritable = cli({"sweep", "current", "--channel", "1", "--from", "1e-5", "--to",
                                     "2e-5", "--step", "1e-6", "--out", path("no/such/dir.csv")});
         QCOMPARE(unwritable.exitCode, 2);
         QVERIFY(unwritable.err.contains("cannot write"));
+    }
+
+    void lostUnitEndsTheSweepWithWhatWasMeasured_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("dropped");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("IV curve, unit silent")
+            << "iv" << false << "Sweep ended: the unit stopped answering";
+        QTest::newRow("histogram, connection dropped")
+            << "histogram" << true << "Histogram ended: the unit stopped answering";
+    }
+    void lostUnitEndsTheSweepWithWhatWasMeasured()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, dropped);
+        QFETCH(QString, reason);
+        const QString out = path(kind + "-lost.csv");
+        QStringList args = {"sweep",           kind,   "--channel", "1", "--from", "0",
+                            "--time-constant", "0.01", "--out",     out};
+        if (kind == "histogram")
+            args << "--to"
+                 << "1e6"
+                 << "--step"
+                 << "1e3"
+                 << "--duration"
+                 << "60";
+        else
+            args << "--to"
+                 << "1e-3"
+                 << "--step"
+                 << "1e-7";
+        const Run r = cli(args, [&](QProcess&) {
+            // Some readings first: the IV curve has stepped the bias, the histogram counted.
+            if (kind == "iv")
+                cuWaitForEvents([&] { return rack->sspd(1)->physics().bias() > 2e-7; }, 10000);
+            else
+                cuWaitForEvents([] { return false; }, 600);
+            if (dropped) {
+                rack->unit.stop();
+            } else {
+                SimFaults mute;
+                mute.mute = true;
+                rack->unit.setFaults(mute);
+            }
+        });
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(reason + "; the points so far are in " + out), qPrintable(r.err));
+        const CsvFile csv = readCsv(out);
+        QVERIFY(!csv.rows.isEmpty());
+        QVERIFY(csv.metadata.contains("unit_lost"));
+        QVERIFY(!csv.metadata.contains("ended"));
     }
 
     void presetsRoundTrip()
@@ -450,6 +511,23 @@ private slots:
         QCOMPARE(silent.exitCode, 1);
         QVERIFY(silent.err.contains("module 5 gave no reading"));
         QVERIFY(!QFile::exists(path("silent.json")));
+    }
+
+    void presetRestoreRefusesHarmfulValues()
+    {
+        const QString file = path("harmful.json");
+        QFile json(file);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(R"({"data": [{"type": 0, "address": 1, "current": 1, "cmp_ref_level": 0},
+                                {"type": 0, "address": 2, "current": 3e-6}]})");
+        json.close();
+        const Run restore = cli({"preset", "restore", file});
+        QCOMPARE(restore.exitCode, 1);
+        QVERIFY2(
+            restore.err.contains("Preset for unit 1: current 1 A is outside -0.001 to 0.001 A"),
+            qPrintable(restore.err));
+        QCOMPARE(rack->sspd(1)->physics().bias(), 0.0);
+        QVERIFY(qAbs(rack->sspd(2)->physics().bias() - 3e-6) < 1e-9);
     }
 
     void unitCommandsReachTheUnit()

@@ -9,6 +9,7 @@
 #include "models/dataproviderlist.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QLineSeries>
 #include <QTimer>
 
@@ -147,12 +148,29 @@ int monitor(EngineSession& session, const MonitorRequest& request)
     cliOut() << Csv::line(columns) << Qt::endl;
     // Lines nobody receives (a full disk, a closed pipe) end the monitor.
     bool outputLost = !outputWritten();
+    // Failed readings in a row of every channel that has answered once: when all of them
+    // have failed as often as a sweep may, the unit is gone. Channels that never answered
+    // (a module that gives no readings) do not count.
+    QHash<int, int> failedInARow;
+    const auto unitLost = [&] {
+        if (failedInARow.isEmpty())
+            return false;
+        for (int failed : std::as_const(failedInARow)) {
+            if (failed < WorkerProcess::UnitLostAfterFailedReadings)
+                return false;
+        }
+        return true;
+    };
     QObject printer;
     QObject::connect(
         session.worker()->process(), &WorkerProcess::dataReady, &printer,
         [&](int address, const QHash<QString, QVariant>& record) {
             if (!channels.contains(address))
                 return;
+            if (record.value("status").toInt() == ReadingAnswered)
+                failedInARow.insert(address, 0);
+            else if (failedInARow.contains(address))
+                ++failedInARow[address];
             QStringList fields;
             for (const QString& column : columns) {
                 if (column == "time")
@@ -181,8 +199,12 @@ int monitor(EngineSession& session, const MonitorRequest& request)
     if (request.duration)
         end.start(int(*request.duration * 1000.0));
     // Ctrl-C is the ordinary end of a monitor without --duration.
-    session.waitUntil([&] { return timeUp || outputLost; });
+    session.waitUntil([&] { return timeUp || outputLost || unitLost(); });
     session.worker()->activateMode(WorkerAsync::WorkerModeNoAction);
     settings->setSeries({});
-    return outputLost ? Exit::Failure : Exit::Success;
+    if (outputLost)
+        return Exit::Failure;
+    if (unitLost())
+        return failure(QStringLiteral("monitor ended: the unit stopped answering"));
+    return Exit::Success;
 }

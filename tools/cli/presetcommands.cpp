@@ -98,8 +98,9 @@ int restorePreset(EngineSession& session, const PresetRequest& request)
     const int errorsBefore = session.errorCount();
     const int from = session.outcomeCount();
     session.worker()->restorePresets(request.file);
-    if (session.errorCount() != errorsBefore)
-        return Exit::Failure;
+    // The engine has said what it refused (a file it cannot use, or single values it will not
+    // send); what it accepted is still written before the tool ends.
+    const bool refused = session.errorCount() != errorsBefore;
     // The idle mode queued behind the writes ends after all of them have run.
     if (!session.activate(WorkerAsync::WorkerModeNoAction))
         return failure(QStringLiteral("interrupted"));
@@ -115,6 +116,8 @@ int restorePreset(EngineSession& session, const PresetRequest& request)
                                .arg(write.value(1).toString()));
         ++written;
     }
+    if (refused)
+        return Exit::Failure;
     if (written == 0)
         return failure(QStringLiteral("%1 holds no SSPD channel to restore").arg(request.file));
     return Exit::Success;

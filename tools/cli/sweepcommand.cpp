@@ -118,7 +118,12 @@ int sweep(EngineSession& session, const SweepRequest& request)
     bool finished = false;
     int readings = 0;
     QDeadlineTimer histogramEnd;
+    // Set when the engine ended the measurement because the unit stopped answering; it
+    // comes before the sweep's end.
+    QString lost;
     QObject::connect(worker, &WorkerAsync::sweepFinished, &owner, [&] { finished = true; });
+    QObject::connect(worker->process(), &WorkerProcess::measurementLost, &owner,
+                     [&](const QString& reason) { lost = reason; });
     QObject::connect(worker, &WorkerAsync::progressChanged, &owner, [&] {
         printProgress(
             QStringLiteral("sweep %1: %2 %").arg(request.kind).arg(worker->progress(), 0, 'f', 1));
@@ -149,11 +154,11 @@ int sweep(EngineSession& session, const SweepRequest& request)
         const int ms = int(*request.duration * 1000.0);
         histogramEnd.setRemainingTime(ms);
         end.start(ms);
-        // Ctrl-C ends a histogram early like its duration does.
-        session.waitUntil([&] { return timeUp; });
-        complete = true;
+        // Ctrl-C ends a histogram early like its duration does; a lost unit ends it for good.
+        session.waitUntil([&] { return timeUp || !lost.isEmpty(); });
+        complete = lost.isEmpty();
     } else {
-        complete = session.waitUntil([&] { return finished; });
+        complete = session.waitUntil([&] { return finished; }) && lost.isEmpty();
     }
     // Readings still on their way count no more: the screen has left the mode.
     worker->activateMode(WorkerAsync::WorkerModeNoAction);
@@ -163,7 +168,8 @@ int sweep(EngineSession& session, const SweepRequest& request)
 
     if (points.isEmpty()) {
         file.cancel();
-        return failure(QStringLiteral("module %1 gave no reading; %2 not written")
+        return failure(QStringLiteral("%1module %2 gave no reading; %3 not written")
+                           .arg(lost.isEmpty() ? QString() : lost + QStringLiteral("; "))
                            .arg(request.channel)
                            .arg(request.out));
     }
@@ -188,8 +194,8 @@ int sweep(EngineSession& session, const SweepRequest& request)
     metadata.append({"time_constant", withUnit(rowValue(rows, "time_constant"), "s")});
     if (histogram)
         metadata.append({"duration", withUnit(*request.duration, "s")});
-    metadata.append(
-        {complete ? "ended" : "interrupted", Csv::time(QDateTime::currentDateTimeUtc())});
+    const QString endKey = !lost.isEmpty() ? "unit_lost" : complete ? "ended" : "interrupted";
+    metadata.append({endKey, Csv::time(QDateTime::currentDateTimeUtc())});
 
     const QList<QStringList> table =
         histogram ? SweepCsv::histogramRows(request.from, request.step, points)
@@ -197,6 +203,8 @@ int sweep(EngineSession& session, const SweepRequest& request)
     const QByteArray text = SweepCsv::document(metadata, SweepCsv::columns(request.mode), table);
     if (QString error; !file.write(text, &error))
         return failure(error);
+    if (!lost.isEmpty())
+        return failure(QStringLiteral("%1; the points so far are in %2").arg(lost, request.out));
     if (!complete)
         return failure(QStringLiteral("interrupted; the points so far are in %1").arg(request.out));
     return Exit::Success;
