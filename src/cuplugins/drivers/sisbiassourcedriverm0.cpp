@@ -1,20 +1,9 @@
 #include "sisbiassourcedriverm0.h"
 
+#include "compositefield.h"
+
 namespace {
 constexpr quint8 None = DriverProperty_p::NoCode;
-
-// An answer to a single property replaces its field in the cached composite, which is then
-// published whole, so the composite always holds the latest value of every field.
-template <typename Field, typename CompositeProperty, typename Composite, typename Publish>
-void followField(DriverProperty<Field>* single, CompositeProperty* composite,
-                 Field Composite::*field, Publish publish)
-{
-    single->answerCallbacks()->add([=] {
-        Composite value = composite->cached();
-        value.*field = single->cached();
-        publish(value);
-    });
-}
 } // namespace
 
 // The module's EEPROM codes do not follow the field order: pair5 answers to 41 (between

@@ -1,29 +1,10 @@
 #include "sspddriverm0.h"
 
+#include "compositefield.h"
 #include "driverslog.h"
 
 namespace {
 constexpr quint8 None = DriverProperty_p::NoCode;
-
-// When a single property is answered, its field of the cached composite takes the answered
-// value and the composite is published again.
-template <typename Single, typename Composite, typename Member, typename Update>
-void mirrorIntoComposite(Single* single, Composite* composite, Member field, Update update)
-{
-    single->answerCallbacks()->add([=] {
-        auto value = composite->cached();
-        value.*field = single->cached();
-        update(value);
-    });
-}
-
-// True when the last packet sent through p carried a value. After a read request through
-// the same property the written value is no longer known (lastWritten() reads zero), so a
-// late or stray acknowledgement must not be taken for one of that value.
-template <typename T> bool valueWritten(DriverProperty<T>* p)
-{
-    return p->lastSentData().size() == DriverValue<T>::size;
-}
 } // namespace
 
 SspdDriverM0::SspdDriverM0(QObject* parent)
@@ -61,9 +42,9 @@ SspdDriverM0::SspdDriverM0(QObject* parent)
         m_status.setCached(d.status);
         updateData(d);
     });
-    mirrorIntoComposite(&m_current, &m_data, &VX9SDM0V1_Data_t::current, toData);
-    mirrorIntoComposite(&m_voltage, &m_data, &VX9SDM0V1_Data_t::voltage, toData);
-    mirrorIntoComposite(&m_counts, &m_data, &VX9SDM0V1_Data_t::counts, toData);
+    followField(&m_current, &m_data, &VX9SDM0V1_Data_t::current, toData);
+    followField(&m_voltage, &m_data, &VX9SDM0V1_Data_t::voltage, toData);
+    followField(&m_counts, &m_data, &VX9SDM0V1_Data_t::counts, toData);
     m_status.answerCallbacks()->add([this] { updateStatus(m_status.cached()); });
     m_status.writeCallbacks()->add([this] {
         if (!valueWritten(&m_status)) {
@@ -88,14 +69,11 @@ SspdDriverM0::SspdDriverM0(QObject* parent)
         m_autoResetCounts.setCached(p.autoResetCounts);
         updateParams(p);
     });
-    mirrorIntoComposite(&m_cmpRefLevel, &m_params, &VX9SDM0V1_Param_t::cmpRefLevel, toParams);
-    mirrorIntoComposite(&m_timeConst, &m_params, &VX9SDM0V1_Param_t::timeConst, toParams);
-    mirrorIntoComposite(&m_autoResetThreshold, &m_params, &VX9SDM0V1_Param_t::autoResetThreshold,
-                        toParams);
-    mirrorIntoComposite(&m_autoResetTimeOut, &m_params, &VX9SDM0V1_Param_t::autoResetTimeOut,
-                        toParams);
-    mirrorIntoComposite(&m_autoResetCounts, &m_params, &VX9SDM0V1_Param_t::autoResetCounts,
-                        toParams);
+    followField(&m_cmpRefLevel, &m_params, &VX9SDM0V1_Param_t::cmpRefLevel, toParams);
+    followField(&m_timeConst, &m_params, &VX9SDM0V1_Param_t::timeConst, toParams);
+    followField(&m_autoResetThreshold, &m_params, &VX9SDM0V1_Param_t::autoResetThreshold, toParams);
+    followField(&m_autoResetTimeOut, &m_params, &VX9SDM0V1_Param_t::autoResetTimeOut, toParams);
+    followField(&m_autoResetCounts, &m_params, &VX9SDM0V1_Param_t::autoResetCounts, toParams);
 
     m_eepromConst.answerCallbacks()->add([this] {
         const VX9SDM0V1_EEPROM_Const_t e = m_eepromConst.cached();
@@ -105,14 +83,13 @@ SspdDriverM0::SspdDriverM0(QObject* parent)
         m_cmpRefDacCoeffs.setCached(e.cmpRefDac);
         updateEEPROM(e);
     });
-    mirrorIntoComposite(&m_currentAdcCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::currentAdc,
-                        toEeprom);
-    mirrorIntoComposite(&m_voltageAdcCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::voltageAdc,
-                        toEeprom);
-    mirrorIntoComposite(&m_currentDacCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::currentDac,
-                        toEeprom);
-    mirrorIntoComposite(&m_cmpRefDacCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::cmpRefDac,
-                        toEeprom);
+    followField(&m_currentAdcCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::currentAdc,
+                toEeprom);
+    followField(&m_voltageAdcCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::voltageAdc,
+                toEeprom);
+    followField(&m_currentDacCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::currentDac,
+                toEeprom);
+    followField(&m_cmpRefDacCoeffs, &m_eepromConst, &VX9SDM0V1_EEPROM_Const_t::cmpRefDac, toEeprom);
 }
 
 // An acknowledged switch changes its bit of the status the module last reported, not of

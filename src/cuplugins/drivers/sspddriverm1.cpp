@@ -1,29 +1,10 @@
 #include "sspddriverm1.h"
 
+#include "compositefield.h"
 #include "driverslog.h"
 
 namespace {
 constexpr quint8 None = DriverProperty_p::NoCode;
-
-// When a single property is answered, its field of the cached composite takes the answered
-// value and the composite is published again.
-template <typename Single, typename Composite, typename Member, typename Update>
-void mirrorIntoComposite(Single* single, Composite* composite, Member field, Update update)
-{
-    single->answerCallbacks()->add([=] {
-        auto value = composite->cached();
-        value.*field = single->cached();
-        update(value);
-    });
-}
-
-// True when the last packet sent through p carried a value. After a read request through
-// the same property the written value is no longer known (lastWritten() reads zero), so a
-// late or stray acknowledgement must not be taken for one of that value.
-template <typename T> bool valueWritten(DriverProperty<T>* p)
-{
-    return p->lastSentData().size() == DriverValue<T>::size;
-}
 } // namespace
 
 SspdDriverM1::SspdDriverM1(QObject* parent)
@@ -66,7 +47,7 @@ SspdDriverM1::SspdDriverM1(QObject* parent)
         m_status.setCached(d.status);
         updateData(d);
     });
-    mirrorIntoComposite(&m_current, &m_data, &VX9SDM1_Data_t::current, toData);
+    followField(&m_current, &m_data, &VX9SDM1_Data_t::current, toData);
     // Unlike model 0, an acknowledged bias current is taken into the live data at once.
     m_current.writeCallbacks()->add([this] {
         if (!valueWritten(&m_current)) {
@@ -77,9 +58,9 @@ SspdDriverM1::SspdDriverM1(QObject* parent)
         d.current = m_current.lastWritten();
         updateData(d);
     });
-    mirrorIntoComposite(&m_currentMonitor, &m_data, &VX9SDM1_Data_t::currentMonitor, toData);
-    mirrorIntoComposite(&m_voltage, &m_data, &VX9SDM1_Data_t::voltage, toData);
-    mirrorIntoComposite(&m_counts, &m_data, &VX9SDM1_Data_t::counts, toData);
+    followField(&m_currentMonitor, &m_data, &VX9SDM1_Data_t::currentMonitor, toData);
+    followField(&m_voltage, &m_data, &VX9SDM1_Data_t::voltage, toData);
+    followField(&m_counts, &m_data, &VX9SDM1_Data_t::counts, toData);
     m_status.answerCallbacks()->add([this] { updateStatus(m_status.cached()); });
     m_status.writeCallbacks()->add([this] {
         if (!valueWritten(&m_status)) {
@@ -104,13 +85,11 @@ SspdDriverM1::SspdDriverM1(QObject* parent)
         m_autoResetCounts.setCached(p.autoResetCounts);
         updateParams(p);
     });
-    mirrorIntoComposite(&m_cmpRefLevel, &m_params, &VX9SDM1_Param_t::cmpRefLevel, toParams);
-    mirrorIntoComposite(&m_timeConst, &m_params, &VX9SDM1_Param_t::timeConst, toParams);
-    mirrorIntoComposite(&m_autoResetThreshold, &m_params, &VX9SDM1_Param_t::autoResetThreshold,
-                        toParams);
-    mirrorIntoComposite(&m_autoResetTimeOut, &m_params, &VX9SDM1_Param_t::autoResetTimeOut,
-                        toParams);
-    mirrorIntoComposite(&m_autoResetCounts, &m_params, &VX9SDM1_Param_t::autoResetCounts, toParams);
+    followField(&m_cmpRefLevel, &m_params, &VX9SDM1_Param_t::cmpRefLevel, toParams);
+    followField(&m_timeConst, &m_params, &VX9SDM1_Param_t::timeConst, toParams);
+    followField(&m_autoResetThreshold, &m_params, &VX9SDM1_Param_t::autoResetThreshold, toParams);
+    followField(&m_autoResetTimeOut, &m_params, &VX9SDM1_Param_t::autoResetTimeOut, toParams);
+    followField(&m_autoResetCounts, &m_params, &VX9SDM1_Param_t::autoResetCounts, toParams);
 
     m_eepromConst.answerCallbacks()->add([this] {
         const VX9SDM1_EEPROM_Const_t e = m_eepromConst.cached();
@@ -122,18 +101,13 @@ SspdDriverM1::SspdDriverM1(QObject* parent)
         m_pulseWidth.setCached(e.pulseWidth);
         updateEEPROM(e);
     });
-    mirrorIntoComposite(&m_currentAdcCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::currentAdc,
-                        toEeprom);
-    mirrorIntoComposite(&m_currentMonitorAdcCoeffs, &m_eepromConst,
-                        &VX9SDM1_EEPROM_Const_t::currentMonitorAdc, toEeprom);
-    mirrorIntoComposite(&m_voltageAdcCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::voltageAdc,
-                        toEeprom);
-    mirrorIntoComposite(&m_currentDacCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::currentDac,
-                        toEeprom);
-    mirrorIntoComposite(&m_cmpRefDacCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::cmpRefDac,
-                        toEeprom);
-    mirrorIntoComposite(&m_pulseWidth, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::pulseWidth,
-                        toEeprom);
+    followField(&m_currentAdcCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::currentAdc, toEeprom);
+    followField(&m_currentMonitorAdcCoeffs, &m_eepromConst,
+                &VX9SDM1_EEPROM_Const_t::currentMonitorAdc, toEeprom);
+    followField(&m_voltageAdcCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::voltageAdc, toEeprom);
+    followField(&m_currentDacCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::currentDac, toEeprom);
+    followField(&m_cmpRefDacCoeffs, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::cmpRefDac, toEeprom);
+    followField(&m_pulseWidth, &m_eepromConst, &VX9SDM1_EEPROM_Const_t::pulseWidth, toEeprom);
 }
 
 // An acknowledged switch changes its bit of the status the module last reported, not of

@@ -1,5 +1,6 @@
 #include "tempdriverm0.h"
 
+#include "compositefield.h"
 #include "driverslog.h"
 
 #include <algorithm>
@@ -40,46 +41,35 @@ TempDriverM0::TempDriverM0(QObject* parent)
       m_pressSensorCoeffs(this, CodePressSensorCoeffs, CodePressSensorCoeffs + 1),
       m_tempTableProperty(this, CodeReadTempTable, CodeWriteTempTable)
 {
+    const auto toData = [this](const VX9TDM0V1_Data_t& d) { updateData(d); };
+    const auto toEeprom = [this](const VX9TDM0V1_EEPROM_Const_t& e) { updateEEPROM(e); };
+
     m_data.answerCallbacks()->add([this] { onDataAnswered(); });
-    keepInData(&m_temperature, &VX9TDM0V1_Data_t::temperature);
-    keepInData(&m_pressure, &VX9TDM0V1_Data_t::pressure);
-    keepInData(&m_tempSensorCurrent, &VX9TDM0V1_Data_t::tempSensorCurrent);
-    keepInData(&m_tempSensorVoltage, &VX9TDM0V1_Data_t::tempSensorVoltage);
-    keepInData(&m_pressSensorVoltageP, &VX9TDM0V1_Data_t::pressSensorVoltageP);
-    keepInData(&m_pressSensorVoltageN, &VX9TDM0V1_Data_t::pressSensorVoltageN);
+    followField(&m_temperature, &m_data, &VX9TDM0V1_Data_t::temperature, toData);
+    followField(&m_pressure, &m_data, &VX9TDM0V1_Data_t::pressure, toData);
+    followField(&m_tempSensorCurrent, &m_data, &VX9TDM0V1_Data_t::tempSensorCurrent, toData);
+    followField(&m_tempSensorVoltage, &m_data, &VX9TDM0V1_Data_t::tempSensorVoltage, toData);
+    followField(&m_pressSensorVoltageP, &m_data, &VX9TDM0V1_Data_t::pressSensorVoltageP, toData);
+    followField(&m_pressSensorVoltageN, &m_data, &VX9TDM0V1_Data_t::pressSensorVoltageN, toData);
     m_commutator.answerCallbacks()->add([this] {
         const QByteArray bytes = m_commutator.receivedData();
         m_commutator.setCached(bytes.at(0) != 0);
     });
-    keepInData(&m_commutator, &VX9TDM0V1_Data_t::commutator);
+    followField(&m_commutator, &m_data, &VX9TDM0V1_Data_t::commutator, toData);
 
     m_eepromConst.answerCallbacks()->add([this] { onEepromAnswered(); });
-    keepInEeprom(&m_tempSensorCurrentAdcCoeffs, &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentAdc);
-    keepInEeprom(&m_tempSensorCurrentDacCoeffs, &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentDac);
-    keepInEeprom(&m_tempSensorVoltageCoeffs, &VX9TDM0V1_EEPROM_Const_t::tempSensorVoltage);
-    keepInEeprom(&m_pressSensorVoltagePCoeffs, &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageP);
-    keepInEeprom(&m_pressSensorVoltageNCoeffs, &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageN);
-    keepInEeprom(&m_pressSensorCoeffs, &VX9TDM0V1_EEPROM_Const_t::pressSensorCoeffs);
-}
-
-template <typename T, typename P>
-void TempDriverM0::keepInData(P* property, T VX9TDM0V1_Data_t::*field)
-{
-    property->answerCallbacks()->add([this, property, field] {
-        VX9TDM0V1_Data_t d = m_data.cached();
-        d.*field = property->cached();
-        updateData(d);
-    });
-}
-
-void TempDriverM0::keepInEeprom(DriverProperty<pair_t<float>>* property,
-                                pair_t<float> VX9TDM0V1_EEPROM_Const_t::*field)
-{
-    property->answerCallbacks()->add([this, property, field] {
-        VX9TDM0V1_EEPROM_Const_t e = m_eepromConst.cached();
-        e.*field = property->cached();
-        updateEEPROM(e);
-    });
+    followField(&m_tempSensorCurrentAdcCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentAdc, toEeprom);
+    followField(&m_tempSensorCurrentDacCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentDac, toEeprom);
+    followField(&m_tempSensorVoltageCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::tempSensorVoltage, toEeprom);
+    followField(&m_pressSensorVoltagePCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageP, toEeprom);
+    followField(&m_pressSensorVoltageNCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageN, toEeprom);
+    followField(&m_pressSensorCoeffs, &m_eepromConst, &VX9TDM0V1_EEPROM_Const_t::pressSensorCoeffs,
+                toEeprom);
 }
 
 void TempDriverM0::onDataAnswered()

@@ -90,9 +90,6 @@ private slots:
     void updateEEPROM(VX9TDM0V1_EEPROM_Const_t eeprom);
 
 private:
-    template <typename T, typename P> void keepInData(P* property, T VX9TDM0V1_Data_t::*field);
-    void keepInEeprom(DriverProperty<pair_t<float>>* property,
-                      pair_t<float> VX9TDM0V1_EEPROM_Const_t::*field);
     void onDataAnswered();
     void onEepromAnswered();
 
