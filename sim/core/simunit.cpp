@@ -29,9 +29,13 @@ QString peerText(const QTcpSocket* socket)
 
 } // namespace
 
+// The server is a child, so that it follows the unit to another thread; it is opened and
+// closed with the power, never rebuilt.
 SimUnit::SimUnit(SimEnvironment* environment, QObject* parent)
-    : QObject(parent), m_environment(environment)
+    : QObject(parent), m_environment(environment), m_server(new QTcpServer(this))
 {
+    m_server->setProxy(QNetworkProxy::NoProxy);
+    connect(m_server, &QTcpServer::newConnection, this, &SimUnit::onNewConnection);
 }
 
 SimUnit::~SimUnit()
@@ -41,7 +45,7 @@ SimUnit::~SimUnit()
 
 bool SimUnit::start(QString* error)
 {
-    if (m_server && m_server->isListening())
+    if (m_server->isListening())
         return true;
     if (m_poweredOff) {
         // Powering on again: the modules start from their power-on state.
@@ -49,10 +53,6 @@ bool SimUnit::start(QString* error)
         m_locked = false;
         m_poweredOff = false;
     }
-    delete m_server;
-    m_server = new QTcpServer(this);
-    m_server->setProxy(QNetworkProxy::NoProxy);
-    connect(m_server, &QTcpServer::newConnection, this, &SimUnit::onNewConnection);
     if (!m_server->listen(m_listenAddress, m_port)) {
         const QString message = QStringLiteral("cannot listen on %1 port %2: %3")
                                     .arg(m_listenAddress.toString())
@@ -61,8 +61,6 @@ bool SimUnit::start(QString* error)
         qCWarning(lcSim).noquote() << message;
         if (error)
             *error = message;
-        delete m_server;
-        m_server = nullptr;
         return false;
     }
     return true;
@@ -70,11 +68,7 @@ bool SimUnit::start(QString* error)
 
 void SimUnit::stop()
 {
-    if (m_server) {
-        m_server->close();
-        delete m_server;
-        m_server = nullptr;
-    }
+    m_server->close();
     const QList<SimClient*> clients = m_clients;
     m_clients.clear();
     for (SimClient* client : clients) {
@@ -87,12 +81,12 @@ void SimUnit::stop()
 
 bool SimUnit::isListening() const
 {
-    return m_server && m_server->isListening();
+    return m_server->isListening();
 }
 
 quint16 SimUnit::serverPort() const
 {
-    return m_server ? m_server->serverPort() : 0;
+    return m_server->isListening() ? m_server->serverPort() : 0;
 }
 
 bool SimUnit::addModule(SimModule* module)
@@ -257,11 +251,8 @@ void SimUnit::deliver(SimClient* client, const QByteArray& bytes, bool closeAfte
 void SimUnit::powerOff()
 {
     qCInfo(lcSim) << "powered off";
-    if (m_server) {
-        m_server->close();
-        m_server->deleteLater();
-        m_server = nullptr;
-    }
+    // Closing keeps the server object: this may run inside its own newConnection handling.
+    m_server->close();
     if (m_clients.isEmpty()) {
         emit poweredOff();
         return;

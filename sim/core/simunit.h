@@ -95,7 +95,7 @@ private:
     QByteArray updateCommand(const QString& argument, const QHostAddress& client);
 
     SimEnvironment* m_environment;
-    QTcpServer* m_server = nullptr;
+    QTcpServer* m_server;
     QHostAddress m_listenAddress{QHostAddress::LocalHost};
     quint16 m_port = DefaultPort;
     QList<SimClient*> m_clients;

@@ -1,51 +1,17 @@
 #pragma once
-// The model-1 SSPD bias and read-out module ("VX9SDM1") of the simulated unit: its command
-// codes over a detector model, with a current monitor (the current through the detector) and
-// an HF mode (a faster read-out: shorter dead time, more noise). The bias is the written current
-// through the module's DAC calibration; readings go through its ADC calibrations, and the
-// comparator level through the reference DAC calibration (each pair: value = slope x input +
-// intercept).
+// The model-1 SSPD bias and read-out module ("VX9SDM1") of the simulated unit, with a
+// current monitor (the current through the detector) and an HF mode (a faster read-out:
+// shorter dead time, more noise).
 //
 // Rack keys: "physics" as SspdPhysics documents, HF keys included; EEPROM JSON
 // {"constants": {"currentAdc": {"first", "second"}, "voltageAdc", "currentDac",
 // "currentMonitorAdc", "pulseWidth": number, "cmpRefDac"}}, fields not given keep their values.
 // The pulse width is stored and echoed; the simulated read-out does not depend on it.
-#include "core/simmodule.h"
-#include "drivers/structures/sspdstructs.h"
-#include "sspdphysics.h"
+#include "simsspd.h"
 
-class SimSspdM1 : public SimModule
+class SimSspdM1 : public SimSspd<SimSspdModel1>
 {
     Q_OBJECT
 public:
-    SimSspdM1(quint8 address, const SimModule::Identity& identity, SimEnvironment* environment,
-              QObject* parent = nullptr);
-
-    void reset() override;
-    bool configure(const QJsonObject& physics, QString* error) override;
-    QJsonObject eeprom() const override;
-    bool setEeprom(const QJsonObject& eeprom, QString* error) override;
-
-    SspdPhysics& physics() { return m_physics; }
-
-protected:
-    std::optional<QList<Answer>> handleOwn(quint8 command, const QByteArray& data) override;
-
-private:
-    VX9SDM1_Data_t liveData();
-    VX9SDM1_Param_t params();
-    float readCurrent();
-    float readVoltage();
-    float readCurrentMonitor();
-    void setStatus(quint8 status);
-    void applyBias();
-    void applyTrigger();
-    void applyParams(); // all but the auto-reset count, which the physics keeps
-
-    SspdPhysics m_physics;
-    VX9SDM1_EEPROM_Const_t m_eeprom{};
-    VX9SDM1_Param_t m_params{};
-    quint8 m_status = 0;
-    float m_setCurrent = 0; // as written; the DAC calibration makes the bias of it
-    bool m_auxFlag = false;
+    using SimSspd::SimSspd;
 };

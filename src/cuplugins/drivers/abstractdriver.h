@@ -21,7 +21,9 @@ public:
     void setAnswerTimeout(int ms) { m_answerTimeout = ms; }
 
     // Appends p; an older property with the same read or write code (below 255) leaves
-    // the list, so every code belongs to one property at most.
+    // the list, so every code belongs to one property at most. The list does not own p:
+    // concrete drivers hold their properties as members, built in declaration order (which
+    // is therefore the order of registration) and gone with the driver.
     void registerProperty(DriverProperty_p* p);
     // Starts the answer time-out and sends one packet; a new request takes over the wait.
     void sendRequest(quint8 code, QByteArray data);

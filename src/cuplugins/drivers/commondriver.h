@@ -25,19 +25,18 @@ public:
     };
 
     explicit CommonDriver(QObject* parent = nullptr);
-    ~CommonDriver() override;
 
-    DriverPropertyReadOnly<QString>* typeString() const { return m_typeString; }
-    DriverPropertyReadOnly<QString>* modification() const { return m_modification; }
-    DriverPropertyReadOnly<QString>* hardwareVersion() const { return m_hardwareVersion; }
-    DriverPropertyReadOnly<QString>* firmwareVersion() const { return m_firmwareVersion; }
-    DriverPropertyReadOnly<QString>* description() const { return m_description; }
-    DriverPropertyReadOnly<cUDID>* udid() const { return m_udid; }
-    DriverCommand* command0() const { return m_command0; }
-    DriverCommand* command1() const { return m_command1; }
-    DriverCommand* command2() const { return m_command2; }
-    DriverCommand* bootloaderCommand() const { return m_bootloaderCommand; }
-    DriverCommand* eepromWrite() const { return m_eepromWrite; }
+    DriverPropertyReadOnly<QString>* typeString() { return &m_typeString; }
+    DriverPropertyReadOnly<QString>* modification() { return &m_modification; }
+    DriverPropertyReadOnly<QString>* hardwareVersion() { return &m_hardwareVersion; }
+    DriverPropertyReadOnly<QString>* firmwareVersion() { return &m_firmwareVersion; }
+    DriverPropertyReadOnly<QString>* description() { return &m_description; }
+    DriverPropertyReadOnly<cUDID>* udid() { return &m_udid; }
+    DriverCommand* command0() { return &m_command0; }
+    DriverCommand* command1() { return &m_command1; }
+    DriverCommand* command2() { return &m_command2; }
+    DriverCommand* bootloaderCommand() { return &m_bootloaderCommand; }
+    DriverCommand* eepromWrite() { return &m_eepromWrite; }
 
     // Reads type, modification, hardware, firmware, description and identifier, one try
     // each, stopping at the first that is not answered.
@@ -48,15 +47,15 @@ signals:
     void eepromWrited();
 
 private:
-    DriverPropertyReadOnly<QString>* m_typeString;
-    DriverPropertyReadOnly<QString>* m_modification;
-    DriverPropertyReadOnly<QString>* m_hardwareVersion;
-    DriverPropertyReadOnly<QString>* m_firmwareVersion;
-    DriverPropertyReadOnly<QString>* m_description;
-    DriverPropertyReadOnly<cUDID>* m_udid;
-    DriverCommand* m_command0;
-    DriverCommand* m_command1;
-    DriverCommand* m_command2;
-    DriverCommand* m_bootloaderCommand;
-    DriverCommand* m_eepromWrite;
+    DriverPropertyReadOnly<QString> m_typeString;
+    DriverPropertyReadOnly<QString> m_modification;
+    DriverPropertyReadOnly<QString> m_hardwareVersion;
+    DriverPropertyReadOnly<QString> m_firmwareVersion;
+    DriverPropertyReadOnly<QString> m_description;
+    DriverPropertyReadOnly<cUDID> m_udid;
+    DriverCommand m_command0;
+    DriverCommand m_command1;
+    DriverCommand m_command2;
+    DriverCommand m_bootloaderCommand;
+    DriverCommand m_eepromWrite;
 };

@@ -22,16 +22,9 @@ void DriverCallbackList::run() const
 }
 
 DriverProperty_p::DriverProperty_p(AbstractDriver* driver, quint8 readCode, quint8 writeCode)
-    : m_driver(driver), m_readCode(readCode), m_writeCode(writeCode),
-      m_answerCallbacks(new DriverCallbackList), m_writeCallbacks(new DriverCallbackList)
+    : m_driver(driver), m_readCode(readCode), m_writeCode(writeCode)
 {
     driver->registerProperty(this);
-}
-
-DriverProperty_p::~DriverProperty_p()
-{
-    delete m_answerCallbacks;
-    delete m_writeCallbacks;
 }
 
 void DriverProperty_p::send(quint8 code, QByteArray data)

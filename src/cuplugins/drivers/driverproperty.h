@@ -30,14 +30,14 @@ public:
     static constexpr quint8 NoCode = 0xFF;
 
     DriverProperty_p(AbstractDriver* driver, quint8 readCode, quint8 writeCode);
-    virtual ~DriverProperty_p();
+    virtual ~DriverProperty_p() = default;
     DriverProperty_p(const DriverProperty_p&) = delete;
     DriverProperty_p& operator=(const DriverProperty_p&) = delete;
 
     // Exact answer length accepted for readCode; 0 accepts any length.
     virtual int valueSize() const { return 0; }
-    virtual DriverCallbackList* answerCallbacks() const { return m_answerCallbacks; }
-    virtual DriverCallbackList* writeCallbacks() const { return m_writeCallbacks; }
+    virtual DriverCallbackList* answerCallbacks() { return &m_answerCallbacks; }
+    virtual DriverCallbackList* writeCallbacks() { return &m_writeCallbacks; }
 
     AbstractDriver* driver() const { return m_driver; }
     quint8 readCode() const { return m_readCode; }
@@ -61,8 +61,8 @@ private:
     quint8 m_writeCode;
     QByteArray m_received;
     QByteArray m_lastSent;
-    DriverCallbackList* m_answerCallbacks;
-    DriverCallbackList* m_writeCallbacks;
+    DriverCallbackList m_answerCallbacks;
+    DriverCallbackList m_writeCallbacks;
 };
 
 // An action with one command code, acknowledged by a packet with the same code.

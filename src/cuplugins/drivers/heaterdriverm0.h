@@ -10,21 +10,20 @@ class HeaterDriverM0 : public CommonDriver
     Q_OBJECT
 public:
     Q_INVOKABLE explicit HeaterDriverM0(QObject* parent = nullptr);
-    ~HeaterDriverM0() override;
 
-    DriverPropertyReadOnly<VX9HTM0V0_Data_t>* data() const { return m_data; }
-    DriverProperty<float>* floatValue() const { return m_floatValue; }
-    DriverProperty<char>* byte0() const { return m_byte0; }
-    DriverProperty<char>* byte1() const { return m_byte1; }
-    DriverProperty<VX9HT0V0_EEPROM_Const_t>* eepromConst() const { return m_eepromConst; }
-    DriverProperty<pair_t<float>>* pair0() const { return m_pair0; }
-    DriverProperty<pair_t<float>>* pair1() const { return m_pair1; }
-    DriverProperty<float>* const0() const { return m_const0; }
-    DriverProperty<float>* const1() const { return m_const1; }
-    DriverProperty<float>* const2() const { return m_const2; }
-    DriverProperty<float>* const3() const { return m_const3; }
-    DriverCommand* command13() const { return m_command13; }
-    DriverCommand* command14() const { return m_command14; }
+    DriverPropertyReadOnly<VX9HTM0V0_Data_t>* data() { return &m_data; }
+    DriverProperty<float>* floatValue() { return &m_floatValue; }
+    DriverProperty<char>* byte0() { return &m_byte0; }
+    DriverProperty<char>* byte1() { return &m_byte1; }
+    DriverProperty<VX9HT0V0_EEPROM_Const_t>* eepromConst() { return &m_eepromConst; }
+    DriverProperty<pair_t<float>>* pair0() { return &m_pair0; }
+    DriverProperty<pair_t<float>>* pair1() { return &m_pair1; }
+    DriverProperty<float>* const0() { return &m_const0; }
+    DriverProperty<float>* const1() { return &m_const1; }
+    DriverProperty<float>* const2() { return &m_const2; }
+    DriverProperty<float>* const3() { return &m_const3; }
+    DriverCommand* command13() { return &m_command13; }
+    DriverCommand* command14() { return &m_command14; }
 
 signals:
     void dataUpdated(VX9HTM0V0_Data_t data);
@@ -35,19 +34,19 @@ private slots:
     void updateEEPROM(VX9HT0V0_EEPROM_Const_t eeprom);
 
 private:
-    DriverPropertyReadOnly<VX9HTM0V0_Data_t>* m_data;
-    DriverProperty<float>* m_floatValue;
-    DriverProperty<char>* m_byte0;
-    DriverProperty<char>* m_byte1;
-    DriverProperty<VX9HT0V0_EEPROM_Const_t>* m_eepromConst;
-    DriverProperty<pair_t<float>>* m_pair0;
-    DriverProperty<pair_t<float>>* m_pair1;
-    DriverProperty<float>* m_const0;
-    DriverProperty<float>* m_const1;
-    DriverProperty<float>* m_const2;
-    DriverProperty<float>* m_const3;
-    DriverCommand* m_command13;
-    DriverCommand* m_command14;
+    DriverPropertyReadOnly<VX9HTM0V0_Data_t> m_data;
+    DriverProperty<float> m_floatValue;
+    DriverProperty<char> m_byte0;
+    DriverProperty<char> m_byte1;
+    DriverProperty<VX9HT0V0_EEPROM_Const_t> m_eepromConst;
+    DriverProperty<pair_t<float>> m_pair0;
+    DriverProperty<pair_t<float>> m_pair1;
+    DriverProperty<float> m_const0;
+    DriverProperty<float> m_const1;
+    DriverProperty<float> m_const2;
+    DriverProperty<float> m_const3;
+    DriverCommand m_command13;
+    DriverCommand m_command14;
 };
 
 Q_DECLARE_METATYPE(HeaterDriverM0*)

@@ -10,17 +10,16 @@ class SisControlLineDriverM0 : public CommonDriver
     Q_OBJECT
 public:
     Q_INVOKABLE explicit SisControlLineDriverM0(QObject* parent = nullptr);
-    ~SisControlLineDriverM0() override;
 
-    DriverPropertyReadOnly<VX9CLM0V0_Data_t>* data() const { return m_data; }
-    DriverProperty<float>* floatValue() const { return m_floatValue; }
-    DriverProperty<bool>* flag() const { return m_flag; }
-    DriverProperty<VX9CLM0V0_EEPROM_Const_t>* eepromConst() const { return m_eepromConst; }
-    DriverProperty<pair_t<float>>* pair0() const { return m_pair0; }
-    DriverProperty<pair_t<float>>* pair1() const { return m_pair1; }
-    DriverProperty<pair_t<float>>* pair2() const { return m_pair2; }
-    DriverProperty<float>* const0() const { return m_const0; }
-    DriverProperty<bool>* extraFlag() const { return m_extraFlag; }
+    DriverPropertyReadOnly<VX9CLM0V0_Data_t>* data() { return &m_data; }
+    DriverProperty<float>* floatValue() { return &m_floatValue; }
+    DriverProperty<bool>* flag() { return &m_flag; }
+    DriverProperty<VX9CLM0V0_EEPROM_Const_t>* eepromConst() { return &m_eepromConst; }
+    DriverProperty<pair_t<float>>* pair0() { return &m_pair0; }
+    DriverProperty<pair_t<float>>* pair1() { return &m_pair1; }
+    DriverProperty<pair_t<float>>* pair2() { return &m_pair2; }
+    DriverProperty<float>* const0() { return &m_const0; }
+    DriverProperty<bool>* extraFlag() { return &m_extraFlag; }
 
 signals:
     void dataUpdated(VX9CLM0V0_Data_t data);
@@ -31,15 +30,15 @@ private slots:
     void updateEEPROM(VX9CLM0V0_EEPROM_Const_t eeprom);
 
 private:
-    DriverPropertyReadOnly<VX9CLM0V0_Data_t>* m_data;
-    DriverProperty<float>* m_floatValue;
-    DriverProperty<bool>* m_flag;
-    DriverProperty<VX9CLM0V0_EEPROM_Const_t>* m_eepromConst;
-    DriverProperty<pair_t<float>>* m_pair0;
-    DriverProperty<pair_t<float>>* m_pair1;
-    DriverProperty<pair_t<float>>* m_pair2;
-    DriverProperty<float>* m_const0;
-    DriverProperty<bool>* m_extraFlag;
+    DriverPropertyReadOnly<VX9CLM0V0_Data_t> m_data;
+    DriverProperty<float> m_floatValue;
+    DriverProperty<bool> m_flag;
+    DriverProperty<VX9CLM0V0_EEPROM_Const_t> m_eepromConst;
+    DriverProperty<pair_t<float>> m_pair0;
+    DriverProperty<pair_t<float>> m_pair1;
+    DriverProperty<pair_t<float>> m_pair2;
+    DriverProperty<float> m_const0;
+    DriverProperty<bool> m_extraFlag;
 };
 
 Q_DECLARE_METATYPE(SisControlLineDriverM0*)

@@ -51,32 +51,31 @@ public:
     };
 
     explicit SspdDriverM0(QObject* parent = nullptr);
-    ~SspdDriverM0() override;
 
-    DriverPropertyReadOnly<VX9SDM0V1_Data_t>* data() const { return m_data; }
-    DriverProperty<float>* current() const { return m_current; }
-    DriverPropertyReadOnly<float>* voltage() const { return m_voltage; }
-    DriverPropertyReadOnly<float>* counts() const { return m_counts; }
-    DriverProperty<VX9SDM0_Status_t>* status() const { return m_status; }
-    DriverPropertyWriteOnly<bool>* shortEnable() const { return m_shortEnable; }
-    DriverPropertyWriteOnly<bool>* amplifierEnable() const { return m_amplifierEnable; }
-    DriverPropertyWriteOnly<bool>* rfKeyToComparator() const { return m_rfKeyToComparator; }
-    DriverPropertyWriteOnly<bool>* comparatorEnable() const { return m_comparatorEnable; }
-    DriverPropertyWriteOnly<bool>* counterEnable() const { return m_counterEnable; }
-    DriverPropertyWriteOnly<bool>* autoResetEnable() const { return m_autoResetEnable; }
-    DriverProperty<VX9SDM0V1_Param_t>* params() const { return m_params; }
-    DriverProperty<float>* cmpRefLevel() const { return m_cmpRefLevel; }
-    DriverProperty<float>* timeConst() const { return m_timeConst; }
-    DriverProperty<float>* autoResetThreshold() const { return m_autoResetThreshold; }
-    DriverProperty<float>* autoResetTimeOut() const { return m_autoResetTimeOut; }
-    DriverProperty<quint32>* autoResetCounts() const { return m_autoResetCounts; }
-    DriverProperty<VX9SDM0V1_EEPROM_Const_t>* eepromConst() const { return m_eepromConst; }
-    DriverProperty<pair_t<float>>* currentAdcCoeffs() const { return m_currentAdcCoeffs; }
-    DriverProperty<pair_t<float>>* voltageAdcCoeffs() const { return m_voltageAdcCoeffs; }
-    DriverProperty<pair_t<float>>* currentDacCoeffs() const { return m_currentDacCoeffs; }
-    DriverProperty<pair_t<float>>* cmpRefDacCoeffs() const { return m_cmpRefDacCoeffs; }
+    DriverPropertyReadOnly<VX9SDM0V1_Data_t>* data() { return &m_data; }
+    DriverProperty<float>* current() { return &m_current; }
+    DriverPropertyReadOnly<float>* voltage() { return &m_voltage; }
+    DriverPropertyReadOnly<float>* counts() { return &m_counts; }
+    DriverProperty<VX9SDM0_Status_t>* status() { return &m_status; }
+    DriverPropertyWriteOnly<bool>* shortEnable() { return &m_shortEnable; }
+    DriverPropertyWriteOnly<bool>* amplifierEnable() { return &m_amplifierEnable; }
+    DriverPropertyWriteOnly<bool>* rfKeyToComparator() { return &m_rfKeyToComparator; }
+    DriverPropertyWriteOnly<bool>* comparatorEnable() { return &m_comparatorEnable; }
+    DriverPropertyWriteOnly<bool>* counterEnable() { return &m_counterEnable; }
+    DriverPropertyWriteOnly<bool>* autoResetEnable() { return &m_autoResetEnable; }
+    DriverProperty<VX9SDM0V1_Param_t>* params() { return &m_params; }
+    DriverProperty<float>* cmpRefLevel() { return &m_cmpRefLevel; }
+    DriverProperty<float>* timeConst() { return &m_timeConst; }
+    DriverProperty<float>* autoResetThreshold() { return &m_autoResetThreshold; }
+    DriverProperty<float>* autoResetTimeOut() { return &m_autoResetTimeOut; }
+    DriverProperty<quint32>* autoResetCounts() { return &m_autoResetCounts; }
+    DriverProperty<VX9SDM0V1_EEPROM_Const_t>* eepromConst() { return &m_eepromConst; }
+    DriverProperty<pair_t<float>>* currentAdcCoeffs() { return &m_currentAdcCoeffs; }
+    DriverProperty<pair_t<float>>* voltageAdcCoeffs() { return &m_voltageAdcCoeffs; }
+    DriverProperty<pair_t<float>>* currentDacCoeffs() { return &m_currentDacCoeffs; }
+    DriverProperty<pair_t<float>>* cmpRefDacCoeffs() { return &m_cmpRefDacCoeffs; }
     // Declared so that its codes stay taken; nothing in the application uses it.
-    DriverProperty<bool>* auxFlag() const { return m_auxFlag; }
+    DriverProperty<bool>* auxFlag() { return &m_auxFlag; }
 
 signals:
     void dataUpdated(VX9SDM0V1_Data_t data);
@@ -92,27 +91,27 @@ private slots:
 private:
     void followSwitch(DriverPropertyWriteOnly<bool>* control, int bit);
 
-    DriverPropertyReadOnly<VX9SDM0V1_Data_t>* m_data;
-    DriverProperty<float>* m_current;
-    DriverPropertyReadOnly<float>* m_voltage;
-    DriverPropertyReadOnly<float>* m_counts;
-    DriverProperty<VX9SDM0_Status_t>* m_status;
-    DriverPropertyWriteOnly<bool>* m_shortEnable;
-    DriverPropertyWriteOnly<bool>* m_amplifierEnable;
-    DriverPropertyWriteOnly<bool>* m_rfKeyToComparator;
-    DriverPropertyWriteOnly<bool>* m_comparatorEnable;
-    DriverPropertyWriteOnly<bool>* m_counterEnable;
-    DriverPropertyWriteOnly<bool>* m_autoResetEnable;
-    DriverProperty<VX9SDM0V1_Param_t>* m_params;
-    DriverProperty<float>* m_cmpRefLevel;
-    DriverProperty<float>* m_timeConst;
-    DriverProperty<float>* m_autoResetThreshold;
-    DriverProperty<float>* m_autoResetTimeOut;
-    DriverProperty<quint32>* m_autoResetCounts;
-    DriverProperty<VX9SDM0V1_EEPROM_Const_t>* m_eepromConst;
-    DriverProperty<pair_t<float>>* m_currentAdcCoeffs;
-    DriverProperty<pair_t<float>>* m_voltageAdcCoeffs;
-    DriverProperty<pair_t<float>>* m_currentDacCoeffs;
-    DriverProperty<pair_t<float>>* m_cmpRefDacCoeffs;
-    DriverProperty<bool>* m_auxFlag;
+    DriverPropertyReadOnly<VX9SDM0V1_Data_t> m_data;
+    DriverProperty<float> m_current;
+    DriverPropertyReadOnly<float> m_voltage;
+    DriverPropertyReadOnly<float> m_counts;
+    DriverProperty<VX9SDM0_Status_t> m_status;
+    DriverPropertyWriteOnly<bool> m_shortEnable;
+    DriverPropertyWriteOnly<bool> m_amplifierEnable;
+    DriverPropertyWriteOnly<bool> m_rfKeyToComparator;
+    DriverPropertyWriteOnly<bool> m_comparatorEnable;
+    DriverPropertyWriteOnly<bool> m_counterEnable;
+    DriverPropertyWriteOnly<bool> m_autoResetEnable;
+    DriverProperty<VX9SDM0V1_Param_t> m_params;
+    DriverProperty<float> m_cmpRefLevel;
+    DriverProperty<float> m_timeConst;
+    DriverProperty<float> m_autoResetThreshold;
+    DriverProperty<float> m_autoResetTimeOut;
+    DriverProperty<quint32> m_autoResetCounts;
+    DriverProperty<VX9SDM0V1_EEPROM_Const_t> m_eepromConst;
+    DriverProperty<pair_t<float>> m_currentAdcCoeffs;
+    DriverProperty<pair_t<float>> m_voltageAdcCoeffs;
+    DriverProperty<pair_t<float>> m_currentDacCoeffs;
+    DriverProperty<pair_t<float>> m_cmpRefDacCoeffs;
+    DriverProperty<bool> m_auxFlag;
 };

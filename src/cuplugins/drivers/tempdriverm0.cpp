@@ -1,5 +1,6 @@
 #include "tempdriverm0.h"
 
+#include "compositefield.h"
 #include "driverslog.h"
 
 #include <algorithm>
@@ -20,128 +21,91 @@ VX9TDM0V1_Data_t decodeData(QByteArray bytes)
 } // namespace
 
 TempDriverM0::TempDriverM0(QObject* parent)
-    : CommonDriver(parent),
-      m_data(new DriverPropertyReadOnly<VX9TDM0V1_Data_t>(this, CodeData, None)),
-      m_temperature(new DriverPropertyReadOnly<float>(this, CodeTemperature, None)),
-      m_pressure(new DriverPropertyReadOnly<float>(this, CodePressure, None)),
-      m_tempSensorCurrent(
-          new DriverProperty<float>(this, CodeTempSensorCurrent, CodeSetTempSensorCurrent)),
-      m_tempSensorVoltage(new DriverPropertyReadOnly<float>(this, CodeTempSensorVoltage, None)),
-      m_pressSensorVoltageP(new DriverPropertyReadOnly<float>(this, CodePressSensorVoltageP, None)),
-      m_pressSensorVoltageN(new DriverPropertyReadOnly<float>(this, CodePressSensorVoltageN, None)),
-      m_commutator(new DriverProperty<bool>(this, CodeCommutator, CodeSetCommutator)),
-      m_eepromConst(
-          new DriverProperty<VX9TDM0V1_EEPROM_Const_t>(this, CodeEepromConst, CodeSetEepromConst)),
-      m_tempSensorCurrentAdcCoeffs(new DriverProperty<pair_t<float>>(
-          this, CodeTempSensorCurrentAdcCoeffs, CodeTempSensorCurrentAdcCoeffs + 1)),
-      m_tempSensorCurrentDacCoeffs(new DriverProperty<pair_t<float>>(
-          this, CodeTempSensorCurrentDacCoeffs, CodeTempSensorCurrentDacCoeffs + 1)),
-      m_tempSensorVoltageCoeffs(new DriverProperty<pair_t<float>>(this, CodeTempSensorVoltageCoeffs,
-                                                                  CodeTempSensorVoltageCoeffs + 1)),
-      m_pressSensorVoltagePCoeffs(new DriverProperty<pair_t<float>>(
-          this, CodePressSensorVoltagePCoeffs, CodePressSensorVoltagePCoeffs + 1)),
-      m_pressSensorVoltageNCoeffs(new DriverProperty<pair_t<float>>(
-          this, CodePressSensorVoltageNCoeffs, CodePressSensorVoltageNCoeffs + 1)),
-      m_pressSensorCoeffs(new DriverProperty<pair_t<float>>(this, CodePressSensorCoeffs,
-                                                            CodePressSensorCoeffs + 1)),
-      m_tempTableProperty(new DriverProperty_p(this, CodeReadTempTable, CodeWriteTempTable))
+    : CommonDriver(parent), m_data(this, CodeData, None),
+      m_temperature(this, CodeTemperature, None), m_pressure(this, CodePressure, None),
+      m_tempSensorCurrent(this, CodeTempSensorCurrent, CodeSetTempSensorCurrent),
+      m_tempSensorVoltage(this, CodeTempSensorVoltage, None),
+      m_pressSensorVoltageP(this, CodePressSensorVoltageP, None),
+      m_pressSensorVoltageN(this, CodePressSensorVoltageN, None),
+      m_commutator(this, CodeCommutator, CodeSetCommutator),
+      m_eepromConst(this, CodeEepromConst, CodeSetEepromConst),
+      m_tempSensorCurrentAdcCoeffs(this, CodeTempSensorCurrentAdcCoeffs,
+                                   CodeTempSensorCurrentAdcCoeffs + 1),
+      m_tempSensorCurrentDacCoeffs(this, CodeTempSensorCurrentDacCoeffs,
+                                   CodeTempSensorCurrentDacCoeffs + 1),
+      m_tempSensorVoltageCoeffs(this, CodeTempSensorVoltageCoeffs, CodeTempSensorVoltageCoeffs + 1),
+      m_pressSensorVoltagePCoeffs(this, CodePressSensorVoltagePCoeffs,
+                                  CodePressSensorVoltagePCoeffs + 1),
+      m_pressSensorVoltageNCoeffs(this, CodePressSensorVoltageNCoeffs,
+                                  CodePressSensorVoltageNCoeffs + 1),
+      m_pressSensorCoeffs(this, CodePressSensorCoeffs, CodePressSensorCoeffs + 1),
+      m_tempTableProperty(this, CodeReadTempTable, CodeWriteTempTable)
 {
-    m_data->answerCallbacks()->add([this] { onDataAnswered(); });
-    keepInData(m_temperature, &VX9TDM0V1_Data_t::temperature);
-    keepInData(m_pressure, &VX9TDM0V1_Data_t::pressure);
-    keepInData(m_tempSensorCurrent, &VX9TDM0V1_Data_t::tempSensorCurrent);
-    keepInData(m_tempSensorVoltage, &VX9TDM0V1_Data_t::tempSensorVoltage);
-    keepInData(m_pressSensorVoltageP, &VX9TDM0V1_Data_t::pressSensorVoltageP);
-    keepInData(m_pressSensorVoltageN, &VX9TDM0V1_Data_t::pressSensorVoltageN);
-    m_commutator->answerCallbacks()->add([this] {
-        const QByteArray bytes = m_commutator->receivedData();
-        m_commutator->setCached(bytes.at(0) != 0);
+    const auto toData = [this](const VX9TDM0V1_Data_t& d) { updateData(d); };
+    const auto toEeprom = [this](const VX9TDM0V1_EEPROM_Const_t& e) { updateEEPROM(e); };
+
+    m_data.answerCallbacks()->add([this] { onDataAnswered(); });
+    followField(&m_temperature, &m_data, &VX9TDM0V1_Data_t::temperature, toData);
+    followField(&m_pressure, &m_data, &VX9TDM0V1_Data_t::pressure, toData);
+    followField(&m_tempSensorCurrent, &m_data, &VX9TDM0V1_Data_t::tempSensorCurrent, toData);
+    followField(&m_tempSensorVoltage, &m_data, &VX9TDM0V1_Data_t::tempSensorVoltage, toData);
+    followField(&m_pressSensorVoltageP, &m_data, &VX9TDM0V1_Data_t::pressSensorVoltageP, toData);
+    followField(&m_pressSensorVoltageN, &m_data, &VX9TDM0V1_Data_t::pressSensorVoltageN, toData);
+    m_commutator.answerCallbacks()->add([this] {
+        const QByteArray bytes = m_commutator.receivedData();
+        m_commutator.setCached(bytes.at(0) != 0);
     });
-    keepInData(m_commutator, &VX9TDM0V1_Data_t::commutator);
+    followField(&m_commutator, &m_data, &VX9TDM0V1_Data_t::commutator, toData);
 
-    m_eepromConst->answerCallbacks()->add([this] { onEepromAnswered(); });
-    keepInEeprom(m_tempSensorCurrentAdcCoeffs, &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentAdc);
-    keepInEeprom(m_tempSensorCurrentDacCoeffs, &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentDac);
-    keepInEeprom(m_tempSensorVoltageCoeffs, &VX9TDM0V1_EEPROM_Const_t::tempSensorVoltage);
-    keepInEeprom(m_pressSensorVoltagePCoeffs, &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageP);
-    keepInEeprom(m_pressSensorVoltageNCoeffs, &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageN);
-    keepInEeprom(m_pressSensorCoeffs, &VX9TDM0V1_EEPROM_Const_t::pressSensorCoeffs);
-}
-
-TempDriverM0::~TempDriverM0()
-{
-    delete m_data;
-    delete m_temperature;
-    delete m_pressure;
-    delete m_tempSensorCurrent;
-    delete m_tempSensorVoltage;
-    delete m_pressSensorVoltageP;
-    delete m_pressSensorVoltageN;
-    delete m_commutator;
-    delete m_eepromConst;
-    delete m_tempSensorCurrentAdcCoeffs;
-    delete m_tempSensorCurrentDacCoeffs;
-    delete m_tempSensorVoltageCoeffs;
-    delete m_pressSensorVoltagePCoeffs;
-    delete m_pressSensorVoltageNCoeffs;
-    delete m_pressSensorCoeffs;
-    delete m_tempTableProperty;
-}
-
-template <typename T, typename P>
-void TempDriverM0::keepInData(P* property, T VX9TDM0V1_Data_t::*field)
-{
-    property->answerCallbacks()->add([this, property, field] {
-        VX9TDM0V1_Data_t d = m_data->cached();
-        d.*field = property->cached();
-        updateData(d);
-    });
-}
-
-void TempDriverM0::keepInEeprom(DriverProperty<pair_t<float>>* property,
-                                pair_t<float> VX9TDM0V1_EEPROM_Const_t::*field)
-{
-    property->answerCallbacks()->add([this, property, field] {
-        VX9TDM0V1_EEPROM_Const_t e = m_eepromConst->cached();
-        e.*field = property->cached();
-        updateEEPROM(e);
-    });
+    m_eepromConst.answerCallbacks()->add([this] { onEepromAnswered(); });
+    followField(&m_tempSensorCurrentAdcCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentAdc, toEeprom);
+    followField(&m_tempSensorCurrentDacCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::tempSensorCurrentDac, toEeprom);
+    followField(&m_tempSensorVoltageCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::tempSensorVoltage, toEeprom);
+    followField(&m_pressSensorVoltagePCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageP, toEeprom);
+    followField(&m_pressSensorVoltageNCoeffs, &m_eepromConst,
+                &VX9TDM0V1_EEPROM_Const_t::pressSensorVoltageN, toEeprom);
+    followField(&m_pressSensorCoeffs, &m_eepromConst, &VX9TDM0V1_EEPROM_Const_t::pressSensorCoeffs,
+                toEeprom);
 }
 
 void TempDriverM0::onDataAnswered()
 {
-    const VX9TDM0V1_Data_t d = decodeData(m_data->receivedData());
-    m_temperature->setCached(d.temperature);
-    m_pressure->setCached(d.pressure);
-    m_tempSensorCurrent->setCached(d.tempSensorCurrent);
-    m_tempSensorVoltage->setCached(d.tempSensorVoltage);
-    m_pressSensorVoltageP->setCached(d.pressSensorVoltageP);
-    m_pressSensorVoltageN->setCached(d.pressSensorVoltageN);
-    m_commutator->setCached(d.commutator);
+    const VX9TDM0V1_Data_t d = decodeData(m_data.receivedData());
+    m_temperature.setCached(d.temperature);
+    m_pressure.setCached(d.pressure);
+    m_tempSensorCurrent.setCached(d.tempSensorCurrent);
+    m_tempSensorVoltage.setCached(d.tempSensorVoltage);
+    m_pressSensorVoltageP.setCached(d.pressSensorVoltageP);
+    m_pressSensorVoltageN.setCached(d.pressSensorVoltageN);
+    m_commutator.setCached(d.commutator);
     updateData(d);
 }
 
 void TempDriverM0::onEepromAnswered()
 {
-    const VX9TDM0V1_EEPROM_Const_t e = m_eepromConst->cached();
-    m_tempSensorCurrentAdcCoeffs->setCached(e.tempSensorCurrentAdc);
-    m_tempSensorCurrentDacCoeffs->setCached(e.tempSensorCurrentDac);
-    m_tempSensorVoltageCoeffs->setCached(e.tempSensorVoltage);
-    m_pressSensorVoltagePCoeffs->setCached(e.pressSensorVoltageP);
-    m_pressSensorVoltageNCoeffs->setCached(e.pressSensorVoltageN);
-    m_pressSensorCoeffs->setCached(e.pressSensorCoeffs);
+    const VX9TDM0V1_EEPROM_Const_t e = m_eepromConst.cached();
+    m_tempSensorCurrentAdcCoeffs.setCached(e.tempSensorCurrentAdc);
+    m_tempSensorCurrentDacCoeffs.setCached(e.tempSensorCurrentDac);
+    m_tempSensorVoltageCoeffs.setCached(e.tempSensorVoltage);
+    m_pressSensorVoltagePCoeffs.setCached(e.pressSensorVoltageP);
+    m_pressSensorVoltageNCoeffs.setCached(e.pressSensorVoltageN);
+    m_pressSensorCoeffs.setCached(e.pressSensorCoeffs);
     updateEEPROM(e);
 }
 
 void TempDriverM0::updateData(VX9TDM0V1_Data_t data)
 {
-    m_data->setCached(data);
+    m_data.setCached(data);
     emit dataUpdated(data);
 }
 
 void TempDriverM0::updateEEPROM(VX9TDM0V1_EEPROM_Const_t eeprom)
 {
-    m_eepromConst->setCached(eeprom);
+    m_eepromConst.setCached(eeprom);
     emit eepromConstUpdated(eeprom);
 }
 
@@ -154,7 +118,7 @@ bool TempDriverM0::writeTempTable()
         chunk.append(char(count));
         chunk.append(reinterpret_cast<const char*>(&m_tempTable[start]), count * EntrySize);
         bool ok = false;
-        m_tempTableProperty->exchange(CodeWriteTempTable, chunk, &ok, TableTries);
+        m_tempTableProperty.exchange(CodeWriteTempTable, chunk, &ok, TableTries);
         if (!ok) {
             qCDebug(lcDrivers) << "temperature table chunk" << start << "not acknowledged";
             return false;
@@ -172,10 +136,10 @@ bool TempDriverM0::readTempTable()
         request.append(char(count));
         // Whatever ends the wait, only this chunk's answer may fill this chunk's entries,
         // never the one before it.
-        m_tempTableProperty->setReceivedData({});
+        m_tempTableProperty.setReceivedData({});
         bool ok = false;
         const QByteArray answer =
-            m_tempTableProperty->exchange(CodeReadTempTable, request, &ok, TableTries);
+            m_tempTableProperty.exchange(CodeReadTempTable, request, &ok, TableTries);
         if (!ok) {
             qCDebug(lcDrivers) << "temperature table chunk" << start << "not answered";
             return false;

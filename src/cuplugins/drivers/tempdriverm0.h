@@ -42,38 +42,34 @@ public:
     };
 
     explicit TempDriverM0(QObject* parent = nullptr);
-    ~TempDriverM0() override;
 
-    DriverPropertyReadOnly<VX9TDM0V1_Data_t>* data() const { return m_data; }
-    DriverPropertyReadOnly<float>* temperature() const { return m_temperature; }
-    DriverPropertyReadOnly<float>* pressure() const { return m_pressure; }
-    DriverProperty<float>* tempSensorCurrent() const { return m_tempSensorCurrent; }
-    DriverPropertyReadOnly<float>* tempSensorVoltage() const { return m_tempSensorVoltage; }
-    DriverPropertyReadOnly<float>* pressSensorVoltageP() const { return m_pressSensorVoltageP; }
-    DriverPropertyReadOnly<float>* pressSensorVoltageN() const { return m_pressSensorVoltageN; }
-    DriverProperty<bool>* commutator() const { return m_commutator; }
-    DriverProperty<VX9TDM0V1_EEPROM_Const_t>* eepromConst() const { return m_eepromConst; }
-    DriverProperty<pair_t<float>>* tempSensorCurrentAdcCoeffs() const
+    DriverPropertyReadOnly<VX9TDM0V1_Data_t>* data() { return &m_data; }
+    DriverPropertyReadOnly<float>* temperature() { return &m_temperature; }
+    DriverPropertyReadOnly<float>* pressure() { return &m_pressure; }
+    DriverProperty<float>* tempSensorCurrent() { return &m_tempSensorCurrent; }
+    DriverPropertyReadOnly<float>* tempSensorVoltage() { return &m_tempSensorVoltage; }
+    DriverPropertyReadOnly<float>* pressSensorVoltageP() { return &m_pressSensorVoltageP; }
+    DriverPropertyReadOnly<float>* pressSensorVoltageN() { return &m_pressSensorVoltageN; }
+    DriverProperty<bool>* commutator() { return &m_commutator; }
+    DriverProperty<VX9TDM0V1_EEPROM_Const_t>* eepromConst() { return &m_eepromConst; }
+    DriverProperty<pair_t<float>>* tempSensorCurrentAdcCoeffs()
     {
-        return m_tempSensorCurrentAdcCoeffs;
+        return &m_tempSensorCurrentAdcCoeffs;
     }
-    DriverProperty<pair_t<float>>* tempSensorCurrentDacCoeffs() const
+    DriverProperty<pair_t<float>>* tempSensorCurrentDacCoeffs()
     {
-        return m_tempSensorCurrentDacCoeffs;
+        return &m_tempSensorCurrentDacCoeffs;
     }
-    DriverProperty<pair_t<float>>* tempSensorVoltageCoeffs() const
+    DriverProperty<pair_t<float>>* tempSensorVoltageCoeffs() { return &m_tempSensorVoltageCoeffs; }
+    DriverProperty<pair_t<float>>* pressSensorVoltagePCoeffs()
     {
-        return m_tempSensorVoltageCoeffs;
+        return &m_pressSensorVoltagePCoeffs;
     }
-    DriverProperty<pair_t<float>>* pressSensorVoltagePCoeffs() const
+    DriverProperty<pair_t<float>>* pressSensorVoltageNCoeffs()
     {
-        return m_pressSensorVoltagePCoeffs;
+        return &m_pressSensorVoltageNCoeffs;
     }
-    DriverProperty<pair_t<float>>* pressSensorVoltageNCoeffs() const
-    {
-        return m_pressSensorVoltageNCoeffs;
-    }
-    DriverProperty<pair_t<float>>* pressSensorCoeffs() const { return m_pressSensorCoeffs; }
+    DriverProperty<pair_t<float>>* pressSensorCoeffs() { return &m_pressSensorCoeffs; }
 
     // The sensor table (voltage, temperature), edited in place and moved by the two calls
     // below. It starts zeroed.
@@ -94,27 +90,24 @@ private slots:
     void updateEEPROM(VX9TDM0V1_EEPROM_Const_t eeprom);
 
 private:
-    template <typename T, typename P> void keepInData(P* property, T VX9TDM0V1_Data_t::*field);
-    void keepInEeprom(DriverProperty<pair_t<float>>* property,
-                      pair_t<float> VX9TDM0V1_EEPROM_Const_t::*field);
     void onDataAnswered();
     void onEepromAnswered();
 
-    DriverPropertyReadOnly<VX9TDM0V1_Data_t>* m_data;
-    DriverPropertyReadOnly<float>* m_temperature;
-    DriverPropertyReadOnly<float>* m_pressure;
-    DriverProperty<float>* m_tempSensorCurrent;
-    DriverPropertyReadOnly<float>* m_tempSensorVoltage;
-    DriverPropertyReadOnly<float>* m_pressSensorVoltageP;
-    DriverPropertyReadOnly<float>* m_pressSensorVoltageN;
-    DriverProperty<bool>* m_commutator;
-    DriverProperty<VX9TDM0V1_EEPROM_Const_t>* m_eepromConst;
-    DriverProperty<pair_t<float>>* m_tempSensorCurrentAdcCoeffs;
-    DriverProperty<pair_t<float>>* m_tempSensorCurrentDacCoeffs;
-    DriverProperty<pair_t<float>>* m_tempSensorVoltageCoeffs;
-    DriverProperty<pair_t<float>>* m_pressSensorVoltagePCoeffs;
-    DriverProperty<pair_t<float>>* m_pressSensorVoltageNCoeffs;
-    DriverProperty<pair_t<float>>* m_pressSensorCoeffs;
-    DriverProperty_p* m_tempTableProperty;
+    DriverPropertyReadOnly<VX9TDM0V1_Data_t> m_data;
+    DriverPropertyReadOnly<float> m_temperature;
+    DriverPropertyReadOnly<float> m_pressure;
+    DriverProperty<float> m_tempSensorCurrent;
+    DriverPropertyReadOnly<float> m_tempSensorVoltage;
+    DriverPropertyReadOnly<float> m_pressSensorVoltageP;
+    DriverPropertyReadOnly<float> m_pressSensorVoltageN;
+    DriverProperty<bool> m_commutator;
+    DriverProperty<VX9TDM0V1_EEPROM_Const_t> m_eepromConst;
+    DriverProperty<pair_t<float>> m_tempSensorCurrentAdcCoeffs;
+    DriverProperty<pair_t<float>> m_tempSensorCurrentDacCoeffs;
+    DriverProperty<pair_t<float>> m_tempSensorVoltageCoeffs;
+    DriverProperty<pair_t<float>> m_pressSensorVoltagePCoeffs;
+    DriverProperty<pair_t<float>> m_pressSensorVoltageNCoeffs;
+    DriverProperty<pair_t<float>> m_pressSensorCoeffs;
+    DriverProperty_p m_tempTableProperty;
     TempTable m_tempTable{};
 };

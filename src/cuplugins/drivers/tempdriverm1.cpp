@@ -40,30 +40,15 @@ float floatAt(const QByteArray& bytes, int offset)
 } // namespace
 
 TempDriverM1::TempDriverM1(QObject* parent)
-    : CommonDriver(parent),
-      m_relays(new DriverProperty<cRelaysStatus>(this, CodeRelays, CodeSetRelays)),
-      m_switcherMode(new DriverProperty<cmd::enum_VX9TDM1_SwitcherMode>(this, CodeSwitcherMode,
-                                                                        CodeSetSwitcherMode)),
-      m_sensorVoltageProperty(new DriverProperty_p(this, CodeSensorVoltage, None)),
-      m_sensorCurrentProperty(new DriverProperty_p(this, CodeSensorCurrent, CodeSensorCurrent)),
-      m_temperatureProperty(new DriverProperty_p(this, CodeTemperature, None)),
-      m_channelSettingsProperty(
-          new DriverProperty_p(this, CodeChannelSettings, CodeSetChannelSettings)),
-      m_calibrationProperty(new DriverProperty_p(this, CodeCalibration, CodeSetCalibration)),
-      m_tempTablesProperty(new DriverProperty_p(this, CodeReadTempTable, CodeWriteTempTable))
+    : CommonDriver(parent), m_relays(this, CodeRelays, CodeSetRelays),
+      m_switcherMode(this, CodeSwitcherMode, CodeSetSwitcherMode),
+      m_sensorVoltageProperty(this, CodeSensorVoltage, None),
+      m_sensorCurrentProperty(this, CodeSensorCurrent, CodeSensorCurrent),
+      m_temperatureProperty(this, CodeTemperature, None),
+      m_channelSettingsProperty(this, CodeChannelSettings, CodeSetChannelSettings),
+      m_calibrationProperty(this, CodeCalibration, CodeSetCalibration),
+      m_tempTablesProperty(this, CodeReadTempTable, CodeWriteTempTable)
 {
-}
-
-TempDriverM1::~TempDriverM1()
-{
-    delete m_relays;
-    delete m_switcherMode;
-    delete m_sensorVoltageProperty;
-    delete m_sensorCurrentProperty;
-    delete m_temperatureProperty;
-    delete m_channelSettingsProperty;
-    delete m_calibrationProperty;
-    delete m_tempTablesProperty;
 }
 
 float TempDriverM1::sensorVoltage(int ch) const
@@ -150,7 +135,7 @@ bool TempDriverM1::setSensorCurrent(int ch, float value)
         return false;
     QByteArray request(1, char(quint8(ch)));
     appendFloat(request, value);
-    return transfer(m_sensorCurrentProperty, CodeSensorCurrent, request, 1, -1);
+    return transfer(&m_sensorCurrentProperty, CodeSensorCurrent, request, 1, -1);
 }
 
 bool TempDriverM1::setSensorCurrentAll(float value)
@@ -161,7 +146,7 @@ bool TempDriverM1::setSensorCurrentAll(float value)
 bool TempDriverM1::readSensorVoltages()
 {
     QByteArray answer;
-    if (!transfer(m_sensorVoltageProperty, CodeSensorVoltage, QByteArray(1, char(AllChannels)), 1,
+    if (!transfer(&m_sensorVoltageProperty, CodeSensorVoltage, QByteArray(1, char(AllChannels)), 1,
                   ChannelCount * FloatSize, &answer))
         return false;
     for (int ch = 0; ch < ChannelCount; ++ch)
@@ -172,7 +157,7 @@ bool TempDriverM1::readSensorVoltages()
 bool TempDriverM1::readSensorVoltage(int ch)
 {
     QByteArray answer;
-    if (!validChannel(ch) || !transfer(m_sensorVoltageProperty, CodeSensorVoltage,
+    if (!validChannel(ch) || !transfer(&m_sensorVoltageProperty, CodeSensorVoltage,
                                        QByteArray(1, char(ch)), 1, FloatSize, &answer))
         return false;
     m_sensorVoltages[ch] = floatAt(answer, 0);
@@ -182,7 +167,7 @@ bool TempDriverM1::readSensorVoltage(int ch)
 bool TempDriverM1::readTemperatures()
 {
     QByteArray answer;
-    if (!transfer(m_temperatureProperty, CodeTemperature, QByteArray(1, char(AllChannels)), 1,
+    if (!transfer(&m_temperatureProperty, CodeTemperature, QByteArray(1, char(AllChannels)), 1,
                   ChannelCount * FloatSize, &answer))
         return false;
     for (int ch = 0; ch < ChannelCount; ++ch)
@@ -193,7 +178,7 @@ bool TempDriverM1::readTemperatures()
 bool TempDriverM1::readTemperature(int ch)
 {
     QByteArray answer;
-    if (!validChannel(ch) || !transfer(m_temperatureProperty, CodeTemperature,
+    if (!validChannel(ch) || !transfer(&m_temperatureProperty, CodeTemperature,
                                        QByteArray(1, char(ch)), 1, FloatSize, &answer))
         return false;
     m_temperatures[ch] = floatAt(answer, 0);
@@ -207,13 +192,13 @@ bool TempDriverM1::writeChannelSettings()
         request.append(char(setting.flag));
         appendFloat(request, setting.value);
     }
-    return transfer(m_channelSettingsProperty, CodeSetChannelSettings, request, WriteTries, -1);
+    return transfer(&m_channelSettingsProperty, CodeSetChannelSettings, request, WriteTries, -1);
 }
 
 bool TempDriverM1::readChannelSettings()
 {
     QByteArray answer;
-    if (!transfer(m_channelSettingsProperty, CodeChannelSettings, {}, ReadTries,
+    if (!transfer(&m_channelSettingsProperty, CodeChannelSettings, {}, ReadTries,
                   ChannelCount * SettingSize, &answer))
         return false;
     for (int ch = 0; ch < ChannelCount; ++ch) {
@@ -227,13 +212,13 @@ bool TempDriverM1::writeCalibration()
 {
     const QByteArray request(reinterpret_cast<const char*>(m_calibration.data()),
                              sizeof m_calibration);
-    return transfer(m_calibrationProperty, CodeSetCalibration, request, WriteTries, -1);
+    return transfer(&m_calibrationProperty, CodeSetCalibration, request, WriteTries, -1);
 }
 
 bool TempDriverM1::readCalibration()
 {
     QByteArray answer;
-    if (!transfer(m_calibrationProperty, CodeCalibration, {}, ReadTries, int(sizeof m_calibration),
+    if (!transfer(&m_calibrationProperty, CodeCalibration, {}, ReadTries, int(sizeof m_calibration),
                   &answer))
         return false;
     std::memcpy(static_cast<void*>(m_calibration.data()), answer.constData(), sizeof m_calibration);
@@ -251,7 +236,7 @@ bool TempDriverM1::writeTempTables()
             chunk.append(char(count));
             chunk.append(reinterpret_cast<const char*>(&m_tempTables[ch][start]),
                          count * EntrySize);
-            if (!transfer(m_tempTablesProperty, CodeWriteTempTable, chunk, TableWriteTries, -1))
+            if (!transfer(&m_tempTablesProperty, CodeWriteTempTable, chunk, TableWriteTries, -1))
                 return false;
         }
     }
@@ -268,7 +253,7 @@ bool TempDriverM1::readTempTables()
             request.append(char(start));
             request.append(char(count));
             QByteArray answer;
-            if (!transfer(m_tempTablesProperty, CodeReadTempTable, request, TableReadTries, -1,
+            if (!transfer(&m_tempTablesProperty, CodeReadTempTable, request, TableReadTries, -1,
                           &answer))
                 return false;
             const int entries = std::min(count, int(answer.size() / EntrySize));

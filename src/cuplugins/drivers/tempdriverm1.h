@@ -53,10 +53,9 @@ public:
     };
 
     explicit TempDriverM1(QObject* parent = nullptr);
-    ~TempDriverM1() override;
 
-    DriverProperty<cRelaysStatus>* relays() const { return m_relays; }
-    DriverProperty<cmd::enum_VX9TDM1_SwitcherMode>* switcherMode() const { return m_switcherMode; }
+    DriverProperty<cRelaysStatus>* relays() { return &m_relays; }
+    DriverProperty<cmd::enum_VX9TDM1_SwitcherMode>* switcherMode() { return &m_switcherMode; }
 
     // Values held by the driver. Getters give zero for a channel outside 0..3 or an entry
     // outside 0..99; setters ignore them.
@@ -95,14 +94,14 @@ private:
     bool transfer(DriverProperty_p* property, quint8 code, const QByteArray& request, int tries,
                   int expectedSize, QByteArray* answer = nullptr);
 
-    DriverProperty<cRelaysStatus>* m_relays;
-    DriverProperty<cmd::enum_VX9TDM1_SwitcherMode>* m_switcherMode;
-    DriverProperty_p* m_sensorVoltageProperty;
-    DriverProperty_p* m_sensorCurrentProperty;
-    DriverProperty_p* m_temperatureProperty;
-    DriverProperty_p* m_channelSettingsProperty;
-    DriverProperty_p* m_calibrationProperty;
-    DriverProperty_p* m_tempTablesProperty;
+    DriverProperty<cRelaysStatus> m_relays;
+    DriverProperty<cmd::enum_VX9TDM1_SwitcherMode> m_switcherMode;
+    DriverProperty_p m_sensorVoltageProperty;
+    DriverProperty_p m_sensorCurrentProperty;
+    DriverProperty_p m_temperatureProperty;
+    DriverProperty_p m_channelSettingsProperty;
+    DriverProperty_p m_calibrationProperty;
+    DriverProperty_p m_tempTablesProperty;
 
     std::array<float, ChannelCount> m_sensorVoltages{};
     std::array<float, ChannelCount> m_temperatures{};

@@ -1,4 +1,4 @@
-#include "simsspdm1.h"
+#include "simsspd.h"
 
 #include "drivers/structurejson.h"
 
@@ -14,6 +14,7 @@ enum Code : quint8 {
     StatusWrite = 22,
     ShortEnable = 23,
     AmplifierEnable = 24,
+    RfKeyToComparator = 25, // model 0
     ComparatorEnable = 26,
     CounterEnable = 27,
     AutoResetEnable = 28,
@@ -41,6 +42,7 @@ enum Code : quint8 {
     CmpRefDacWrite = 50,
     AuxFlagRead = 51,
     AuxFlagWrite = 52,
+    // Model 1 only.
     CurrentMonitor = 53,
     CurrentMonitorAdcRead = 54,
     CurrentMonitorAdcWrite = 55,
@@ -52,7 +54,8 @@ enum Code : quint8 {
 enum StatusBit {
     Shorted = 1,
     Amplifier = 2,
-    HfMode = 3,
+    RfKey = 3,  // model 0
+    HfMode = 3, // model 1
     Comparator = 4,
     Counter = 5,
     AutoReset = 6
@@ -71,39 +74,67 @@ double calibrated(const pair_t<float>& pair, double value)
     return double(pair.first) * value + double(pair.second);
 }
 
-} // namespace
-
-SimSspdM1::SimSspdM1(quint8 address, const SimModule::Identity& identity,
-                     SimEnvironment* environment, QObject* parent)
-    : SimModule(address, identity, environment, parent), m_physics(environment, true)
+// The status bit a switch code sets, or -1 for a code that is no switch. Model 1 took bit 3
+// for its HF mode; code 25, the RF key of model 0, is not a switch there.
+constexpr int switchBit(quint8 command, bool hf)
 {
-    const pair_t<float> identityPair{1.0f, 0.0f};
-    m_eeprom = {identityPair, identityPair, identityPair, identityPair, 10.0f, identityPair};
-    SimSspdM1::reset();
+    switch (command) {
+    case ShortEnable:
+    case AmplifierEnable:
+    case ComparatorEnable:
+    case CounterEnable:
+    case AutoResetEnable:
+        return command - ShortEnable + Shorted;
+    case RfKeyToComparator:
+        return hf ? -1 : RfKey;
+    case HfModeEnable:
+        return hf ? HfMode : -1;
+    default:
+        return -1;
+    }
 }
 
-void SimSspdM1::reset()
+} // namespace
+
+template <typename Model>
+SimSspd<Model>::SimSspd(quint8 address, const SimModule::Identity& identity,
+                        SimEnvironment* environment, QObject* parent)
+    : SimModule(address, identity, environment, parent), m_physics(environment, Model::Hf)
+{
+    const pair_t<float> identityPair{1.0f, 0.0f};
+    m_eeprom.currentAdc = identityPair;
+    m_eeprom.voltageAdc = identityPair;
+    m_eeprom.currentDac = identityPair;
+    m_eeprom.cmpRefDac = identityPair;
+    if constexpr (Model::Hf) {
+        m_eeprom.currentMonitorAdc = identityPair;
+        m_eeprom.pulseWidth = 10.0f;
+    }
+    SimSspd::reset();
+}
+
+template <typename Model> void SimSspd<Model>::reset()
 {
     m_physics.reset();
     m_setCurrent = 0;
     m_auxFlag = false;
-    m_params = VX9SDM1_Param_t{0.05f, 0.1f, 0.2f, 0.5f, 0};
+    m_params = Param{0.05f, 0.1f, 0.2f, 0.5f, 0};
     setStatus(PowerOnStatus);
     applyBias();
     applyParams();
 }
 
-bool SimSspdM1::configure(const QJsonObject& physics, QString* error)
+template <typename Model> bool SimSspd<Model>::configure(const QJsonObject& physics, QString* error)
 {
     return m_physics.configure(physics, error);
 }
 
-QJsonObject SimSspdM1::eeprom() const
+template <typename Model> QJsonObject SimSspd<Model>::eeprom() const
 {
     return {{QStringLiteral("constants"), cuToJson(m_eeprom)}};
 }
 
-bool SimSspdM1::setEeprom(const QJsonObject& eeprom, QString* error)
+template <typename Model> bool SimSspd<Model>::setEeprom(const QJsonObject& eeprom, QString* error)
 {
     auto fail = [error](const QString& text) {
         if (error)
@@ -127,7 +158,9 @@ bool SimSspdM1::setEeprom(const QJsonObject& eeprom, QString* error)
     return true;
 }
 
-std::optional<QList<SimModule::Answer>> SimSspdM1::handleOwn(quint8 command, const QByteArray& data)
+template <typename Model>
+std::optional<QList<SimModule::Answer>> SimSspd<Model>::handleOwn(quint8 command,
+                                                                  const QByteArray& data)
 {
     // A write of the wrong length is dropped without an acknowledgement, as the firmware
     // does with a malformed packet.
@@ -143,8 +176,32 @@ std::optional<QList<SimModule::Answer>> SimSspdM1::handleOwn(quint8 command, con
         applyTrigger();
     };
 
+    if (const int index = switchBit(command, Model::Hf); index >= 0) {
+        quint8 on = 0;
+        return store(&on, [&] {
+            const quint8 mask = quint8(1u << index);
+            setStatus(on ? (m_status | mask) : (m_status & ~mask));
+        });
+    }
+    if constexpr (Model::Hf) {
+        switch (command) {
+        case CurrentMonitor:
+            return answer(command, bytesOf(readCurrentMonitor()));
+        case CurrentMonitorAdcRead:
+            return answer(command, bytesOf(m_eeprom.currentMonitorAdc));
+        case CurrentMonitorAdcWrite:
+            return store(&m_eeprom.currentMonitorAdc, nothing);
+        case PulseWidthRead:
+            return answer(command, bytesOf(m_eeprom.pulseWidth));
+        case PulseWidthWrite:
+            return store(&m_eeprom.pulseWidth, nothing);
+        default:
+            break;
+        }
+    }
+
     switch (command) {
-    case Data:
+    case Code::Data:
         return answer(command, bytesOf(liveData()));
     case CurrentRead:
         return answer(command, bytesOf(readCurrent()));
@@ -159,20 +216,6 @@ std::optional<QList<SimModule::Answer>> SimSspdM1::handleOwn(quint8 command, con
     case StatusWrite: {
         quint8 status = 0;
         return store(&status, [&] { setStatus(status); });
-    }
-    case ShortEnable:
-    case AmplifierEnable:
-    case HfModeEnable:
-    case ComparatorEnable:
-    case CounterEnable:
-    case AutoResetEnable: {
-        // Code 25 of model 0 (the RF key) is not a switch here; the HF mode took bit 3.
-        const int index = command == HfModeEnable ? int(HfMode) : command - ShortEnable + Shorted;
-        quint8 on = 0;
-        return store(&on, [&] {
-            const quint8 mask = quint8(1u << index);
-            setStatus(on ? (m_status | mask) : (m_status & ~mask));
-        });
     }
     case ParamsRead:
         return answer(command, bytesOf(params()));
@@ -222,16 +265,6 @@ std::optional<QList<SimModule::Answer>> SimSspdM1::handleOwn(quint8 command, con
         return answer(command, bytesOf(m_eeprom.cmpRefDac));
     case CmpRefDacWrite:
         return store(&m_eeprom.cmpRefDac, eepromChanged);
-    case CurrentMonitor:
-        return answer(command, bytesOf(readCurrentMonitor()));
-    case CurrentMonitorAdcRead:
-        return answer(command, bytesOf(m_eeprom.currentMonitorAdc));
-    case CurrentMonitorAdcWrite:
-        return store(&m_eeprom.currentMonitorAdc, nothing);
-    case PulseWidthRead:
-        return answer(command, bytesOf(m_eeprom.pulseWidth));
-    case PulseWidthWrite:
-        return store(&m_eeprom.pulseWidth, nothing);
     case AuxFlagRead:
         return answer(command, bytesOf(quint8(m_auxFlag ? 1 : 0)));
     case AuxFlagWrite: {
@@ -243,67 +276,75 @@ std::optional<QList<SimModule::Answer>> SimSspdM1::handleOwn(quint8 command, con
     }
 }
 
-VX9SDM1_Data_t SimSspdM1::liveData()
+template <typename Model> typename Model::Data SimSspd<Model>::liveData()
 {
-    VX9SDM1_Data_t data{};
+    Data data{};
     data.current = readCurrent();
-    data.currentMonitor = readCurrentMonitor();
+    if constexpr (Model::Hf)
+        data.currentMonitor = readCurrentMonitor();
     data.voltage = readVoltage();
     data.counts = float(m_physics.counts());
-    data.status = VX9SDM1_Status_t::fromByte(m_status);
+    data.status = Status::fromByte(m_status);
     return data;
 }
 
-VX9SDM1_Param_t SimSspdM1::params()
+template <typename Model> VX9SDM0V1_Param_t SimSspd<Model>::params()
 {
-    VX9SDM1_Param_t params = m_params;
+    Param params = m_params;
     params.autoResetCounts = m_physics.autoResetCount();
     return params;
 }
 
-float SimSspdM1::readCurrent()
+template <typename Model> float SimSspd<Model>::readCurrent()
 {
     return float(calibrated(m_eeprom.currentAdc, m_physics.measuredCurrent()));
 }
 
-float SimSspdM1::readVoltage()
+template <typename Model> float SimSspd<Model>::readVoltage()
 {
     return float(calibrated(m_eeprom.voltageAdc, m_physics.measuredVoltage()));
 }
 
-float SimSspdM1::readCurrentMonitor()
+template <typename Model> float SimSspd<Model>::readCurrentMonitor() requires Model::Hf
 {
     return float(calibrated(m_eeprom.currentMonitorAdc, m_physics.measuredDetectorCurrent()));
 }
 
-void SimSspdM1::setStatus(quint8 status)
+template <typename Model> void SimSspd<Model>::setStatus(quint8 status)
 {
     m_status = status;
     SspdPhysics::Chain chain;
     chain.shorted = bit(status, Shorted);
     chain.amplifier = bit(status, Amplifier);
-    chain.comparator = bit(status, Comparator);
+    if constexpr (Model::Hf) {
+        chain.comparator = bit(status, Comparator);
+        chain.hfMode = bit(status, HfMode);
+    } else {
+        chain.comparator = bit(status, Comparator) && bit(status, RfKey);
+    }
     chain.counter = bit(status, Counter);
-    chain.hfMode = bit(status, HfMode);
     m_physics.setChain(chain);
     m_physics.setAutoReset(bit(status, AutoReset), m_params.autoResetThreshold,
                            m_params.autoResetTimeOut);
 }
 
-void SimSspdM1::applyBias()
+template <typename Model> void SimSspd<Model>::applyBias()
 {
     m_physics.setBias(calibrated(m_eeprom.currentDac, m_setCurrent));
 }
 
-void SimSspdM1::applyTrigger()
+template <typename Model> void SimSspd<Model>::applyTrigger()
 {
     m_physics.setTrigger(calibrated(m_eeprom.cmpRefDac, m_params.cmpRefLevel));
 }
 
-void SimSspdM1::applyParams()
+template <typename Model> void SimSspd<Model>::applyParams()
 {
     applyTrigger();
     m_physics.setTimeConstant(m_params.timeConst);
     m_physics.setAutoReset(bit(m_status, AutoReset), m_params.autoResetThreshold,
                            m_params.autoResetTimeOut);
 }
+
+template class SimSspd<SimSspdModel0>;
+template class SimSspd<SimSspdModel1>;
