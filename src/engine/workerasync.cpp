@@ -1,9 +1,9 @@
 #include "workerasync.h"
 
-#include "app/mychartrect.h"
-#include "app/settings.h"
 #include "engine/enginelog.h"
 #include "engine/modulerecords.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "models/dataproviderlist.h"
 #include "models/eepromdatamodel.h"

@@ -27,7 +27,7 @@ class WorkerAsync : public QObject
 {
     Q_OBJECT
     Q_MOC_INCLUDE("models/dataproviderlist.h")
-    Q_MOC_INCLUDE("app/settings.h")
+    Q_MOC_INCLUDE("engine/settings.h")
     Q_MOC_INCLUDE(<QAbstractSeries>)
     Q_PROPERTY(bool GUIEnable READ GUIEnable WRITE setGUIEnable NOTIFY GUIEnableChanged)
     Q_PROPERTY(QStringList AvailableControlUnits READ AvailableControlUnits WRITE

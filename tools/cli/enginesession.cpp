@@ -1,7 +1,7 @@
 #include "enginesession.h"
 
-#include "app/settings.h"
 #include "clioutput.h"
+#include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "interruptwatcher.h"
 #include "link/eventwait.h"
