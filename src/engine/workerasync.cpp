@@ -5,6 +5,7 @@
 #include "engine/mychartrect.h"
 #include "engine/settings.h"
 #include "engine/workerprocess.h"
+#include "link/storedsettings.h"
 #include "models/dataproviderlist.h"
 #include "models/eepromdatamodel.h"
 #include "models/eepromdatastorage.h"
@@ -18,11 +19,6 @@
 #include <QtGlobal>
 
 namespace {
-
-constexpr QLatin1String OrganisationName("Norvane");
-constexpr QLatin1String ApplicationName("cu-tavik");
-constexpr QLatin1String AddressKey("TcpIpAddress");
-constexpr QLatin1String DefaultAddress("127.000.000.001");
 
 WorkerAsync* s_instance = nullptr;
 
@@ -66,8 +62,10 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
 
     m_producerType = producerFromMarkerFiles();
 
-    QSettings stored(OrganisationName, ApplicationName);
-    setCurrentAddress(stored.value(AddressKey, DefaultAddress).toString());
+    QSettings stored(StoredSettings::Organisation, StoredSettings::Application);
+    setCurrentAddress(
+        stored.value(StoredSettings::UnitAddressKey, StoredSettings::DefaultUnitAddress)
+            .toString());
 
     m_workerThread.setObjectName(QStringLiteral("WorkerThread"));
     m_process->moveToThread(&m_workerThread);
@@ -200,8 +198,8 @@ void WorkerAsync::connectToControlUnit(QString address)
     if (m_guiEnable)
         setGUIEnable(false);
     setStatusText(QStringLiteral("Try to connect to %1").arg(address));
-    QSettings stored(OrganisationName, ApplicationName);
-    stored.setValue(AddressKey, address);
+    QSettings stored(StoredSettings::Organisation, StoredSettings::Application);
+    stored.setValue(StoredSettings::UnitAddressKey, address);
     setCurrentAddress(address);
     m_process->addCommand(CommandConnect, address);
 }

@@ -2,6 +2,8 @@
 // The engine's worker: lives on its own thread, owns the link to the unit and the module
 // drivers, runs queued commands, the monitoring steps and the sweeps, and reports back by
 // queued signals only. Other threads call addCommand() and nothing else.
+#include "link/unitports.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
@@ -28,16 +30,14 @@ class WorkerProcess : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultUnitPort = 9876;
-
     explicit WorkerProcess(QObject* parent = nullptr);
     ~WorkerProcess() override;
 
     // Thread-safe: queues one command and wakes the worker loop.
     void addCommand(int command, const QVariant& parameter);
 
-    // Port of the unit for the next connection (the unit listens on 9876; tools may point
-    // at a simulator elsewhere). Set before the thread starts, or at least before the connect
+    // Port of the unit for the next connection (UnitPorts::Unit; tools may point at a
+    // simulator elsewhere). Set before the thread starts, or at least before the connect
     // command is queued: the queue's mutex then hands the value to the worker thread.
     void setUnitPort(quint16 port) { m_unitPort = port; }
 
@@ -127,7 +127,7 @@ private:
     QList<int> m_activeChannels;
     QHash<QString, QVariant> m_lastData;
     int m_timeConstant = 0;
-    quint16 m_unitPort = DefaultUnitPort;
+    quint16 m_unitPort = UnitPorts::Unit;
     // Wakes the loop when the next step is due.
     QTimer* m_stepWake = nullptr;
     std::atomic<quint64> m_loopPasses{0};

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int QueryTimeoutMs = 500;
-
 // The names a single parameter write may carry; anything else is dropped.
 const QStringList FreeStyleNames = {
     "current",
@@ -221,8 +219,8 @@ bool WorkerProcess::sendSystemCommand(const QString& command)
     if (!m_transport)
         return false;
     bool ok = false;
-    const QString answer =
-        m_transport->query(command + QStringLiteral("\r\n"), QueryTimeoutMs, &ok);
+    const QString answer = m_transport->query(command + QStringLiteral("\r\n"),
+                                              cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
     if (ok && answer.contains(QLatin1String("ok"), Qt::CaseInsensitive))
         return true;
     // The update command carries a line end of its own; the message shows the bare text.

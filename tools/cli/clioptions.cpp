@@ -1,9 +1,16 @@
 #include "clioptions.h"
 
+#include "clirunner.h"
 #include "enginecommands.h"
+#include "link/cutcpsocketiointerface.h"
+#include "link/hostaddresstext.h"
+#include "link/storedsettings.h"
 #include "propertytable.h"
 
 namespace {
+
+static_assert(AbstractDriver::DefaultAnswerTimeoutMs == cuTcpSocketIOInterface::QueryTimeoutMs,
+              "--timeout-ms has one default for module answers and text queries");
 
 QString driverCommandsHelp()
 {
@@ -41,16 +48,19 @@ QCommandLineOption valueOption(const QString& name, const QString& description,
 CliOptions::CliOptions()
     : unit(QStringLiteral("unit"),
            QStringLiteral("Unit address (default: the address the application last used, else "
-                          "127.0.0.1)."),
+                          "%1).")
+               .arg(cuHostAddressFromText(StoredSettings::DefaultUnitAddress).toString()),
            QStringLiteral("ADDR")),
-      port(QStringLiteral("port"), QStringLiteral("Unit TCP port (default 9876)."),
-           QStringLiteral("N"), QStringLiteral("9876")),
+      port(QStringLiteral("port"),
+           QStringLiteral("Unit TCP port (default %1).").arg(CliRunner::Options().port),
+           QStringLiteral("N"), QString::number(CliRunner::Options().port)),
       tries(QStringLiteral("tries"),
             QStringLiteral("Requests per module read or write (default 3)."), QStringLiteral("N"),
             QStringLiteral("3")),
       timeout(QStringLiteral("timeout-ms"),
-              QStringLiteral("Answer time-out per request in milliseconds (default 500)."),
-              QStringLiteral("N"), QStringLiteral("500"))
+              QStringLiteral("Answer time-out per request in milliseconds (default %1).")
+                  .arg(CliRunner::Options().timeoutMs),
+              QStringLiteral("N"), QString::number(CliRunner::Options().timeoutMs))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Talks to a Tavik control unit over TCP.\n\n") + driverCommandsHelp() +
