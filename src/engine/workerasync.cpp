@@ -121,7 +121,7 @@ QList<DriverDataItem>* WorkerAsync::sweepParameterRows(WorkerMode mode)
 
 MyChartRect* WorkerAsync::chartRectFor(WorkerMode mode)
 {
-    MyChartRect*& rect = m_chartRects[int(mode)];
+    MyChartRect*& rect = m_chartRects[mode];
     if (!rect)
         rect = new MyChartRect(this);
     return rect;

@@ -195,7 +195,7 @@ private:
     QString m_workerVersion;
     bool m_isRaspberryPi = true;
     QVariantMap m_sweepParameters;
-    QMap<int, MyChartRect*> m_chartRects;
+    QMap<WorkerMode, MyChartRect*> m_chartRects;
     QMap<int, QList<DriverDataItem>> m_sweepParameterRows;
     EepromDataStorage* m_eepromStorage = nullptr;
     // Bin layout of the histogram, kept from its last layout until the next one.

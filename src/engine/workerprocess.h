@@ -2,6 +2,7 @@
 // The engine's worker: lives on its own thread, owns the link to the unit and the module
 // drivers, runs queued commands, the monitoring steps and the sweeps, and reports back by
 // queued signals only. Other threads call addCommand() and nothing else.
+#include "engine/workerasync.h"
 #include "link/unitports.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@ class QTimer;
 class SweepParameters;
 class cuTcpSocketIOInterface;
 
+// As queued: the number may name no command (see WorkerAsync::WorkerCommands).
 struct CommandEntry
 {
     int command = 0;
@@ -50,7 +52,7 @@ public:
     AbstractDriver* driverByAddress(int address) const;
     bool readChannel(AbstractDriver* driver, int timeConstantMs);
 
-    int mode() const { return m_mode; }
+    WorkerAsync::WorkerMode mode() const { return m_mode; }
     int timeConstant() const { return m_timeConstant; }
     QList<int> activeChannels() const { return m_activeChannels; }
     QList<AbstractDriver*> drivers() const { return m_drivers; }
@@ -100,7 +102,7 @@ private:
 
     // Commands
     bool performCommand(const CommandEntry& entry, bool* ok);
-    bool setMode(int mode);
+    bool setMode(WorkerAsync::WorkerMode mode);
     bool changeModuleList(int address, bool add);
 
     // Monitoring and sweeps
@@ -123,7 +125,7 @@ private:
     QMutex m_commandMutex;
     QList<CommandEntry> m_commands;
     QElapsedTimer m_stepTimer;
-    int m_mode = 9;
+    WorkerAsync::WorkerMode m_mode = WorkerAsync::WorkerModeNoAction;
     QList<int> m_activeChannels;
     QHash<QString, QVariant> m_lastData;
     int m_timeConstant = 0;

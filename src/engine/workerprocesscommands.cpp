@@ -8,6 +8,7 @@
 #include "link/cutcpsocketiointerface.h"
 #include "models/driverhelper.h"
 #include "models/eepromdatastorage.h"
+#include "workerenums.h"
 
 #include <QMetaEnum>
 #include <QMutexLocker>
@@ -83,7 +84,13 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
 {
     const QVariant& parameter = entry.parameter;
     *ok = false;
-    switch (entry.command) {
+    const std::optional<WorkerAsync::WorkerCommands> command =
+        enumFromNumber<WorkerAsync::WorkerCommands>(entry.command);
+    if (!command) {
+        qCDebug(lcEngine) << "unknown command" << entry.command << "ignored";
+        return true;
+    }
+    switch (*command) {
     case WorkerAsync::CommandConnect:
         if (parameter.canConvert<QString>()) {
             connectToUnit(parameter.toString());
@@ -91,7 +98,9 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
         }
         break;
     case WorkerAsync::CommandSetMode:
-        *ok = setMode(parameter.toInt());
+        // A number that names no mode leaves the worker idle.
+        *ok = setMode(enumFromNumber<WorkerAsync::WorkerMode>(parameter.toInt())
+                          .value_or(WorkerAsync::WorkerModeNoAction));
         break;
     case WorkerAsync::CommandSetActiveChannels:
         if (std::optional<QList<int>> channels = channelList(parameter)) {
@@ -184,9 +193,6 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
                     QStringLiteral("Unit %1 did not store its EEPROM").arg(parameter.toInt()));
             emit eepromUpdated();
         }
-        break;
-    default:
-        qCDebug(lcEngine) << "unknown command" << entry.command << "ignored";
         break;
     }
     return true;

@@ -24,7 +24,7 @@ const QString LevelKey = QStringLiteral("cmp_ref_level");
 
 // False when a sweep mode could not start (no driver for its channel, or parameters that
 // never reach an end); the mode is set all the same.
-bool WorkerProcess::setMode(int mode)
+bool WorkerProcess::setMode(WorkerAsync::WorkerMode mode)
 {
     m_mode = mode;
     switch (mode) {
