@@ -1,5 +1,7 @@
 #include "parameterlimits.h"
 
+#include "drivers/numbertype.h"
+
 #include <QList>
 #include <QtGlobal>
 #include <cmath>
@@ -54,21 +56,7 @@ const Rule* ruleOf(const QString& name)
 // Numbers as numbers: a text or a boolean that happens to convert is no setting.
 bool isNumber(const QVariant& value)
 {
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
+    return cuIsNumberType(value.typeId());
 }
 
 QString shown(const QVariant& value)

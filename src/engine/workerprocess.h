@@ -3,6 +3,7 @@
 // drivers, runs queued commands, the monitoring steps and the sweeps, and reports back by
 // queued signals only. Other threads call addCommand() and nothing else.
 #include "engine/workerasync.h"
+#include "link/cutcpsocketiointerface.h"
 #include "link/unitports.h"
 
 #include <QElapsedTimer>
@@ -19,7 +20,6 @@ class AbstractDriver;
 class DriverHelper;
 class QTimer;
 class SweepParameters;
-class cuTcpSocketIOInterface;
 
 // As queued: the number may name no command (see WorkerAsync::WorkerCommands).
 struct CommandEntry
@@ -46,6 +46,11 @@ public:
     // simulator elsewhere). Set before the thread starts, or at least before the connect
     // command is queued: the queue's mutex then hands the value to the worker thread.
     void setUnitPort(quint16 port) { m_unitPort = port; }
+    // How long every answer of the unit or a module may take (text queries and each try of a
+    // module read or write), for the connections and drivers made after it is set; the same
+    // hand-over rule as for the port. Values below 1 ms are taken as 1 ms.
+    void setAnswerTimeoutMs(int ms) { m_answerTimeoutMs = qMax(1, ms); }
+    int answerTimeoutMs() const { return m_answerTimeoutMs; }
 
     // Worker thread only.
     bool executeCommand();
@@ -142,6 +147,7 @@ private:
     // Readings of the measured channel that failed in a row.
     int m_failedReadings = 0;
     quint16 m_unitPort = UnitPorts::Unit;
+    int m_answerTimeoutMs = cuTcpSocketIOInterface::QueryTimeoutMs;
     // Wakes the loop when the next step is due.
     QTimer* m_stepWake = nullptr;
     std::atomic<quint64> m_loopPasses{0};

@@ -81,11 +81,16 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
             *ok = m_transport != nullptr;
         }
         break;
-    case WorkerAsync::CommandSetMode:
-        // A number that names no mode leaves the worker idle.
-        *ok = setMode(enumFromNumber<WorkerAsync::WorkerMode>(parameter.toInt())
-                          .value_or(WorkerAsync::WorkerModeNoAction));
+    case WorkerAsync::CommandSetMode: {
+        // Anything that names no mode leaves the worker idle, and the command has failed.
+        bool number = false;
+        const int value = parameter.toInt(&number);
+        const std::optional<WorkerAsync::WorkerMode> mode =
+            number ? enumFromNumber<WorkerAsync::WorkerMode>(value) : std::nullopt;
+        const bool set = setMode(mode.value_or(WorkerAsync::WorkerModeNoAction));
+        *ok = mode && set;
         break;
+    }
     case WorkerAsync::CommandSetActiveChannels:
         if (std::optional<QList<int>> channels = channelList(parameter)) {
             m_activeChannels = *channels;
@@ -224,8 +229,8 @@ bool WorkerProcess::sendSystemCommand(const QString& command)
     if (!m_transport)
         return false;
     bool ok = false;
-    const QString answer = m_transport->query(command + QStringLiteral("\r\n"),
-                                              cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
+    const QString answer =
+        m_transport->query(command + QStringLiteral("\r\n"), m_answerTimeoutMs, &ok);
     if (ok && answer.contains(QLatin1String("ok"), Qt::CaseInsensitive))
         return true;
     // The update command carries a line end of its own; the message shows the bare text.

@@ -62,15 +62,18 @@ void WorkerProcess::destroyDrivers()
 
 AbstractDriver* WorkerProcess::createDriver(const QString& type)
 {
+    AbstractDriver* driver = nullptr;
     if (type.contains(QLatin1String("VX9SDM0")))
-        return new SspdDriverM0(this);
-    if (type.contains(QLatin1String("VX9SDM1")))
-        return new SspdDriverM1(this);
-    if (type.contains(QLatin1String("VX9TDM0")))
-        return new TempDriverM0(this);
-    if (type.contains(QLatin1String("VX9TDM1")))
-        return new TempDriverM1(this);
-    return nullptr;
+        driver = new SspdDriverM0(this);
+    else if (type.contains(QLatin1String("VX9SDM1")))
+        driver = new SspdDriverM1(this);
+    else if (type.contains(QLatin1String("VX9TDM0")))
+        driver = new TempDriverM0(this);
+    else if (type.contains(QLatin1String("VX9TDM1")))
+        driver = new TempDriverM1(this);
+    if (driver)
+        driver->setAnswerTimeout(m_answerTimeoutMs);
+    return driver;
 }
 
 bool WorkerProcess::updateDeviceList(cuTcpSocketIOInterface* transport)
@@ -78,14 +81,12 @@ bool WorkerProcess::updateDeviceList(cuTcpSocketIOInterface* transport)
     if (!transport)
         return false;
     bool ok = false;
-    QString answer = transport->query(QStringLiteral("SYST:DEVJ?\r\n"),
-                                      cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
+    QString answer = transport->query(QStringLiteral("SYST:DEVJ?\r\n"), m_answerTimeoutMs, &ok);
     if (answer.isEmpty())
         return false;
     const bool legacy = answer.contains(QLatin1String("UNKNOWN COMMAND"));
     if (legacy) {
-        answer = transport->query(QStringLiteral("SYST:DEVL?\r\n"),
-                                  cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
+        answer = transport->query(QStringLiteral("SYST:DEVL?\r\n"), m_answerTimeoutMs, &ok);
         if (answer.isEmpty())
             return false;
     }

@@ -1,12 +1,13 @@
 #include "firmwaresettings.h"
 
+#include "link/storedsettings.h"
+
 #include <QSettings>
 
 QString storedFirmwareBaseUrl()
 {
-    const QSettings settings(QStringLiteral("Norvane"), QStringLiteral("cu-tavik"));
+    const QSettings settings(StoredSettings::Organisation, StoredSettings::Application);
     return settings
-        .value(QStringLiteral("FirmwareBaseUrl"),
-               QStringLiteral("https://firmware.norvane.com/vx9Rack/Bin/Firmware/"))
+        .value(StoredSettings::FirmwareBaseUrlKey, QString(StoredSettings::DefaultFirmwareBaseUrl))
         .toString();
 }

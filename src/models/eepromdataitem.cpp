@@ -1,5 +1,7 @@
 #include "eepromdataitem.h"
 
+#include "drivers/numbertype.h"
+
 #include <QMetaType>
 #include <QVariantList>
 #include <QVariantMap>
@@ -16,27 +18,6 @@ void registerPairType()
 }
 Q_CONSTRUCTOR_FUNCTION(registerPairType)
 
-bool isNumberType(int typeId)
-{
-    switch (typeId) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // A plain number, or a text holding one. Booleans, lists and the like are no numbers here,
 // although QVariant would happily convert some of them.
 bool toNumber(const QVariant& value, double* out)
@@ -44,7 +25,7 @@ bool toNumber(const QVariant& value, double* out)
     const int typeId = value.typeId();
     bool ok = false;
     double number = 0.0;
-    if (isNumberType(typeId)) {
+    if (cuIsNumberType(typeId)) {
         number = value.toDouble(&ok);
     } else if (typeId == QMetaType::QString || typeId == QMetaType::QByteArray) {
         number = value.toString().trimmed().toDouble(&ok);

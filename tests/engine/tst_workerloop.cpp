@@ -57,13 +57,15 @@ private slots:
     {
         WorkerHarness worker;
         QObject context;
-        int executed = 0;
+        QList<bool> outcomes;
         QObject::connect(worker.process, &WorkerProcess::commandExecuted, &context,
-                         [&] { ++executed; });
+                         [&](int, const QVariant&, bool ok) { outcomes << ok; });
         worker.command(WorkerAsync::CommandSetMode, Mode::WorkerModeAllChannels);
         worker.command(WorkerAsync::CommandSetMode, 42);
-        QVERIFY(waitUntil([&] { return executed == 2; }));
+        QVERIFY(waitUntil([&] { return outcomes.size() == 2; }));
         QCOMPARE(worker.onWorker([&] { return worker.process->mode(); }), Mode::WorkerModeNoAction);
+        // A mode that does not exist is no success, though the worker is safely idle.
+        QCOMPARE(outcomes, (QList<bool>{true, false}));
     }
 
     void interruptionAloneEndsTheLoop()

@@ -1,7 +1,6 @@
 #include "enginecommands.h"
 
 #include "clioutput.h"
-#include "drivers/abstractdriver.h"
 #include "eepromcommands.h"
 #include "exitcode.h"
 #include "interruptwatcher.h"
@@ -125,28 +124,24 @@ QString engineCommandsHelp()
                "failed readings in a row) ends with status 1; a sweep of more than 100000\n"
                "steps does not start.\n"
                "\n"
-               "Errors and notices of the engine go to standard error. The engine waits 500 ms\n"
-               "for each answer of the unit or a module; --timeout-ms takes no other value here.")
+               "Errors and notices of the engine go to standard error. The engine waits\n"
+               "--timeout-ms (default 500) for each answer of the unit or a module.")
         .arg(setNamesHelp())
         .arg(monitorColumns(MonitorRequest::All).join(u','))
         .arg(monitorColumns(MonitorRequest::Cps).join(u','))
         .arg(monitorColumns(MonitorRequest::Temperature).join(u','));
 }
 
-int runEngineCommand(const EngineArguments& given, const EngineSession::Target& target)
+int runEngineCommand(const EngineArguments& given, const EngineSession::Target& givenTarget)
 {
     const QString command = given.words.value(0);
-    // The engine's drivers and text queries wait a time-out of their own, which nothing
-    // outside the engine sets.
     EngineArguments arguments = given;
+    EngineSession::Target target = givenTarget;
     if (arguments.has("timeout-ms")) {
-        if (arguments.value("timeout-ms").toInt() != AbstractDriver::DefaultAnswerTimeoutMs)
-            return usageError(
-                QStringLiteral("--timeout-ms %1 cannot apply to %2: the measurement engine waits "
-                               "its fixed %3 ms for every answer (query, identity, read and "
-                               "write take other time-outs)")
-                    .arg(arguments.value("timeout-ms"), command)
-                    .arg(AbstractDriver::DefaultAnswerTimeoutMs));
+        bool ok = false;
+        target.answerTimeoutMs = arguments.value("timeout-ms").toInt(&ok);
+        if (!ok || target.answerTimeoutMs < 1)
+            return usageError(QStringLiteral("--timeout-ms must be a positive number"));
         arguments.options.remove("timeout-ms");
     }
     if (command == "list") {

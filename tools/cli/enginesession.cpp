@@ -1,7 +1,6 @@
 #include "enginesession.h"
 
 #include "clioutput.h"
-#include "drivers/abstractdriver.h"
 #include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "interruptwatcher.h"
@@ -17,6 +16,7 @@ EngineSession::EngineSession(const Target& target, InterruptWatcher* interrupts,
 {
     // Set before any connect command is queued; the queue's mutex hands it to the worker.
     m_worker->process()->setUnitPort(target.port);
+    m_worker->process()->setAnswerTimeoutMs(target.answerTimeoutMs);
 
     connect(m_worker, &WorkerAsync::sendErrorMessage, this,
             [this](const QString& title, const QString& error) {
@@ -54,9 +54,9 @@ bool EngineSession::connectToUnit()
 {
     m_listReceived = false;
     if (!run(WorkerAsync::CommandConnect, m_target.unitText)) {
-        printError(interrupted() ? QStringLiteral("interrupted")
-                                 : unitProblem(m_target.unitText, m_target.port,
-                                               AbstractDriver::DefaultAnswerTimeoutMs));
+        printError(interrupted()
+                       ? QStringLiteral("interrupted")
+                       : unitProblem(m_target.unitText, m_target.port, m_target.answerTimeoutMs));
         return false;
     }
     // The list comes before the connect command's end; an answer that is no module list

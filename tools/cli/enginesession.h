@@ -4,6 +4,7 @@
 // address the application stored stays as it was), relays the engine's errors and notices
 // to standard error, and waits for queued commands to end without busy waiting.
 #include "engine/workerasync.h"
+#include "link/cutcpsocketiointerface.h"
 #include "link/unitports.h"
 
 #include <QJsonObject>
@@ -21,6 +22,7 @@ public:
     {
         QString unitText;
         quint16 port = UnitPorts::Unit;
+        int answerTimeoutMs = cuTcpSocketIOInterface::QueryTimeoutMs;
     };
 
     // How one queued command ended, as the worker reported it.

@@ -2,6 +2,7 @@
 
 #include "crelaysstatus.h"
 #include "cudid.h"
+#include "numbertype.h"
 #include "pair.h"
 
 #include <QJsonArray>
@@ -13,28 +14,6 @@
 #include <cstring>
 
 namespace {
-
-bool isNumber(QMetaType type)
-{
-    switch (type.id()) {
-    case QMetaType::Float:
-    case QMetaType::Double:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // Whether a JSON number is a value of the integer (or floating) type without loss.
 bool fits(double v, QMetaType type)
@@ -100,7 +79,7 @@ QJsonValue cuToJson(const QVariant& value)
     const QMetaType type = value.metaType();
     if (type.id() == QMetaType::Bool)
         return value.toBool();
-    if (isNumber(type))
+    if (cuIsNumberType(type.id()))
         return value.toDouble();
     if (type.id() == QMetaType::QString)
         return value.toString();
@@ -145,7 +124,7 @@ QVariant cuFromJson(const QJsonValue& json, QMetaType type, bool* ok)
     if (type.id() == QMetaType::Bool) {
         good = json.isBool() || json.isDouble();
         result = json.isBool() ? json.toBool() : json.toDouble() != 0;
-    } else if (isNumber(type)) {
+    } else if (cuIsNumberType(type.id())) {
         good = json.isDouble() && fits(json.toDouble(), type);
         QVariant number(json.toDouble());
         good = good && number.convert(type);

@@ -10,4 +10,9 @@ inline constexpr QLatin1String Application("cu-tavik");
 // The unit address the application last connected to, zero-padded as it stores it.
 inline constexpr QLatin1String UnitAddressKey("TcpIpAddress");
 inline constexpr QLatin1String DefaultUnitAddress("127.000.000.001");
+// The root of the firmware catalogue on the maker's web server; tests and demos store a
+// loopback server of their own here or pass one on the command line.
+inline constexpr QLatin1String FirmwareBaseUrlKey("FirmwareBaseUrl");
+inline constexpr QLatin1String
+    DefaultFirmwareBaseUrl("https://firmware.norvane.com/vx9Rack/Bin/Firmware/");
 } // namespace StoredSettings
