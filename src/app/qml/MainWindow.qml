@@ -149,6 +149,7 @@ ApplicationWindow {
 
             Menu {
                 id: addMenu
+                objectName: "addMenu"
                 Instantiator {
                     model: Tabs.menuEntries(tabModel)
                     delegate: MenuItem {

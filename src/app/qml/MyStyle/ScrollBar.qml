@@ -18,6 +18,7 @@ T.ScrollBar {
         radius: 3
         color: control.pressed ? Theme.borderPressedControlColor
              : control.hovered ? Theme.borderHoveredControlColor : Theme.borderIdleControlColor
+        visible: control.policy !== T.ScrollBar.AlwaysOff && control.size < 1.0
         opacity: control.policy === T.ScrollBar.AlwaysOn || control.active ? 1 : 0
         Behavior on opacity { NumberAnimation { duration: 300 } }
     }

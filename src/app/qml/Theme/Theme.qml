@@ -35,10 +35,10 @@ QtObject {
     readonly property FontLoader fontLoader: FontLoader {
         source: "qrc:/Theme/ApplicationFont.ttf"
     }
-    readonly property font applicationFont: Qt.font({
-        family: fontLoader.status === FontLoader.Ready ? fontLoader.font.family : "DejaVu Sans",
-        pixelSize: normalTextSize
-    })
+    property font applicationFont
+    applicationFont.family: fontLoader.status === FontLoader.Ready ? fontLoader.font.family
+                                                                   : "DejaVu Sans"
+    applicationFont.pixelSize: normalTextSize
 
     // A design size scaled to the screen.
     function w(size) { return Math.round(size * widthScale) }
