@@ -27,6 +27,7 @@
 #include "engine/workerprocess.h"
 #include "link/cutcpsocketiointerface.h"
 #include "link/eventwait.h"
+#include "link/unitports.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,7 +63,7 @@
 namespace {
 
 constexpr int ModuleCount = 16;
-constexpr quint16 UnitPort = WorkerProcess::DefaultUnitPort;
+constexpr quint16 UnitPort = UnitPorts::Unit;
 constexpr int DefaultPasses = 200;
 constexpr int RoundTripsPerPass = 2 * ModuleCount;
 constexpr int IdleSeconds = 10;

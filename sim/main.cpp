@@ -6,8 +6,10 @@
 #include "core/simrack.h"
 #include "core/simstatefile.h"
 #include "core/simunit.h"
+#include "link/unitports.h"
 #include "net/simcatalogueserver.h"
 #include "net/simdiscovery.h"
+#include "tavikversion.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -61,6 +63,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("cu-tavik-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVIK_VERSION));
 
     SimOptions options;
     QString output;
@@ -115,7 +118,8 @@ int main(int argc, char* argv[])
     if (options.discoverable) {
         auto* discovery = new SimDiscoveryResponder(&app);
         if (!discovery->start())
-            return fail(QStringLiteral("cannot listen for discovery broadcasts on UDP 9877"));
+            return fail(QStringLiteral("cannot listen for discovery broadcasts on UDP %1")
+                            .arg(UnitPorts::DiscoveryBroadcast));
     }
 
     SimCatalogueServer* catalogue = nullptr;

@@ -1,5 +1,7 @@
 #include "simoptions.h"
 
+#include "tavikversion.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -29,7 +31,9 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
     parser.addVersionOption();
     const QCommandLineOption listen("listen", "Address to listen on (default 127.0.0.1).", "ADDR",
                                     "127.0.0.1");
-    const QCommandLineOption port("port", "TCP port of the unit (default 9876).", "N", "9876");
+    const QString unitPort = QString::number(UnitPorts::Unit);
+    const QCommandLineOption port(
+        "port", QStringLiteral("TCP port of the unit (default %1).").arg(unitPort), "N", unitPort);
     const QCommandLineOption rack("rack", "Rack description (JSON); see sim/demo-rack.json.",
                                   "FILE");
     const QCommandLineOption state(
@@ -38,7 +42,8 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
         "survive a restart in it.",
         "FILE");
     const QCommandLineOption discoverable(
-        "discoverable", "Answer the application's discovery broadcasts (UDP 9877).");
+        "discoverable", QStringLiteral("Answer the application's discovery broadcasts (UDP %1).")
+                            .arg(UnitPorts::DiscoveryBroadcast));
     const QCommandLineOption verbose("verbose", "Log every packet.");
     const QCommandLineOption seed("seed", "Seed of the simulated noise (default 1).", "N", "1");
     const QCommandLineOption latency("latency-ms", "Fault: delay every answer by N ms.", "N");
@@ -75,7 +80,7 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
         return SimOptionsResult::Help;
     }
     if (parser.isSet("version")) {
-        *output = QStringLiteral("cu-tavik-sim 0.1\n");
+        *output = QStringLiteral("cu-tavik-sim " TAVIK_VERSION "\n");
         return SimOptionsResult::Version;
     }
     if (!parser.positionalArguments().isEmpty()) {

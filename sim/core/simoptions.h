@@ -1,6 +1,7 @@
 #pragma once
 // The command line of cu-tavik-sim: where to listen, which rack, state file, discovery,
 // logging, seed, faults and the firmware catalogue's web server.
+#include "link/unitports.h"
 #include "simfaults.h"
 
 #include <QHostAddress>
@@ -10,7 +11,7 @@
 struct SimOptions
 {
     QHostAddress listen{QHostAddress::LocalHost};
-    quint16 port = 9876;
+    quint16 port = UnitPorts::Unit;
     QString rackFile;  // empty: the built-in demo rack
     QString stateFile; // empty: nothing survives a restart
     bool discoverable = false;

@@ -1,6 +1,7 @@
 #pragma once
 // The simulated control unit: a TCP server that speaks the unit's text commands and routes
 // module packets by bus address to the module models plugged into it, with faults on demand.
+#include "link/unitports.h"
 #include "simfaults.h"
 
 #include <QHash>
@@ -21,9 +22,6 @@ class SimUnit : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultPort = 9876;
-    static constexpr quint16 DefaultFirmwareUpdatePort = 9879;
-
     // Builds the module that "SYST:DEVL:ADD n" plugs in at address n (null: none).
     using ModuleMaker = std::function<SimModule*(quint8 address)>;
 
@@ -97,7 +95,7 @@ private:
     SimEnvironment* m_environment;
     QTcpServer* m_server;
     QHostAddress m_listenAddress{QHostAddress::LocalHost};
-    quint16 m_port = DefaultPort;
+    quint16 m_port = UnitPorts::Unit;
     QList<SimClient*> m_clients;
     int m_nextClientId = 1;
     QMap<quint8, SimModule*> m_modules;
@@ -109,7 +107,7 @@ private:
     bool m_verbose = false;
     bool m_locked = false;
     bool m_poweredOff = false;
-    quint16 m_firmwareUpdatePort = DefaultFirmwareUpdatePort;
+    quint16 m_firmwareUpdatePort = UnitPorts::FileServer;
     QPointer<SimFirmwareUpdate> m_update;
     quint8 m_updateAddress = 0;
 };

@@ -1,6 +1,8 @@
 #pragma once
 // Makes the simulated unit findable: it listens for the application's discovery broadcast
 // and answers by opening a TCP connection back to the sender, as a real unit does.
+#include "link/unitports.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -14,7 +16,8 @@ public:
     explicit SimDiscoveryResponder(QObject* parent = nullptr);
 
     // Binds the UDP port on every IPv4 address; false if it cannot be bound.
-    bool start(quint16 udpPort = 9877, quint16 answerPort = 9878);
+    bool start(quint16 udpPort = UnitPorts::DiscoveryBroadcast,
+               quint16 answerPort = UnitPorts::DiscoveryAnswer);
     // What the answer connection carries (the application only needs a byte or more).
     void setAnswerText(const QByteArray& text);
 
@@ -27,7 +30,7 @@ private:
     void answer(const QHostAddress& peer);
 
     QUdpSocket* m_udp = nullptr;
-    quint16 m_answerPort = 9878;
+    quint16 m_answerPort = UnitPorts::DiscoveryAnswer;
     QByteArray m_answerText = "cu-tavik-sim";
     int m_openAnswers = 0;
 };

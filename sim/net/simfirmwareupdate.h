@@ -2,6 +2,8 @@
 // The unit's side of a firmware update: it connects to the application's file server,
 // takes the image, reports its progress step by step and gives the module a new firmware
 // version. The flashing itself is only acted out.
+#include "link/unitports.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -17,7 +19,7 @@ class SimFirmwareUpdate : public QObject
 public:
     explicit SimFirmwareUpdate(QObject* parent = nullptr);
 
-    void setPort(quint16 port);     // of the file server; default 9879
+    void setPort(quint16 port);     // of the file server; default UnitPorts::FileServer
     void setStepIntervalMs(int ms); // pace of the reports
     void setImageTimeoutMs(int ms); // from start() until the image is complete
     // Connects to the file server at client; false if an update runs or module is null.
@@ -40,7 +42,7 @@ private:
     void fail(const QString& error);
     void finish(bool ok);
 
-    quint16 m_port = 9879;
+    quint16 m_port = UnitPorts::FileServer;
     int m_stepIntervalMs = 150;
     int m_imageTimeoutMs = 60000;
     QTcpSocket* m_socket = nullptr;

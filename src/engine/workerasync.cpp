@@ -1,11 +1,12 @@
 #include "workerasync.h"
 
-#include "app/mychartrect.h"
-#include "app/settings.h"
 #include "engine/enginelog.h"
 #include "engine/modulerecords.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "link/controlunitlistprovider.h"
+#include "link/storedsettings.h"
 #include "models/dataproviderlist.h"
 #include "models/eepromdatamodel.h"
 #include "models/eepromdatastorage.h"
@@ -19,11 +20,6 @@
 #include <QtGlobal>
 
 namespace {
-
-constexpr QLatin1String OrganisationName("Norvane");
-constexpr QLatin1String ApplicationName("cu-tavik");
-constexpr QLatin1String AddressKey("TcpIpAddress");
-constexpr QLatin1String DefaultAddress("127.000.000.001");
 
 WorkerAsync* s_instance = nullptr;
 
@@ -67,8 +63,10 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
 
     m_producerType = producerFromMarkerFiles();
 
-    QSettings stored(OrganisationName, ApplicationName);
-    setCurrentAddress(stored.value(AddressKey, DefaultAddress).toString());
+    QSettings stored(StoredSettings::Organisation, StoredSettings::Application);
+    setCurrentAddress(
+        stored.value(StoredSettings::UnitAddressKey, StoredSettings::DefaultUnitAddress)
+            .toString());
 
     m_workerThread.setObjectName(QStringLiteral("WorkerThread"));
     m_process->moveToThread(&m_workerThread);
@@ -124,7 +122,7 @@ QList<DriverDataItem>* WorkerAsync::sweepParameterRows(WorkerMode mode)
 
 MyChartRect* WorkerAsync::chartRectFor(WorkerMode mode)
 {
-    MyChartRect*& rect = m_chartRects[int(mode)];
+    MyChartRect*& rect = m_chartRects[mode];
     if (!rect)
         rect = new MyChartRect(this);
     return rect;
@@ -201,8 +199,8 @@ void WorkerAsync::connectToControlUnit(QString address)
     if (m_guiEnable)
         setGUIEnable(false);
     setStatusText(QStringLiteral("Try to connect to %1").arg(address));
-    QSettings stored(OrganisationName, ApplicationName);
-    stored.setValue(AddressKey, address);
+    QSettings stored(StoredSettings::Organisation, StoredSettings::Application);
+    stored.setValue(StoredSettings::UnitAddressKey, address);
     setCurrentAddress(address);
     m_process->addCommand(CommandConnect, address);
 }

@@ -27,7 +27,7 @@ class WorkerAsync : public QObject
 {
     Q_OBJECT
     Q_MOC_INCLUDE("models/dataproviderlist.h")
-    Q_MOC_INCLUDE("app/settings.h")
+    Q_MOC_INCLUDE("engine/settings.h")
     Q_MOC_INCLUDE(<QAbstractSeries>)
     Q_PROPERTY(bool GUIEnable READ GUIEnable WRITE setGUIEnable NOTIFY GUIEnableChanged)
     Q_PROPERTY(QStringList AvailableControlUnits READ AvailableControlUnits WRITE
@@ -195,7 +195,7 @@ private:
     QString m_workerVersion;
     bool m_isRaspberryPi = true;
     QVariantMap m_sweepParameters;
-    QMap<int, MyChartRect*> m_chartRects;
+    QMap<WorkerMode, MyChartRect*> m_chartRects;
     QMap<int, QList<DriverDataItem>> m_sweepParameterRows;
     EepromDataStorage* m_eepromStorage = nullptr;
     // Bin layout of the histogram, kept from its last layout until the next one.

@@ -1,9 +1,9 @@
 // The GUI-thread half of the acquisition modes: queuing a mode for the worker thread, applying
 // each reading to the device list and the chart series, and fitting the chart rectangle.
-#include "app/mychartrect.h"
-#include "app/settings.h"
 #include "engine/enginelog.h"
 #include "engine/sweepparameters.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "engine/workerasync.h"
 #include "engine/workerprocess.h"
 #include "models/dataproviderlist.h"

@@ -89,7 +89,7 @@ int WorkerProcess::msUntilNextStep() const
         if (m_timeConstant > 0)
             interval = m_timeConstant;
         break;
-    default:
+    case WorkerAsync::WorkerModeNoAction:
         break;
     }
     if (interval < 0)

@@ -2,6 +2,9 @@
 // The engine's worker: lives on its own thread, owns the link to the unit and the module
 // drivers, runs queued commands, the monitoring steps and the sweeps, and reports back by
 // queued signals only. Other threads call addCommand() and nothing else.
+#include "engine/workerasync.h"
+#include "link/unitports.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
@@ -18,6 +21,7 @@ class QTimer;
 class SweepParameters;
 class cuTcpSocketIOInterface;
 
+// As queued: the number may name no command (see WorkerAsync::WorkerCommands).
 struct CommandEntry
 {
     int command = 0;
@@ -28,7 +32,6 @@ class WorkerProcess : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultUnitPort = 9876;
     // A sweep or histogram whose channel failed this many readings in a row has lost its
     // unit (gone silent, or its connection dropped): the measurement ends.
     static constexpr int UnitLostAfterFailedReadings = 3;
@@ -39,8 +42,8 @@ public:
     // Thread-safe: queues one command and wakes the worker loop.
     void addCommand(int command, const QVariant& parameter);
 
-    // Port of the unit for the next connection (the unit listens on 9876; tools may point
-    // at a simulator elsewhere). Set before the thread starts, or at least before the connect
+    // Port of the unit for the next connection (UnitPorts::Unit; tools may point at a
+    // simulator elsewhere). Set before the thread starts, or at least before the connect
     // command is queued: the queue's mutex then hands the value to the worker thread.
     void setUnitPort(quint16 port) { m_unitPort = port; }
 
@@ -53,7 +56,7 @@ public:
     AbstractDriver* driverByAddress(int address) const;
     bool readChannel(AbstractDriver* driver, int timeConstantMs);
 
-    int mode() const { return m_mode; }
+    WorkerAsync::WorkerMode mode() const { return m_mode; }
     int timeConstant() const { return m_timeConstant; }
     QList<int> activeChannels() const { return m_activeChannels; }
     QList<AbstractDriver*> drivers() const { return m_drivers; }
@@ -106,7 +109,7 @@ private:
 
     // Commands
     bool performCommand(const CommandEntry& entry, bool* ok);
-    bool setMode(int mode);
+    bool setMode(WorkerAsync::WorkerMode mode);
     bool changeModuleList(int address, bool add);
 
     // Monitoring and sweeps
@@ -132,13 +135,13 @@ private:
     QMutex m_commandMutex;
     QList<CommandEntry> m_commands;
     QElapsedTimer m_stepTimer;
-    int m_mode = 9;
+    WorkerAsync::WorkerMode m_mode = WorkerAsync::WorkerModeNoAction;
     QList<int> m_activeChannels;
     QHash<QString, QVariant> m_lastData;
     int m_timeConstant = 0;
     // Readings of the measured channel that failed in a row.
     int m_failedReadings = 0;
-    quint16 m_unitPort = DefaultUnitPort;
+    quint16 m_unitPort = UnitPorts::Unit;
     // Wakes the loop when the next step is due.
     QTimer* m_stepWake = nullptr;
     std::atomic<quint64> m_loopPasses{0};

@@ -9,6 +9,7 @@
 #include "models/driverhelper.h"
 #include "models/eepromdatastorage.h"
 #include "parameterlimits.h"
+#include "workerenums.h"
 
 #include <QMetaEnum>
 #include <QMutexLocker>
@@ -17,8 +18,6 @@
 #include <optional>
 
 namespace {
-
-constexpr int QueryTimeoutMs = 500;
 
 // Module addresses as the screen hands them over: a list of ints, or a list from QML whose
 // every element is a number. Texts are no lists of addresses, whatever QVariant makes of them.
@@ -69,7 +68,13 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
 {
     const QVariant& parameter = entry.parameter;
     *ok = false;
-    switch (entry.command) {
+    const std::optional<WorkerAsync::WorkerCommands> command =
+        enumFromNumber<WorkerAsync::WorkerCommands>(entry.command);
+    if (!command) {
+        qCDebug(lcEngine) << "unknown command" << entry.command << "ignored";
+        return true;
+    }
+    switch (*command) {
     case WorkerAsync::CommandConnect:
         if (parameter.canConvert<QString>()) {
             connectToUnit(parameter.toString());
@@ -77,7 +82,9 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
         }
         break;
     case WorkerAsync::CommandSetMode:
-        *ok = setMode(parameter.toInt());
+        // A number that names no mode leaves the worker idle.
+        *ok = setMode(enumFromNumber<WorkerAsync::WorkerMode>(parameter.toInt())
+                          .value_or(WorkerAsync::WorkerModeNoAction));
         break;
     case WorkerAsync::CommandSetActiveChannels:
         if (std::optional<QList<int>> channels = channelList(parameter)) {
@@ -186,9 +193,6 @@ bool WorkerProcess::performCommand(const CommandEntry& entry, bool* ok)
             emit eepromUpdated();
         }
         break;
-    default:
-        qCDebug(lcEngine) << "unknown command" << entry.command << "ignored";
-        break;
     }
     return true;
 }
@@ -220,8 +224,8 @@ bool WorkerProcess::sendSystemCommand(const QString& command)
     if (!m_transport)
         return false;
     bool ok = false;
-    const QString answer =
-        m_transport->query(command + QStringLiteral("\r\n"), QueryTimeoutMs, &ok);
+    const QString answer = m_transport->query(command + QStringLiteral("\r\n"),
+                                              cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
     if (ok && answer.contains(QLatin1String("ok"), Qt::CaseInsensitive))
         return true;
     // The update command carries a line end of its own; the message shows the bare text.

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int QueryTimeoutMs = 500;
 // A legacy unit lists addresses and types only; the type is read back until the module
 // answers once.
 constexpr int TypeStringTries = 100;
@@ -79,12 +78,14 @@ bool WorkerProcess::updateDeviceList(cuTcpSocketIOInterface* transport)
     if (!transport)
         return false;
     bool ok = false;
-    QString answer = transport->query(QStringLiteral("SYST:DEVJ?\r\n"), QueryTimeoutMs, &ok);
+    QString answer = transport->query(QStringLiteral("SYST:DEVJ?\r\n"),
+                                      cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
     if (answer.isEmpty())
         return false;
     const bool legacy = answer.contains(QLatin1String("UNKNOWN COMMAND"));
     if (legacy) {
-        answer = transport->query(QStringLiteral("SYST:DEVL?\r\n"), QueryTimeoutMs, &ok);
+        answer = transport->query(QStringLiteral("SYST:DEVL?\r\n"),
+                                  cuTcpSocketIOInterface::QueryTimeoutMs, &ok);
         if (answer.isEmpty())
             return false;
     }

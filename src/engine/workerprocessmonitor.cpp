@@ -44,7 +44,7 @@ bool WorkerProcess::readingLoop()
         if (m_timeConstant > 0 && m_stepTimer.elapsed() > m_timeConstant)
             sweepStep();
         break;
-    default:
+    case WorkerAsync::WorkerModeNoAction:
         break;
     }
     return true;

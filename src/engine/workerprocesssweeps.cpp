@@ -27,7 +27,7 @@ const QString NoAnswer = QStringLiteral("the unit does not answer");
 
 // False when a sweep mode could not start (no driver for its channel, or parameters that
 // never reach an end); the mode is set all the same.
-bool WorkerProcess::setMode(int mode)
+bool WorkerProcess::setMode(WorkerAsync::WorkerMode mode)
 {
     m_mode = mode;
     m_failedReadings = 0;

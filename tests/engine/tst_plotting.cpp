@@ -1,8 +1,8 @@
 // Readings and chart steps on the GUI thread: how a record from the worker thread updates the
 // device list and the chart series of each mode, how the histogram lays out and counts its
 // bins, and the chart rectangle that follows each step.
-#include "app/mychartrect.h"
-#include "app/settings.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "enginetestsupport.h"
 
 #include <QAreaSeries>

@@ -1,7 +1,7 @@
 // Presets and curve export: the preset file written from the ticked channels and applied back
 // to the simulated rack's modules, the text tables of one or several chart series, and what
 // happens when a file cannot be read or written.
-#include "app/settings.h"
+#include "engine/settings.h"
 #include "enginetestsupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // The engine's front object: its properties and their change rules, the stored unit address,
 // the hand-over of the inventory to the device list, the screen's mode changes and requests
 // as the worker thread carries them out against the simulated demo rack.
-#include "app/mychartrect.h"
-#include "app/settings.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "enginetestsupport.h"
 #include "models/datamodel.h"

@@ -53,6 +53,19 @@ private slots:
                  QList<QByteArray>({"SYST:LOCK 1", "SYST:LOCK 0", "SYST:LOCK 1", "SYST:URES"}));
     }
 
+    void modeNumberOutsideTheSetLeavesTheWorkerIdle()
+    {
+        WorkerHarness worker;
+        QObject context;
+        int executed = 0;
+        QObject::connect(worker.process, &WorkerProcess::commandExecuted, &context,
+                         [&] { ++executed; });
+        worker.command(WorkerAsync::CommandSetMode, Mode::WorkerModeAllChannels);
+        worker.command(WorkerAsync::CommandSetMode, 42);
+        QVERIFY(waitUntil([&] { return executed == 2; }));
+        QCOMPARE(worker.onWorker([&] { return worker.process->mode(); }), Mode::WorkerModeNoAction);
+    }
+
     void interruptionAloneEndsTheLoop()
     {
         WorkerHarness worker;

@@ -9,6 +9,7 @@
 #include "engine/workerasync.h"
 #include "engine/workerprocess.h"
 #include "link/eventwait.h"
+#include "link/unitports.h"
 #include "loopbackpeer.h"
 
 #include <QJsonArray>
@@ -216,7 +217,7 @@ public:
 
     ScriptedUnit()
     {
-        listening = peer.listen(WorkerProcess::DefaultUnitPort);
+        listening = peer.listen(UnitPorts::Unit);
         peer.setTextResponder([this](const QByteArray& line) { return text(line); });
         peer.setPacketResponder([this](const PeerPacket& p) { return module(p); });
     }

@@ -1,13 +1,20 @@
 #include "clioptions.h"
 
 #include "bootcommand.h"
+#include "clirunner.h"
 #include "discovercommand.h"
 #include "enginecommands.h"
 #include "firmwarelistcommand.h"
 #include "firmwareupdatecommand.h"
+#include "link/cutcpsocketiointerface.h"
+#include "link/hostaddresstext.h"
+#include "link/storedsettings.h"
 #include "propertytable.h"
 
 namespace {
+
+static_assert(AbstractDriver::DefaultAnswerTimeoutMs == cuTcpSocketIOInterface::QueryTimeoutMs,
+              "--timeout-ms has one default for module answers and text queries");
 
 QString driverCommandsHelp()
 {
@@ -52,18 +59,20 @@ QCommandLineOption valueOption(const QString& name, const QString& description,
 CliOptions::CliOptions()
     : unit(QStringLiteral("unit"),
            QStringLiteral("Unit address (default: the address the application last used, else "
-                          "127.0.0.1)."),
+                          "%1).")
+               .arg(cuHostAddressFromText(StoredSettings::DefaultUnitAddress).toString()),
            QStringLiteral("ADDR")),
       port(QStringLiteral("port"),
-           QStringLiteral("Unit TCP port (default 9876); boot: the serial device."),
-           QStringLiteral("N"), QStringLiteral("9876")),
+           QStringLiteral("Unit TCP port (default %1); boot: the serial device.")
+               .arg(CliRunner::Options().port),
+           QStringLiteral("N"), QString::number(CliRunner::Options().port)),
       tries(QStringLiteral("tries"),
             QStringLiteral("Requests per module read or write (default 3)."), QStringLiteral("N"),
             QStringLiteral("3")),
       timeout(QStringLiteral("timeout-ms"),
-              QStringLiteral("Answer time-out per request in milliseconds (default 500). The "
-                             "engine commands wait their fixed 500 ms and take no other value."),
-              QStringLiteral("N"), QStringLiteral("500")),
+              QStringLiteral("Answer time-out per request in milliseconds (default %1).")
+                  .arg(CliRunner::Options().timeoutMs),
+              QStringLiteral("N"), QString::number(CliRunner::Options().timeoutMs)),
       force(QStringLiteral("force"),
             QStringLiteral("read, write: skip the check that the module is of KIND; write: "
                            "send values beyond the application's limits; eeprom write: accept "

@@ -1,5 +1,8 @@
 #pragma once
 // Carries out one command of cu-tavik-cli against a unit and prints the result.
+#include "drivers/abstractdriver.h"
+#include "link/unitports.h"
+
 #include <QHostAddress>
 #include <QStringList>
 
@@ -16,9 +19,10 @@ public:
     {
         QHostAddress unit;
         QString unitText;
-        quint16 port = 9876;
+        quint16 port = UnitPorts::Unit;
         int tries = 3;
-        int timeoutMs = 500;
+        // One time-out serves module answers and text queries alike.
+        int timeoutMs = AbstractDriver::DefaultAnswerTimeoutMs;
         // Skip the module type check and the application's limits.
         bool force = false;
     };

@@ -1,8 +1,8 @@
 #include "enginesession.h"
 
-#include "app/settings.h"
 #include "clioutput.h"
 #include "drivers/abstractdriver.h"
+#include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "interruptwatcher.h"
 #include "link/eventwait.h"

@@ -4,6 +4,7 @@
 // address the application stored stays as it was), relays the engine's errors and notices
 // to standard error, and waits for queued commands to end without busy waiting.
 #include "engine/workerasync.h"
+#include "link/unitports.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -19,7 +20,7 @@ public:
     struct Target
     {
         QString unitText;
-        quint16 port = 9876;
+        quint16 port = UnitPorts::Unit;
     };
 
     // How one queued command ended, as the worker reported it.

@@ -15,6 +15,8 @@
 #include "firmwarelistcommand.h"
 #include "firmwareupdatecommand.h"
 #include "link/hostaddresstext.h"
+#include "link/storedsettings.h"
+#include "tavikversion.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -25,11 +27,15 @@ namespace {
 
 QtMessageHandler qtMessageHandlerBeforeStartup = nullptr;
 
-// The address the application last connected to, as the application stores it.
+// The address the application last connected to, as the application stores it; without
+// one, the application's default, written the ordinary way.
 QString storedUnitAddress()
 {
-    const QSettings settings(QStringLiteral("Norvane"), QStringLiteral("cu-tavik"));
-    return settings.value(QStringLiteral("TcpIpAddress"), QStringLiteral("127.0.0.1")).toString();
+    const QSettings settings(StoredSettings::Organisation, StoredSettings::Application);
+    const QVariant stored = settings.value(StoredSettings::UnitAddressKey);
+    if (stored.isValid())
+        return stored.toString();
+    return cuHostAddressFromText(StoredSettings::DefaultUnitAddress).toString();
 }
 
 // While the GUI application starts, its notes about the desktop session (a missing

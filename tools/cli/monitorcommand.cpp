@@ -1,8 +1,8 @@
 #include "monitorcommand.h"
 
-#include "app/settings.h"
 #include "clioutput.h"
 #include "csvformat.h"
+#include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "enginesession.h"
 #include "exitcode.h"

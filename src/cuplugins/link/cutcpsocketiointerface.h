@@ -1,7 +1,8 @@
 #pragma once
-// TCP link to the control unit (port 9876): module packets in packet mode and the
+// TCP link to the control unit (UnitPorts::Unit): module packets in packet mode and the
 // synchronous text query ("SYST:DEVJ?\r\n" and the like) on the same connection.
 #include "cuiointerface.h"
+#include "unitports.h"
 
 #include <QHostAddress>
 
@@ -11,8 +12,9 @@ class cuTcpSocketIOInterface : public cuIOInterfaceImpl
 {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultPort = 9876;
     static constexpr int ConnectTimeoutMs = 1000;
+    // How long a text query of the unit waits for its answer.
+    static constexpr int QueryTimeoutMs = 500;
 
     explicit cuTcpSocketIOInterface(QObject* parent = nullptr);
     ~cuTcpSocketIOInterface() override;
@@ -49,6 +51,6 @@ private:
 
     QTcpSocket* m_socket;
     QHostAddress m_hostAddress;
-    quint16 m_port = DefaultPort;
+    quint16 m_port = UnitPorts::Unit;
     QByteArray m_receiveBuffer;
 };

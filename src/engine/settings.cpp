@@ -1,7 +1,7 @@
 #include "settings.h"
 
-#include "app/mychartrect.h"
 #include "engine/enginelog.h"
+#include "engine/mychartrect.h"
 #include "models/datamodel.h"
 #include "models/driverdatamodel.h"
 

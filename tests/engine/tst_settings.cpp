@@ -1,7 +1,7 @@
 // The shared plot and channel settings and the chart rectangle: defaults, the change rules
 // of every property, and the hand-over of parameter rows to the models.
-#include "app/mychartrect.h"
-#include "app/settings.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "models/datamodel.h"
 #include "models/dataproviderlist.h"
 #include "models/driverdatamodel.h"

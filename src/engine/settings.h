@@ -13,7 +13,7 @@ class QAbstractSeries;
 class Settings : public QObject
 {
     Q_OBJECT
-    Q_MOC_INCLUDE("app/mychartrect.h")
+    Q_MOC_INCLUDE("engine/mychartrect.h")
     Q_MOC_INCLUDE("models/driverdatamodel.h")
     Q_MOC_INCLUDE(<QAbstractSeries>)
     Q_PROPERTY(
