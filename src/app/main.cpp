@@ -5,6 +5,7 @@
 #include "firmware/fileserver.h"
 #include "palette.h"
 #include "startup.h"
+#include "tavikversion.h"
 
 #include <QApplication>
 #include <QIcon>

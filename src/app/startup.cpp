@@ -1,7 +1,7 @@
 #include "startup.h"
 
-#include "app/mychartrect.h"
-#include "app/settings.h"
+#include "engine/mychartrect.h"
+#include "engine/settings.h"
 #include "firmware/filemaphandler.h"
 #include "firmware/fileserver.h"
 #include "models/datamodel.h"

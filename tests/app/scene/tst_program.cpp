@@ -5,6 +5,7 @@
 #include "enginetestsupport.h"
 #include "firmware/filemaphandler.h"
 #include "firmware/fileserver.h"
+#include "link/storedsettings.h"
 #include "models/datamodel.h"
 
 #include <QDir>
@@ -102,7 +103,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 10000);
         QVERIFY(!m_welcome->isVisible());
         // A unit named on the command line is not remembered.
-        QVERIFY(!QSettings("Norvane", "cu-tavik").contains("TcpIpAddress"));
+        QVERIFY(!QSettings(StoredSettings::Organisation, StoredSettings::Application)
+                     .contains(StoredSettings::UnitAddressKey));
     }
 
     void homeListShowsTheRack()
@@ -155,7 +157,9 @@ private slots:
         WorkerAsync::instance()->connectToControlUnit(QStringLiteral("127.0.0.1"));
         QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
         QVERIFY(!m_welcome->isVisible());
-        QCOMPARE(QSettings("Norvane", "cu-tavik").value("TcpIpAddress").toString(),
+        QCOMPARE(QSettings(StoredSettings::Organisation, StoredSettings::Application)
+                     .value(StoredSettings::UnitAddressKey)
+                     .toString(),
                  QStringLiteral("127.0.0.1"));
     }
 };
