@@ -20,6 +20,8 @@ packages=(
   qml6-module-qtquick-shapes qml6-module-qtquick-window qml6-module-qtcharts
   qml6-module-qt-labs-qmlmodels qml6-module-qt-labs-platform
   qml6-module-qt5compat-graphicaleffects qml6-module-qttest
+  # the application font compiled into the program (DejaVu Sans)
+  fonts-dejavu-core
   # headless screenshots, network namespaces for the tests
   xvfb xauth iproute2 util-linux
   # a second web server for the firmware catalogue tests

@@ -1,0 +1,3 @@
+WindowButton {
+    imageName: "minimize"
+}

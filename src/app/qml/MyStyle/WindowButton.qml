@@ -1,0 +1,20 @@
+import QtQuick
+import QtQuick.Templates as T
+import Theme
+
+// A title-bar button drawn by its image, which swaps to its "_hovered" form under the mouse.
+T.Button {
+    id: control
+    property string imageName
+
+    implicitWidth: Math.round(46 * Theme.widthScale)
+    implicitHeight: Math.round(24 * Theme.heightScale)
+    hoverEnabled: true
+    focusPolicy: Qt.NoFocus
+
+    background: Image {
+        source: "images/" + control.imageName + (control.hovered ? "_hovered" : "") + ".svg"
+        sourceSize: Qt.size(control.width, control.height)
+        fillMode: Image.Stretch
+    }
+}

@@ -1,0 +1,5 @@
+Splash {
+    brand: "Brevitronics"
+    artwork: "qrc:/Images/splash_brevitronics.svg"
+    accent: "#0075B9"
+}

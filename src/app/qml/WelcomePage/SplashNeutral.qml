@@ -1,0 +1,7 @@
+import Theme
+
+Splash {
+    brand: "Tavik"
+    artwork: "qrc:/Images/splash_neutral.svg"
+    accent: Theme.idleTextColor
+}

@@ -1,0 +1,5 @@
+Splash {
+    brand: "Pelliwig"
+    artwork: "qrc:/Images/splash_pelliwig.svg"
+    accent: "#6CBF00"
+}
