@@ -1,7 +1,7 @@
 import QtQuick
 import QtTest
-import "../../../src/app/qml/logic/Address.js" as Address
-import "../../../src/app/qml/logic/Tabs.js" as Tabs
+import "../../../qml/logic/Address.js" as Address
+import "../../../qml/logic/Tabs.js" as Tabs
 
 TestCase {
     name: "SceneLogic"

@@ -1,0 +1,1 @@
+// The scene is resources only; a static library still wants one translation unit.
