@@ -305,9 +305,14 @@ template <typename Model> float SimSspd<Model>::readVoltage()
     return float(calibrated(m_eeprom.voltageAdc, m_physics.measuredVoltage()));
 }
 
-template <typename Model> float SimSspd<Model>::readCurrentMonitor() requires Model::Hf
+// Model 0 has no current monitor; the body is discarded for it, so that explicit
+// instantiation of both models builds with every compiler we use.
+template <typename Model> float SimSspd<Model>::readCurrentMonitor()
 {
-    return float(calibrated(m_eeprom.currentMonitorAdc, m_physics.measuredDetectorCurrent()));
+    if constexpr (Model::Hf)
+        return float(calibrated(m_eeprom.currentMonitorAdc, m_physics.measuredDetectorCurrent()));
+    else
+        return 0.0f;
 }
 
 template <typename Model> void SimSspd<Model>::setStatus(quint8 status)

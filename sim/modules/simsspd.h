@@ -52,7 +52,7 @@ private:
     Param params();
     float readCurrent();
     float readVoltage();
-    float readCurrentMonitor() requires Model::Hf;
+    float readCurrentMonitor();
     void setStatus(quint8 status);
     void applyBias();
     void applyTrigger();
