@@ -170,8 +170,10 @@ void SimFirmwareUpdate::finish(bool ok)
     socket->disconnect(this);
     // Whoever owns this update may delete it as soon as it has finished; the socket must
     // not go with it while its last report is still in the write buffer. It leaves this
-    // object for the owner's parent and deletes itself once closed.
-    socket->setParent(parent());
+    // object for the owner's parent and deletes itself once closed. An update without a
+    // parent keeps it: nobody else would ever delete it.
+    if (parent())
+        socket->setParent(parent());
     if (socket->state() == QAbstractSocket::ConnectedState) {
         // What was written still goes out before the close, unless the server stops
         // reading; then it is cut off.

@@ -45,19 +45,25 @@ int main(int argc, char* argv[])
     startEngine();
     registerTavikQmlTypes();
 
-    FileMapHandler fileHandler;
-    FileServer fileServer;
-    QQmlApplicationEngine engine;
-    prepareScene(&engine, &fileHandler, &fileServer, options.unit);
+    int status = 0;
+    {
+        FileMapHandler fileHandler;
+        FileServer fileServer;
+        QQmlApplicationEngine engine;
+        prepareScene(&engine, &fileHandler, &fileServer, options.unit);
 
-    const QUrl url(QString::fromLatin1(SceneUrl));
-    QObject::connect(
-        &engine, &QQmlApplicationEngine::objectCreated, &app,
-        [url](QObject* object, const QUrl& objectUrl) {
-            if (!object && url == objectUrl)
-                QCoreApplication::exit(-1);
-        },
-        Qt::QueuedConnection);
-    engine.load(url);
-    return QApplication::exec();
+        const QUrl url(QString::fromLatin1(SceneUrl));
+        QObject::connect(
+            &engine, &QQmlApplicationEngine::objectCreated, &app,
+            [url](QObject* object, const QUrl& objectUrl) {
+                if (!object && url == objectUrl)
+                    QCoreApplication::exit(-1);
+            },
+            Qt::QueuedConnection);
+        engine.load(url);
+        status = QApplication::exec();
+    }
+    // The scene is gone: the worker thread ends before the application object does.
+    stopEngine();
+    return status;
 }

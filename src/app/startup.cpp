@@ -71,6 +71,11 @@ WorkerAsync* startEngine()
     return worker;
 }
 
+void stopEngine()
+{
+    delete WorkerAsync::instance();
+}
+
 void prepareScene(QQmlApplicationEngine* engine, FileMapHandler* fileHandler,
                   FileServer* fileServer, const QString& startUnit)
 {

@@ -20,6 +20,11 @@ void registerTavikQmlTypes();
 // the data model and sets the producer brand from the marker files.
 WorkerAsync* startEngine();
 
+// Ends the worker thread and releases the engine, once nothing binds to it any more (the
+// scene is gone): a worker still reading while the application object goes down would use
+// the network stack as it is torn down.
+void stopEngine();
+
 // Gives the scene its context: the firmware objects and the unit asked for on the command
 // line (empty: the stored one).
 void prepareScene(QQmlApplicationEngine* engine, FileMapHandler* fileHandler,

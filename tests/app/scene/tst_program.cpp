@@ -97,6 +97,16 @@ private slots:
 
     void cleanup() { QVERIFY2(s_qmlMessages.isEmpty(), qPrintable(s_qmlMessages.join('\n'))); }
 
+    void cleanupTestCase()
+    {
+        // The windows hand their scene graphs to deferred deletes, which no event loop
+        // runs once the test is over.
+        delete m_engine;
+        m_engine = nullptr;
+        stopEngine();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
     void connectsToTheUnitOnTheCommandLine()
     {
         QVERIFY(m_welcome->isVisible());
