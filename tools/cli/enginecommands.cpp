@@ -132,18 +132,9 @@ QString engineCommandsHelp()
         .arg(monitorColumns(MonitorRequest::Temperature).join(u','));
 }
 
-int runEngineCommand(const EngineArguments& given, const EngineSession::Target& givenTarget)
+int runEngineCommand(const EngineArguments& arguments, const EngineSession::Target& target)
 {
-    const QString command = given.words.value(0);
-    EngineArguments arguments = given;
-    EngineSession::Target target = givenTarget;
-    if (arguments.has("timeout-ms")) {
-        bool ok = false;
-        target.answerTimeoutMs = arguments.value("timeout-ms").toInt(&ok);
-        if (!ok || target.answerTimeoutMs < 1)
-            return usageError(QStringLiteral("--timeout-ms must be a positive number"));
-        arguments.options.remove("timeout-ms");
-    }
+    const QString command = arguments.words.value(0);
     if (command == "list") {
         if (arguments.words.size() != 1)
             return usageError(QStringLiteral("usage: list"));

@@ -107,21 +107,23 @@ int main(int argc, char* argv[])
     const uint port = cli.value(cli.port).toUInt(&ok);
     if (!ok || port == 0 || port > 65535)
         return usageError(QStringLiteral("--port must be 1 to 65535"));
+    // Every command that asks a unit waits this long for each answer.
+    const int timeoutMs = cli.value(cli.timeout).toInt(&ok);
+    if (!ok || timeoutMs < 1)
+        return usageError(QStringLiteral("--timeout-ms must be a positive number"));
 
     const QStringList args = cli.positional();
     const QString command = cli.command();
-    if (firmwareUpdate) {
-        QHash<QString, QString> options = cli.givenOptions();
-        options.remove(QStringLiteral("unit"));
-        options.remove(QStringLiteral("port"));
-        return runFirmwareUpdate(args.mid(2), options, {unitText, quint16(port)});
-    }
-    if (engine) {
-        EngineArguments engineArguments{args, cli.givenOptions()};
-        engineArguments.options.remove(QStringLiteral("unit"));
-        engineArguments.options.remove(QStringLiteral("port"));
-        return checkedExit(runEngineCommand(engineArguments, {unitText, quint16(port)}));
-    }
+    // What the engine commands and the firmware update share; the rest of their options
+    // are their own.
+    const EngineSession::Target target{unitText, quint16(port), timeoutMs};
+    QHash<QString, QString> ownOptions = cli.givenOptions();
+    for (const char* shared : {"unit", "port", "timeout-ms"})
+        ownOptions.remove(QLatin1String(shared));
+    if (firmwareUpdate)
+        return runFirmwareUpdate(args.mid(2), ownOptions, target);
+    if (engine)
+        return checkedExit(runEngineCommand({args, ownOptions}, target));
 
     const QStringList driverOptions = {"unit", "port", "tries", "timeout-ms", "force"};
     for (const QString& name : cli.givenOptions().keys()) {
@@ -136,9 +138,7 @@ int main(int argc, char* argv[])
     options.tries = cli.value(cli.tries).toInt(&ok);
     if (!ok || options.tries < 1)
         return usageError(QStringLiteral("--tries must be a positive number"));
-    options.timeoutMs = cli.value(cli.timeout).toInt(&ok);
-    if (!ok || options.timeoutMs < 1)
-        return usageError(QStringLiteral("--timeout-ms must be a positive number"));
+    options.timeoutMs = timeoutMs;
 
     options.force = cli.isSet(cli.force);
     if (options.force && command != "read" && command != "write")
