@@ -1,5 +1,6 @@
 #include "enginerequests.h"
 
+#include "engine/sweepparameters.h"
 #include "models/driverdataitem.h"
 #include "models/sweepparameterlists.h"
 #include "parameternames.h"
@@ -14,8 +15,8 @@ constexpr double MinPlotTimeConstant = 0.01;
 constexpr double MaxPlotTimeConstant = 100.0;
 // A duration still fits the millisecond timers (about 23 days).
 constexpr double MaxDuration = 2.0e6;
-// The engine lays out no more histogram bins than this.
-constexpr double MaxHistogramBins = 100000;
+// The engine lays out no more histogram bins than it takes sweep steps.
+constexpr double MaxHistogramBins = SweepParameters::MaxSteps;
 
 std::optional<double> parseNumber(const QString& text)
 {
