@@ -1,9 +1,8 @@
 // cu-tavik-cli firmware list, the real program against the simulator's web server serving
 // the sample catalogue the repository ships (in-process, served by this test's event loop).
 #include "net/simcatalogueserver.h"
+#include "programrun.h"
 
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 class TestFirmwareList : public QObject
@@ -60,15 +59,12 @@ void TestFirmwareList::run()
     QString error;
     QVERIFY2(server.start(QHostAddress::LocalHost, 8000, &error), qPrintable(error));
 
-    QProcess cli;
-    QSignalSpy finished(&cli, &QProcess::finished);
-    cli.start(QStringLiteral(CLI_PATH), arguments);
-    QVERIFY(finished.wait(20000));
-    const QString stdOut = QString::fromUtf8(cli.readAllStandardOutput());
-    const QString stdErr = QString::fromUtf8(cli.readAllStandardError());
-    QVERIFY2(cli.exitCode() == exitCode, qPrintable(stdErr));
-    QVERIFY2(stdOut.endsWith(out), qPrintable(stdOut));
-    QVERIFY2(stdErr.contains(err), qPrintable(stdErr));
+    ProgramOptions options;
+    options.timeoutMs = 20000;
+    const ProgramRun r = runProgram(QStringLiteral(CLI_PATH), arguments, options);
+    QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+    QVERIFY2(r.out.endsWith(out), qPrintable(r.out));
+    QVERIFY2(r.err.contains(err), qPrintable(r.err));
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareList)

@@ -3,22 +3,15 @@
 #include "bytes.h"
 #include "loopbackpeer.h"
 
+#include "programrun.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-} // namespace
 
 class TestCli : public QObject
 {
@@ -30,19 +23,12 @@ class TestCli : public QObject
     QHash<quint8, QByteArray> identity;
 
     // Runs the tool while this thread keeps serving the stand-in unit.
-    Run cli(const QStringList& args)
+    ProgramRun cli(const QStringList& args)
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        process.setProcessEnvironment(env);
-        QSignalSpy finished(&process, &QProcess::finished);
-        process.start(CLI_PATH, args);
-        if (!finished.wait(20000))
-            qWarning() << "cu-tavik-cli did not finish";
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        ProgramOptions options;
+        options.home = home.path();
+        options.timeoutMs = 20000;
+        return runProgram(CLI_PATH, args, options);
     }
 
 private slots:
@@ -81,7 +67,7 @@ private slots:
 
     void helpNamesEveryCommand()
     {
-        const Run r = cli({"--help"});
+        const ProgramRun r = cli({"--help"});
         QCOMPARE(r.exitCode, 0);
         for (const char* word : {"query TEXT", "identity MODULE", "read MODULE KIND PROPERTY",
                                  "write MODULE KIND PROPERTY VALUE", "--unit", "--tries",
@@ -106,7 +92,7 @@ private slots:
     void usageErrors()
     {
         QFETCH(QStringList, args);
-        const Run r = cli(args);
+        const ProgramRun r = cli(args);
         QCOMPARE(r.exitCode, 2);
         QVERIFY(!r.err.isEmpty());
         QVERIFY(unit->packets().isEmpty());
@@ -114,7 +100,7 @@ private slots:
 
     void queryPrintsTheAnswer()
     {
-        const Run r = cli({"--unit", "127.0.0.1", "query", "SYST:DEVL?"});
+        const ProgramRun r = cli({"--unit", "127.0.0.1", "query", "SYST:DEVL?"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QString("VX9SDM0 4<br>VX9TDM0 5\r\n"));
         QCOMPARE(unit->rawReceived(), QByteArray("SYST:DEVL?\r\n"));
@@ -127,7 +113,7 @@ private slots:
         QVERIFY(conf.open(QIODevice::WriteOnly));
         conf.write("[General]\nTcpIpAddress=127.000.000.001\n");
         conf.close();
-        const Run r = cli({"query", "SYST:LOCK 0\r\n"});
+        const ProgramRun r = cli({"query", "SYST:LOCK 0\r\n"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.trimmed(), QString("ok"));
         QCOMPARE(unit->rawReceived(), QByteArray("SYST:LOCK 0\r\n")); // no second CR LF
@@ -137,7 +123,7 @@ private slots:
     void unreachableUnit()
     {
         unit.reset();
-        const Run r = cli({"--timeout-ms", "50", "query", "SYST:DEVJ?"});
+        const ProgramRun r = cli({"--timeout-ms", "50", "query", "SYST:DEVJ?"});
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.err.count('\n'), 1);
         QVERIFY(r.err.contains("cannot reach"));
@@ -146,14 +132,14 @@ private slots:
 
     void silentUnit()
     {
-        const Run r = cli({"--timeout-ms", "50", "query", "HELLO?"});
+        const ProgramRun r = cli({"--timeout-ms", "50", "query", "HELLO?"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("no answer"));
     }
 
     void identityAsJson()
     {
-        const Run r = cli({"identity", "4"});
+        const ProgramRun r = cli({"identity", "4"});
         QCOMPARE(r.exitCode, 0);
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(o.value("type").toString(), QString("VX9SDM0"));
@@ -166,7 +152,8 @@ private slots:
 
     void silentModuleIsTriedThenReported()
     {
-        const Run r = cli({"--tries", "2", "--timeout-ms", "40", "read", "9", "sspd0", "current"});
+        const ProgramRun r =
+            cli({"--tries", "2", "--timeout-ms", "40", "read", "9", "sspd0", "current"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("module 9 gave no answer within 40 ms (2 tries)"));
         QCOMPARE(unit->packets().size(), 2);
@@ -175,7 +162,7 @@ private slots:
 
     void readsStructureFieldByField()
     {
-        const Run r = cli({"read", "5", "sspd0", "data"});
+        const ProgramRun r = cli({"read", "5", "sspd0", "data"});
         QCOMPARE(r.exitCode, 0);
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(float(o.value("current").toDouble()), 2.5e-6f);
@@ -190,7 +177,7 @@ private slots:
 
     void readsValuesOfOperations()
     {
-        const Run r = cli({"read", "6", "temp1", "temperatures"});
+        const ProgramRun r = cli({"read", "6", "temp1", "temperatures"});
         QCOMPARE(r.exitCode, 0);
         const QJsonArray t = QJsonDocument::fromJson(r.out.toUtf8()).array();
         QCOMPARE(t.size(), 4);
@@ -200,14 +187,15 @@ private slots:
 
     void writeReportsTheAcknowledgement()
     {
-        const Run r = cli({"write", "5", "sspd0", "current", "1.5e-5"});
+        const ProgramRun r = cli({"write", "5", "sspd0", "current", "1.5e-5"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.trimmed(), QString("acknowledged"));
         QCOMPARE(unit->packets().size(), 2);
         QCOMPARE(unit->packets().at(1).command, quint8(18));
         QCOMPARE(unit->packets().at(1).data, Bytes().f32(1.5e-5f).toByteArray());
 
-        const Run silent = cli({"--timeout-ms", "40", "write", "5", "sspd0", "shortEnable", "1"});
+        const ProgramRun silent =
+            cli({"--timeout-ms", "40", "write", "5", "sspd0", "shortEnable", "1"});
         QCOMPARE(silent.exitCode, 1);
         QVERIFY(silent.err.contains("did not acknowledge"));
         QCOMPARE(unit->packets().last().command, quint8(23));
@@ -216,7 +204,7 @@ private slots:
 
     void readsTextProperty()
     {
-        const Run r = cli({"read", "4", "sspd0", "typeString"});
+        const ProgramRun r = cli({"read", "4", "sspd0", "typeString"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.trimmed(), QString("\"VX9SDM0\""));
     }

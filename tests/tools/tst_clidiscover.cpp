@@ -1,28 +1,19 @@
 // cu-tavik-cli discover end to end: the real program finds the simulator, started as
 // "cu-tavik-sim --discoverable" in this test's own veth namespace (where it is this computer,
 // hence 127.0.0.1), and fails when the answer port is taken.
+#include "programrun.h"
 #include <QProcess>
+
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
 namespace {
-struct Run
+ProgramRun cli(const QStringList& args)
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList& args)
-{
-    QProcess process;
-    QSignalSpy finished(&process, &QProcess::finished);
-    process.start(CLI_PATH, args);
-    if (!finished.wait(20000))
-        qWarning() << "cu-tavik-cli did not finish";
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    ProgramOptions options;
+    options.timeoutMs = 20000;
+    return runProgram(CLI_PATH, args, options);
 }
 } // namespace
 
@@ -49,7 +40,7 @@ private slots:
 
     void findsTheSimulator()
     {
-        const Run r = cli({"discover", "--wait-ms", "300"});
+        const ProgramRun r = cli({"discover", "--wait-ms", "300"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("127.0.0.1\n"));
     }
@@ -58,7 +49,7 @@ private slots:
     {
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::Any, 9878));
-        const Run r = cli({"discover"});
+        const ProgramRun r = cli({"discover"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains("answer port 9878 is in use"), qPrintable(r.err));
         QVERIFY(r.out.isEmpty());

@@ -11,6 +11,7 @@
 #include "loopbackpeer.h"
 #include "modules/simsspdm0.h"
 
+#include "programrun.h"
 #include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
@@ -20,6 +21,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QSettings>
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,14 +31,6 @@
 #include <memory>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-    QString out;
-    QString err;
-};
 
 // The demo rack: SSPD model 0 at 1 and 2, model 1 at 3, temperature models 0 and 1 at 4
 // and 5, a heater at 6.
@@ -111,28 +105,12 @@ class TestCliEngine : public QObject
 
     // Runs the tool while this thread keeps serving the unit; during() runs once the
     // program has started.
-    Run cli(const QStringList& args, const std::function<void(QProcess&)>& during = {})
+    ProgramRun cli(const QStringList& args, const std::function<void(QProcess&)>& during = {})
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        // The tool picks its own off-screen platform, and keeps a missing desktop session
-        // to itself.
-        env.remove("QT_QPA_PLATFORM");
-        env.remove("XDG_RUNTIME_DIR");
-        process.setProcessEnvironment(env);
-        QSignalSpy finished(&process, &QProcess::finished);
-        process.start(CLI_PATH, args);
-        if (!process.waitForStarted(5000))
-            qWarning() << "cu-tavik-cli did not start";
-        if (during)
-            during(process);
-        if (!cuWaitForEvents([&] { return !finished.isEmpty(); }, 30000))
-            qWarning() << "cu-tavik-cli did not finish";
-        return {process.exitCode(), process.exitStatus(),
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        ProgramOptions options;
+        options.home = home.path();
+        options.during = during;
+        return runProgram(CLI_PATH, args, options);
     }
 
 private slots:
@@ -147,7 +125,7 @@ private slots:
 
     void listPrintsTheModuleListObject()
     {
-        const Run r = cli({"list"});
+        const ProgramRun r = cli({"list"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         const QJsonObject list = QJsonDocument::fromJson(r.out.toUtf8()).object();
@@ -169,7 +147,7 @@ private slots:
         // The unit listens on 127.0.0.1 only.
         stored.setValue("TcpIpAddress", "127.000.000.002");
         stored.sync();
-        const Run storedUnit = cli({"list"});
+        const ProgramRun storedUnit = cli({"list"});
         QCOMPARE(storedUnit.exitCode, 1);
         QVERIFY(storedUnit.err.contains("cannot reach the unit at 127.000.000.002 port 9876"));
         // Another unit for one command leaves the stored address alone.
@@ -184,7 +162,7 @@ private slots:
         rack.reset();
         for (const QStringList& args : {QStringList{"list"}, QStringList{"unit", "lock", "1"},
                                         QStringList{"monitor", "--duration", "0.1"}}) {
-            const Run r = cli(args);
+            const ProgramRun r = cli(args);
             QCOMPARE(r.exitCode, 1);
             QVERIFY2(r.err.contains("cannot reach the unit at 127.0.0.1 port 9876"),
                      qPrintable(r.err));
@@ -195,7 +173,7 @@ private slots:
     void monitorAllPrintsEveryModuleOnce()
     {
         // The home view reads every module once a second.
-        const Run r = cli({"monitor", "--duration", "1.4"});
+        const ProgramRun r = cli({"monitor", "--duration", "1.4"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         const QList<QStringList> lines = csvLines(r.out);
@@ -220,8 +198,8 @@ private slots:
 
     void monitorCpsReadsTheChosenChannelsAtTheTimeConstant()
     {
-        const Run r = cli({"monitor", "--mode", "cps", "--channels", "1,3", "--time-constant",
-                           "0.05", "--duration", "0.6"});
+        const ProgramRun r = cli({"monitor", "--mode", "cps", "--channels", "1,3",
+                                  "--time-constant", "0.05", "--duration", "0.6"});
         QCOMPARE(r.exitCode, 0);
         const QList<QStringList> lines = csvLines(r.out);
         QCOMPARE(lines.value(0).join(u','),
@@ -241,14 +219,15 @@ private slots:
 
     void monitorTemperatureNeedsATemperatureChannel()
     {
-        const Run r = cli({"monitor", "--mode", "temp", "--channels", "2", "--duration", "0.2"});
+        const ProgramRun r =
+            cli({"monitor", "--mode", "temp", "--channels", "2", "--duration", "0.2"});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains("module 2 is no temperature module"));
     }
 
     void monitorEndsCleanlyOnCtrlC()
     {
-        const Run r =
+        const ProgramRun r =
             cli({"monitor", "--mode", "temp", "--time-constant", "0.02"}, [](QProcess& process) {
                 // Two readings, then Ctrl-C.
                 cuWaitForEvents(
@@ -270,7 +249,7 @@ private slots:
 
     void setWritesOneParameterByName()
     {
-        const Run r = cli({"set", "1", "current", "1.5e-5"});
+        const ProgramRun r = cli({"set", "1", "current", "1.5e-5"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         QVERIFY(qAbs(rack->sspd(1)->physics().bias() - 1.5e-5) < 1e-12);
@@ -283,20 +262,20 @@ private slots:
 
     void setRefusesWhatTheModuleHasNot()
     {
-        const Run unknown = cli({"set", "1", "colour", "1"});
+        const ProgramRun unknown = cli({"set", "1", "colour", "1"});
         QCOMPARE(unknown.exitCode, 2);
         QVERIFY(unknown.err.contains("unknown parameter colour"));
 
-        const Run wrongModule = cli({"set", "4", "current", "1e-6"});
+        const ProgramRun wrongModule = cli({"set", "4", "current", "1e-6"});
         QCOMPARE(wrongModule.exitCode, 2);
         QVERIFY(wrongModule.err.contains("no parameter current"));
 
         // Beyond what the parameter panel allows (-100 to 100 μA).
-        const Run tooMuch = cli({"set", "1", "current", "0.5"});
+        const ProgramRun tooMuch = cli({"set", "1", "current", "0.5"});
         QCOMPARE(tooMuch.exitCode, 2);
         QCOMPARE(rack->sspd(1)->physics().bias(), 0.0);
 
-        const Run absent = cli({"set", "9", "current", "1e-6"});
+        const ProgramRun absent = cli({"set", "9", "current", "1e-6"});
         QCOMPARE(absent.exitCode, 1);
         QVERIFY(absent.err.contains("no module at address 9"));
     }
@@ -304,8 +283,9 @@ private slots:
     void sweepCurrentWritesTheEnginesPoints()
     {
         const QString out = path("current.csv");
-        const Run r = cli({"sweep", "current", "--channel", "2", "--from", "15e-6", "--to",
-                           "15.3e-6", "--step", "1e-7", "--time-constant", "0.01", "--out", out});
+        const ProgramRun r =
+            cli({"sweep", "current", "--channel", "2", "--from", "15e-6", "--to", "15.3e-6",
+                 "--step", "1e-7", "--time-constant", "0.01", "--out", out});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString()); // no progress line off a terminal
         const CsvFile csv = readCsv(out);
@@ -363,7 +343,7 @@ private slots:
     void histogramCountsReadingsForItsDuration()
     {
         const QString out = path("histogram.csv");
-        const Run r =
+        const ProgramRun r =
             cli({"sweep", "histogram", "--channel", "1", "--from", "0", "--to", "1e6", "--step",
                  "2e5", "--time-constant", "0.01", "--duration", "0.4", "--out", out});
         QCOMPARE(r.exitCode, 0);
@@ -384,15 +364,15 @@ private slots:
     void sweepProblemsEndWithoutAFile()
     {
         const QString out = path("nothing.csv");
-        const Run temperature = cli({"sweep", "current", "--channel", "4", "--from", "1e-5", "--to",
-                                     "2e-5", "--step", "1e-6", "--out", out});
+        const ProgramRun temperature = cli({"sweep", "current", "--channel", "4", "--from", "1e-5",
+                                            "--to", "2e-5", "--step", "1e-6", "--out", out});
         QCOMPARE(temperature.exitCode, 1);
         QVERIFY(temperature.err.contains("module 4 is no SSPD channel"));
         QVERIFY(!QFile::exists(out));
 
         // A step lost in rounding never reaches the end: the engine does not start it.
-        const Run endless = cli({"sweep", "iv", "--channel", "1", "--from", "1e-4", "--to", "2e-4",
-                                 "--step", "1e-30", "--out", out});
+        const ProgramRun endless = cli({"sweep", "iv", "--channel", "1", "--from", "1e-4", "--to",
+                                        "2e-4", "--step", "1e-30", "--out", out});
         QCOMPARE(endless.exitCode, 1);
         QVERIFY2(endless.err.contains("Sweep not started: the step must be a number above 0"),
                  qPrintable(endless.err));
@@ -400,16 +380,17 @@ private slots:
         QCOMPARE(rack->sspd(1)->physics().bias(), 0.0);
 
         // 10^11 steps would run for years: the engine does not start them either.
-        const Run tooMany = cli({"sweep", "iv", "--channel", "1", "--from", "0", "--to", "1e-4",
-                                 "--step", "1e-15", "--out", out});
+        const ProgramRun tooMany = cli({"sweep", "iv", "--channel", "1", "--from", "0", "--to",
+                                        "1e-4", "--step", "1e-15", "--out", out});
         QCOMPARE(tooMany.exitCode, 1);
         QVERIFY2(tooMany.err.contains("Sweep not started: from 0 to 0.0001 in steps of 1e-15 "
                                       "takes 1e+11 steps; at most 100000 are allowed"),
                  qPrintable(tooMany.err));
         QVERIFY(!QFile::exists(out));
 
-        const Run unwritable = cli({"sweep", "current", "--channel", "1", "--from", "1e-5", "--to",
-                                    "2e-5", "--step", "1e-6", "--out", path("no/such/dir.csv")});
+        const ProgramRun unwritable =
+            cli({"sweep", "current", "--channel", "1", "--from", "1e-5", "--to", "2e-5", "--step",
+                 "1e-6", "--out", path("no/such/dir.csv")});
         QCOMPARE(unwritable.exitCode, 2);
         QVERIFY(unwritable.err.contains("cannot write"));
     }
@@ -444,7 +425,7 @@ private slots:
                  << "1e-3"
                  << "--step"
                  << "1e-7";
-        const Run r = cli(args, [&](QProcess&) {
+        const ProgramRun r = cli(args, [&](QProcess&) {
             // Some readings first: the IV curve has stepped the bias, the histogram counted.
             if (kind == "iv")
                 cuWaitForEvents([&] { return rack->sspd(1)->physics().bias() > 2e-7; }, 10000);
@@ -471,7 +452,7 @@ private slots:
         QCOMPARE(cli({"set", "1", "current", "1.2e-5"}).exitCode, 0);
         QCOMPARE(cli({"set", "3", "cmp_ref_level", "0.25"}).exitCode, 0);
         const QString file = path("preset.json");
-        const Run save = cli({"preset", "save", file});
+        const ProgramRun save = cli({"preset", "save", file});
         QCOMPARE(save.exitCode, 0);
         QCOMPARE(save.err, QString());
         QFile json(file);
@@ -485,11 +466,11 @@ private slots:
 
         QCOMPARE(cli({"set", "1", "current", "0"}).exitCode, 0);
         QCOMPARE(rack->sspd(1)->physics().bias(), 0.0);
-        const Run restore = cli({"preset", "restore", file});
+        const ProgramRun restore = cli({"preset", "restore", file});
         QCOMPARE(restore.exitCode, 0);
         QVERIFY(qAbs(rack->sspd(1)->physics().bias() - 1.2e-5) < 1e-8);
 
-        const Run chosen = cli({"preset", "save", path("one.json"), "--channels", "2"});
+        const ProgramRun chosen = cli({"preset", "save", path("one.json"), "--channels", "2"});
         QCOMPARE(chosen.exitCode, 0);
         QFile one(path("one.json"));
         QVERIFY(one.open(QIODevice::ReadOnly));
@@ -501,13 +482,13 @@ private slots:
 
     void presetErrorsGoToStandardError()
     {
-        const Run missing = cli({"preset", "restore", path("missing.json")});
+        const ProgramRun missing = cli({"preset", "restore", path("missing.json")});
         QCOMPARE(missing.exitCode, 1);
         QCOMPARE(missing.err.trimmed(),
                  QString("cu-tavik-cli: ERROR!: Couldn't open file; %1").arg(path("missing.json")));
 
         // A module that never answers leaves nothing worth saving.
-        const Run silent = cli({"preset", "save", path("silent.json"), "--channels", "5"});
+        const ProgramRun silent = cli({"preset", "save", path("silent.json"), "--channels", "5"});
         QCOMPARE(silent.exitCode, 1);
         QVERIFY(silent.err.contains("module 5 gave no reading"));
         QVERIFY(!QFile::exists(path("silent.json")));
@@ -521,7 +502,7 @@ private slots:
         json.write(R"({"data": [{"type": 0, "address": 1, "current": 1, "cmp_ref_level": 0},
                                 {"type": 0, "address": 2, "current": 3e-6}]})");
         json.close();
-        const Run restore = cli({"preset", "restore", file});
+        const ProgramRun restore = cli({"preset", "restore", file});
         QCOMPARE(restore.exitCode, 1);
         QVERIFY2(
             restore.err.contains("Preset for unit 1: current 1 A is outside -0.001 to 0.001 A"),
@@ -537,11 +518,11 @@ private slots:
         QCOMPARE(cli({"unit", "lock", "0"}).exitCode, 0);
         QVERIFY(!rack->unit.isLocked());
 
-        const Run add = cli({"unit", "add", "7"});
+        const ProgramRun add = cli({"unit", "add", "7"});
         QCOMPARE(add.exitCode, 0);
         QCOMPARE(add.err.trimmed(), QString("cu-tavik-cli: Success: Unit 7 sicessfully added"));
         QVERIFY(rack->unit.module(7));
-        const Run remove = cli({"unit", "remove", "7"});
+        const ProgramRun remove = cli({"unit", "remove", "7"});
         QCOMPARE(remove.exitCode, 0);
         QVERIFY(!rack->unit.module(7));
 
@@ -556,7 +537,7 @@ private slots:
 
     void refusedUnitCommandExitsWithOne()
     {
-        const Run r = cli({"unit", "remove", "42"});
+        const ProgramRun r = cli({"unit", "remove", "42"});
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.err.trimmed(),
                  QString("cu-tavik-cli: Error: Error at 'SYST:DEVL:REMV 42' command"));
@@ -579,7 +560,7 @@ private slots:
         json.write(QJsonDocument(calibration).toJson());
         json.close();
         QSignalSpy stored(&rack->unit, &SimUnit::moduleStateStored);
-        const Run write = cli({"eeprom", "write", "1", file, "--store"});
+        const ProgramRun write = cli({"eeprom", "write", "1", file, "--store"});
         QCOMPARE(write.exitCode, 0);
         QCOMPARE(write.err, QString());
         QCOMPARE(pairFirst(rack->unit.module(1)->eeprom(), "currentAdc"), 1.25);
@@ -587,13 +568,13 @@ private slots:
         QCOMPARE(stored.first().first().value<quint8>(), quint8(1));
 
         // Read back to standard output.
-        const Run read = cli({"eeprom", "read", "1"});
+        const ProgramRun read = cli({"eeprom", "read", "1"});
         QCOMPARE(read.exitCode, 0);
         const QJsonObject again = QJsonDocument::fromJson(read.out.toUtf8()).object();
         QCOMPARE(again.value("CurrentAdcCoeffs").toArray(), (QJsonArray{1.25, 0.5}));
 
         // Another module's file is not sent.
-        const Run wrongType = cli({"eeprom", "write", "4", file});
+        const ProgramRun wrongType = cli({"eeprom", "write", "4", file});
         QCOMPARE(wrongType.exitCode, 1);
         QVERIFY(wrongType.err.contains("holds constants of a VX9SDM0"));
         QCOMPARE(cli({"eeprom", "read", "5"}).exitCode, 1);
@@ -629,13 +610,13 @@ private slots:
         });
         const QString file = path("peer.json");
         QCOMPARE(cli({"eeprom", "read", "3", "--out", file}).exitCode, 0);
-        const Run write = cli({"eeprom", "write", "3", file, "--store"});
+        const ProgramRun write = cli({"eeprom", "write", "3", file, "--store"});
         QCOMPARE(write.exitCode, 1);
         QCOMPARE(write.err.trimmed(),
                  QString("cu-tavik-cli: Error: EEPROM constants of unit 3 were not written"));
         QCOMPARE(peer.packets().last().command, quint8(42)); // sent, and never stored
 
-        const Run lock = cli({"unit", "lock", "1"});
+        const ProgramRun lock = cli({"unit", "lock", "1"});
         QCOMPARE(lock.exitCode, 1);
         QVERIFY(lock.err.contains("Error at 'SYST:LOCK 1' command"));
     }
@@ -687,7 +668,7 @@ private slots:
         QFETCH(QStringList, args);
         // Without a unit, a command that went as far as connecting would exit with 1.
         rack.reset();
-        const Run r = cli(args);
+        const ProgramRun r = cli(args);
         QCOMPARE(r.exitCode, 2);
         QVERIFY(r.err.contains("Try 'cu-tavik-cli --help'."));
         QCOMPARE(r.out, QString());
@@ -695,7 +676,7 @@ private slots:
 
     void helpNamesTheEngineCommands()
     {
-        const Run r = cli({"--help"});
+        const ProgramRun r = cli({"--help"});
         QCOMPARE(r.exitCode, 0);
         for (const char* word :
              {"list", "monitor [--mode all|cps|temp]", "set MODULE NAME VALUE",

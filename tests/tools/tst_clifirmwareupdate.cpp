@@ -1,9 +1,11 @@
 // cu-tavik-cli firmware update, end to end between two programs: the real cu-tavik-sim
 // (the demo rack, serving the sample catalogue on 127.0.0.1:8080) and the real
 // cu-tavik-cli, so that what the unit sends must cross between processes.
+#include "programrun.h"
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -11,31 +13,16 @@ namespace {
 
 const QString BaseUrl = QStringLiteral("http://127.0.0.1:8080/vx9Rack/Bin/Firmware/");
 
-struct Run
+ProgramRun cli(const QStringList& arguments)
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList& arguments)
-{
-    QProcess process;
-    QSignalSpy finished(&process, &QProcess::finished);
-    process.start(QStringLiteral(CLI_PATH), arguments);
-    if (!finished.wait(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    ProgramOptions options;
+    options.timeoutMs = 60000;
+    return runProgram(QStringLiteral(CLI_PATH), arguments, options);
 }
 
 QString firmwareOf(int module)
 {
-    const Run run = cli({"identity", QString::number(module)});
+    const ProgramRun run = cli({"identity", QString::number(module)});
     return QJsonDocument::fromJson(run.out.toUtf8()).object().value("firmware").toString();
 }
 
@@ -68,7 +55,7 @@ private slots:
     void updatesTheModule()
     {
         QCOMPARE(firmwareOf(1), "1.3.2");
-        const Run run =
+        const ProgramRun run =
             cli({"firmware", "update", "1", "--version", "1.3.3", "--base-url", BaseUrl});
         QVERIFY2(run.exitCode == 0, qPrintable(run.err));
         QVERIFY2(run.out.startsWith("module 1: VX9SDM0 modification 1 hardware 2 firmware 1.3.2; "
@@ -84,7 +71,7 @@ private slots:
 
     void refusesAVersionNotInTheCatalogue()
     {
-        const Run run =
+        const ProgramRun run =
             cli({"firmware", "update", "1", "--version", "1.4.0", "--base-url", BaseUrl});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("firmware 1.4.0 is not in the catalogue at " + BaseUrl +

@@ -7,12 +7,14 @@
 #include "link/eventwait.h"
 #include "modules/simsspdm0.h"
 
+#include "programrun.h"
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QProcess>
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,13 +34,6 @@ rc=$?
 cat "$dir/out"
 exit $rc
 )";
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 // The demo rack: SSPD model 0 at 1 and 2, model 1 at 3, temperature models 0 and 1 at 4
 // and 5, a heater at 6.
@@ -65,22 +60,13 @@ class TestCliGuards : public QObject
     std::unique_ptr<Rack> rack;
 
     // Runs the tool (or the program given) while this thread serves the unit.
-    Run cli(const QStringList& args, const QString& stdoutFile = {},
-            const QString& program = CLI_PATH)
+    ProgramRun cli(const QStringList& args, const QString& stdoutFile = {},
+                   const QString& program = CLI_PATH)
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-        process.setProcessEnvironment(env);
-        if (!stdoutFile.isEmpty())
-            process.setStandardOutputFile(stdoutFile);
-        QSignalSpy finished(&process, &QProcess::finished);
-        process.start(program, args);
-        if (!cuWaitForEvents([&] { return !finished.isEmpty(); }, 30000))
-            qWarning() << "cu-tavik-cli did not finish";
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        ProgramOptions options;
+        options.home = home.path();
+        options.stdoutFile = stdoutFile;
+        return runProgram(program, args, options);
     }
 
     QJsonObject params(int module)
@@ -120,7 +106,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
-        const Run r = cli(args);
+        const ProgramRun r = cli(args);
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(r.out.isEmpty(), exitCode != 0);
@@ -155,7 +141,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(double, bias);
-        const Run r = cli(args);
+        const ProgramRun r = cli(args);
         QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(r.err.isEmpty(), exitCode == 0);
         QVERIFY(qAbs(rack->bias(1) - bias) < 1e-10);
@@ -184,8 +170,8 @@ private slots:
         SimFaults drop;
         drop.dropEvery = unanswered ? 1 : 0;
         rack->unit.setFaults(drop);
-        const Run r = cli({"--force", "--tries", "1", "--timeout-ms", "100", "write", "1", "sspd0",
-                           "params", value});
+        const ProgramRun r = cli({"--force", "--tries", "1", "--timeout-ms", "100", "write", "1",
+                                  "sspd0", "params", value});
         QCOMPARE(r.exitCode, exitCode);
         rack->unit.setFaults({});
         QCOMPARE(params(1), expected);
@@ -217,7 +203,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, output);
         QFETCH(QString, message);
-        Run r;
+        ProgramRun r;
         if (output == "disk") {
             QTemporaryDir mountPoint;
             r = cli(QStringList{"-m", "--propagation", "private", "sh", "-c", FullDiskScript, "sh",
@@ -287,7 +273,7 @@ private slots:
         SimFaults slow;
         slow.latencyMs = latencyMs;
         rack->unit.setFaults(slow);
-        const Run r = cli(args);
+        const ProgramRun r = cli(args);
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         const QJsonObject eeprom = rack->unit.module(1)->eeprom().value("constants").toObject();
