@@ -1,5 +1,6 @@
 // The serial bootloader end to end: the RS-485 line is a pseudo-terminal whose master side
 // plays a module's bootloader from a script, and the GPIO block is a stand-in file.
+#include "../gpiostandin.h"
 #include "boot/bootloader.h"
 #include "link/gpiomemory.h"
 #include "link/velnorprotocol.h"
@@ -92,9 +93,7 @@ class TestBootloader : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir* m_dir = nullptr;
-    QByteArray m_gpioPath;
-    int m_gpioFd = -1;
+    GpioStandIn m_gpio;
     int m_master = -1;
     int m_slave = -1;
     QString m_slaveName;
@@ -132,7 +131,7 @@ class TestBootloader : public QObject
     quint32 gpioRegister(int index) const
     {
         quint32 value = 0;
-        pread(m_gpioFd, &value, sizeof value, GpioMemory::MapOffset + index * 4);
+        pread(m_gpio.fd(), &value, sizeof value, GpioMemory::MapOffset + index * 4);
         return value;
     }
 
@@ -145,20 +144,15 @@ class TestBootloader : public QObject
 private slots:
     void initTestCase()
     {
-        // In the build tree: the GPIO block is mapped executable, which noexec mounts refuse.
-        m_dir = new QTemporaryDir(QCoreApplication::applicationDirPath() + "/boot-XXXXXX");
-        QVERIFY(m_dir->isValid());
-        struct statvfs fs;
-        QCOMPARE(statvfs(QFile::encodeName(m_dir->path()).constData(), &fs), 0);
-        if (fs.f_flag & ST_NOEXEC)
+        switch (m_gpio.create(QStringLiteral("boot"))) {
+        case GpioStandIn::Result::NoExec:
             QSKIP("the build directory is on a noexec mount; executable mappings are refused");
-        m_gpioPath = QFile::encodeName(m_dir->filePath("gpiomem"));
-        m_gpioFd = ::open(m_gpioPath.constData(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        QVERIFY(m_gpioFd >= 0);
-        QCOMPARE(ftruncate(m_gpioFd, GpioMemory::MapOffset + 4096), 0);
-        GpioMemory::setDevicePathForTesting(m_gpioPath.constData());
-
-        m_imagePath = m_dir->filePath("image.bin");
+        case GpioStandIn::Result::Failed:
+            QFAIL("no stand-in for the GPIO block");
+        case GpioStandIn::Result::Ready:
+            break;
+        }
+        m_imagePath = m_gpio.filePath("image.bin");
         QFile image(m_imagePath);
         QVERIFY(image.open(QIODevice::WriteOnly));
         image.write(image300());
@@ -186,14 +180,6 @@ private slots:
     {
         ::close(m_master);
         ::close(m_slave);
-    }
-
-    void cleanupTestCase()
-    {
-        GpioMemory::setDevicePathForTesting(nullptr);
-        if (m_gpioFd >= 0)
-            ::close(m_gpioFd);
-        delete m_dir;
     }
 
     void writesTheImageInBlocks()
@@ -345,21 +331,21 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QStringList>("errors");
-        const QString missing = m_dir->filePath("missing.bin");
+        const QString missing = m_gpio.filePath("missing.bin");
         QTest::newRow("no port") << "" << m_imagePath << QStringList{"PortName is not setted"};
         QTest::newRow("no file") << "slave" << missing
                                  << QStringList{"Can't find file: " + missing};
         QTest::newRow("empty file")
-            << "slave" << m_dir->filePath("empty.bin")
-            << QStringList{"The firmware file is empty: " + m_dir->filePath("empty.bin")};
-        QTest::newRow("no device") << m_dir->filePath("no-tty") << m_imagePath
+            << "slave" << m_gpio.filePath("empty.bin")
+            << QStringList{"The firmware file is empty: " + m_gpio.filePath("empty.bin")};
+        QTest::newRow("no device") << m_gpio.filePath("no-tty") << m_imagePath
                                    << QStringList{"Error at opening serialPort: 1"};
     }
 
     void refusesBeforeTouchingTheModule()
     {
         QFETCH(QString, port);
-        QFile(m_dir->filePath("empty.bin")).open(QIODevice::WriteOnly);
+        QFile(m_gpio.filePath("empty.bin")).open(QIODevice::WriteOnly);
         ScriptedModule module(m_master);
         fillAnswers(module);
         Bootloader loader;

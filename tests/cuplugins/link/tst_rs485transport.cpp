@@ -1,6 +1,7 @@
 // The RS-485 transport end to end: the serial line is a pseudo-terminal whose master side
 // plays the bus, and the GPIO block is a stand-in file that keeps the last value written to
 // each register.
+#include "../gpiostandin.h"
 #include "link/curs485iointerface.h"
 #include "link/eventwait.h"
 #include "link/gpiomemory.h"
@@ -93,7 +94,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void sendMsgWritesOneFrameAndSwitchesDirection();
     void sendMsgOpensThePortOnDemand();
@@ -110,9 +110,7 @@ private:
     QByteArray readMaster(int timeoutMs, bool untilFrameEnd);
     void writeMaster(const QByteArray& bytes);
 
-    QTemporaryDir* m_dir = nullptr;
-    QByteArray m_gpioPath;
-    int m_gpioFd = -1;
+    GpioStandIn m_gpio;
     int m_master = -1;
     int m_slave = -1;
     QString m_slaveName;
@@ -120,24 +118,20 @@ private:
 
 void TestRs485Transport::initTestCase()
 {
-    // In the build tree: the GPIO block is mapped executable, which noexec mounts refuse.
-    m_dir = new QTemporaryDir(QCoreApplication::applicationDirPath() + "/rs485-XXXXXX");
-    QVERIFY(m_dir->isValid());
-    struct statvfs fs;
-    QCOMPARE(statvfs(QFile::encodeName(m_dir->path()).constData(), &fs), 0);
-    if (fs.f_flag & ST_NOEXEC)
+    switch (m_gpio.create(QStringLiteral("rs485"))) {
+    case GpioStandIn::Result::NoExec:
         QSKIP("the build directory is on a noexec mount; executable mappings are refused");
-    m_gpioPath = QFile::encodeName(m_dir->filePath("gpiomem"));
-    m_gpioFd = ::open(m_gpioPath.constData(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    QVERIFY(m_gpioFd >= 0);
-    QCOMPARE(ftruncate(m_gpioFd, GpioMemory::MapOffset + 4096), 0);
-    GpioMemory::setDevicePathForTesting(m_gpioPath.constData());
+    case GpioStandIn::Result::Failed:
+        QFAIL("no stand-in for the GPIO block");
+    case GpioStandIn::Result::Ready:
+        break;
+    }
 }
 
 void TestRs485Transport::init()
 {
     const QByteArray zeros(4096, '\0');
-    QCOMPARE(pwrite(m_gpioFd, zeros.constData(), zeros.size(), GpioMemory::MapOffset),
+    QCOMPARE(pwrite(m_gpio.fd(), zeros.constData(), zeros.size(), GpioMemory::MapOffset),
              ssize_t(zeros.size()));
 
     char name[256] = {};
@@ -158,18 +152,10 @@ void TestRs485Transport::cleanup()
     m_master = m_slave = -1;
 }
 
-void TestRs485Transport::cleanupTestCase()
-{
-    GpioMemory::setDevicePathForTesting(nullptr);
-    if (m_gpioFd >= 0)
-        ::close(m_gpioFd);
-    delete m_dir;
-}
-
 quint32 TestRs485Transport::gpioRegister(int index) const
 {
     quint32 value = 0xDEADBEEF;
-    if (pread(m_gpioFd, &value, sizeof value, GpioMemory::MapOffset + index * 4) != sizeof value)
+    if (pread(m_gpio.fd(), &value, sizeof value, GpioMemory::MapOffset + index * 4) != sizeof value)
         return 0xDEADBEEF;
     return value;
 }
@@ -398,7 +384,7 @@ void TestRs485Transport::modeIsLeftAloneUntilThePortExists()
 // untouched (a transceiver left at transmit would block the bus).
 void TestRs485Transport::withoutAUsablePortEverythingRefuses()
 {
-    for (const QString& name : {QString(), m_dir->filePath("no-such-tty")}) {
+    for (const QString& name : {QString(), m_gpio.filePath("no-such-tty")}) {
         cuRs485IOInterface transport;
         transport.setPortName(name);
         QVERIFY(!transport.open());
