@@ -20,10 +20,14 @@ packages=(
   qml6-module-qtquick-shapes qml6-module-qtquick-window qml6-module-qtcharts
   qml6-module-qt-labs-qmlmodels qml6-module-qt-labs-platform
   qml6-module-qt5compat-graphicaleffects qml6-module-qttest
+  # what qmllint needs to know the QML and QML models modules
+  qml6-module-qtqml qml6-module-qtqml-models
   # the application font compiled into the program (DejaVu Sans)
   fonts-dejavu-core
   # headless screenshots, network namespaces for the tests
   xvfb xauth iproute2 util-linux
+  # make demo and the program's benchmark: waiting for a window, saving a screenshot
+  x11-utils imagemagick
   # a second web server for the firmware catalogue tests
   python3
 )
