@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import QtQuick.Window
@@ -28,7 +29,7 @@ ApplicationWindow {
     onVersionClicked: versionHistory.open()
 
     function pageAt(index) {
-        const loader = pages.itemAt(index)
+        const loader = pages.itemAt(index) as Loader
         return loader ? loader.item : null
     }
 
@@ -192,20 +193,27 @@ ApplicationWindow {
                 id: pages
                 model: tabModel
                 Loader {
+                    id: pageLoader
                     required property string page
                     required property bool ready
                     active: ready
                     source: ready ? page : ""
-                    onLoaded: {
-                        item.openOther.connect(mainWindow.changeStackItem)
-                        item.startReading.connect(() => {
+
+                    // Every page offers these signals; which page it is, is known only
+                    // once it has loaded.
+                    Connections {
+                        target: pageLoader.item
+                        function onOpenOther(name) {
+                            mainWindow.changeStackItem(name)
+                        }
+                        function onStartReading() {
                             tabBar.enabled = false
                             plusButton.enabled = false
-                        })
-                        item.stopReading.connect(() => {
+                        }
+                        function onStopReading() {
                             tabBar.enabled = true
                             plusButton.enabled = true
-                        })
+                        }
                     }
                 }
             }

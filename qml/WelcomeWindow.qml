@@ -56,9 +56,13 @@ Window {
         Worker.updateAvailableControlUnitList()
     }
 
-    function collapseSplash(then) {
-        collapse.then = then
-        collapse.start()
+    // After the wait the splash shrinks; a connection that completes meanwhile still opens
+    // the main window.
+    function splashCollapsed() {
+        if (welcome.established)
+            welcome.openMainWindow()
+        else
+            welcome.showForm()
     }
 
     Rectangle {
@@ -106,13 +110,12 @@ Window {
 
     NumberAnimation {
         id: collapse
-        property var then
         target: splash
         property: "height"
         to: welcome.smallSplashHeight
         duration: welcome.splashAnimation
         easing.type: Easing.InOutQuad
-        onFinished: if (then) then()
+        onFinished: welcome.splashCollapsed()
     }
 
     Timer {
@@ -127,13 +130,7 @@ Window {
     Timer {
         id: waitTimer
         interval: welcome.connectionWait
-        // A connection that completes while the splash shrinks still opens the main window.
-        onTriggered: welcome.collapseSplash(function () {
-            if (welcome.established)
-                welcome.openMainWindow()
-            else
-                welcome.showForm()
-        })
+        onTriggered: collapse.start()
     }
 
     Connections {
@@ -145,11 +142,11 @@ Window {
         }
         function onDisconnected() {
             welcome.established = false
-            mainWindow.deInitializeMainWindow()
+            welcome.mainWindow.deInitializeMainWindow()
             splash.height = welcome.smallSplashHeight
             form.visible = true
             welcome.show()
-            mainWindow.hide()
+            welcome.mainWindow.hide()
         }
     }
 }

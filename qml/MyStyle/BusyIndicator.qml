@@ -10,8 +10,8 @@ T.BusyIndicator {
     implicitHeight: contentItem.implicitHeight + topPadding + bottomPadding
     padding: 4
 
+    // No id inside: an id would make the deferred contentItem immediate.
     contentItem: Item {
-        id: ring
         implicitWidth: Math.round(48 * Theme.fontScale)
         implicitHeight: implicitWidth
         opacity: control.running ? 1 : 0
@@ -23,6 +23,7 @@ T.BusyIndicator {
             Rectangle {
                 required property int index
                 readonly property real angle: index * Math.PI / 4
+                readonly property Item ring: parent
                 width: ring.width / 6
                 height: width
                 radius: width / 2
@@ -37,7 +38,7 @@ T.BusyIndicator {
             to: 360
             duration: 1200
             loops: Animation.Infinite
-            running: ring.visible
+            running: control.contentItem.visible
         }
     }
 }

@@ -1,6 +1,6 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Templates as T
-import QtQuick.Controls.impl
 import Theme
 import "ControlColors.js" as Colors
 
@@ -27,7 +27,6 @@ T.ComboBox {
     }
 
     indicator: Canvas {
-        id: arrow
         x: control.width - width - control.padding - 4
         y: control.topPadding + (control.availableHeight - height) / 2
         width: 12

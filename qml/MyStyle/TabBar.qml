@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Templates as T
-import Theme
 
 T.TabBar {
     id: control

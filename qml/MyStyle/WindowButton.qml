@@ -14,7 +14,8 @@ T.Button {
 
     background: Image {
         source: "images/" + control.imageName + (control.hovered ? "_hovered" : "") + ".svg"
-        sourceSize: Qt.size(control.width, control.height)
+        sourceSize.width: control.width
+        sourceSize.height: control.height
         fillMode: Image.Stretch
     }
 }

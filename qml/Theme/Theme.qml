@@ -7,7 +7,7 @@ QtObject {
 
     readonly property real referenceWidth: 1960
     readonly property real referenceHeight: 1080
-    readonly property var screen: Qt.application.screens.length > 0 ? Qt.application.screens[0] : null
+    readonly property var screen: Application.screens.length > 0 ? Application.screens[0] : null
     readonly property real widthScale: screen && screen.width > 0 ? screen.width / referenceWidth : 1
     readonly property real heightScale: screen && screen.height > 0 ? screen.height / referenceHeight : 1
     readonly property real fontScale: Math.min(widthScale, heightScale)

@@ -17,7 +17,8 @@ Item {
         anchors.fill: parent
         anchors.margins: 4
         source: splash.artwork
-        sourceSize: Qt.size(width, height)
+        sourceSize.width: width
+        sourceSize.height: height
         fillMode: Image.PreserveAspectFit
         opacity: splash.height > 200 * Theme.heightScale ? 1 : 0
         Behavior on opacity { NumberAnimation { duration: 300 } }

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import MyStyle 1.0
@@ -84,7 +85,8 @@ BlankStackItem {
                     readonly property string kind: home.kindOf(row.model.type)
                     source: kind === "SSPD" ? "qrc:/Images/SSPD.svg"
                           : kind === "Temperature" ? "qrc:/Images/temperature.svg" : ""
-                    sourceSize: Qt.size(24, 24)
+                    sourceSize.width: 24
+                    sourceSize.height: 24
                     Layout.preferredWidth: 24
                 }
                 Label {
