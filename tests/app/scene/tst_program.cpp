@@ -153,6 +153,23 @@ private slots:
         QTRY_VERIFY(!menu->property("visible").toBool());
     }
 
+    void aMeasuringPageLocksTheTabs()
+    {
+        QVariant page;
+        QVERIFY(QMetaObject::invokeMethod(m_main, "pageAt", Q_RETURN_ARG(QVariant, page),
+                                          Q_ARG(QVariant, 0)));
+        QObject* home = page.value<QObject*>();
+        QVERIFY(home);
+        QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
+        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
+        QVERIFY(tabBar && plus);
+        QVERIFY(tabBar->isEnabled() && plus->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(home, "startReading"));
+        QVERIFY(!tabBar->isEnabled() && !plus->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(home, "stopReading"));
+        QVERIFY(tabBar->isEnabled() && plus->isEnabled());
+    }
+
     void losingTheUnitBringsBackTheForm()
     {
         QVERIFY(QMetaObject::invokeMethod(WorkerAsync::instance(), "disconnect"));
