@@ -49,14 +49,14 @@ Rectangle {
         }
         Label {
             objectName: "titleLabel"
-            Layout.preferredWidth: Math.round(160 * Theme.widthScale)
+            Layout.preferredWidth: Math.round(140 * Theme.widthScale)
             text: row.title
             color: row.textColor
-            font.pixelSize: Theme.bigTextSize
+            elide: Text.ElideRight
         }
         Label {
             objectName: "addressLabel"
-            Layout.preferredWidth: Math.round(80 * Theme.widthScale)
+            Layout.preferredWidth: Math.round(60 * Theme.widthScale)
             text: "#" + row.moduleAddress
             color: row.textColor
         }

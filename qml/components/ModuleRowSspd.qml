@@ -51,6 +51,7 @@ ModuleRow {
     Label {
         objectName: "valueLabel"
         Layout.fillWidth: true
+        Layout.minimumWidth: implicitWidth
         text: Logic.cpsText(sspd.cps)
         color: sspd.textColor
     }

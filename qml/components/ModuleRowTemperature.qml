@@ -23,6 +23,7 @@ ModuleRow {
     Label {
         objectName: "valueLabel"
         Layout.fillWidth: true
+        Layout.minimumWidth: implicitWidth
         text: Logic.temperatureText(temperatureRow.temperature)
         color: temperatureRow.textColor
     }
