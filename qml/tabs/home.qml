@@ -1,123 +1,170 @@
-pragma ComponentBehavior: Bound
 import QtQuick
+import QtQuick.Dialogs
 import QtQuick.Layouts
+import Qt.labs.qmlmodels
 import MyStyle 1.0
 import Theme
 import MyWorker 1.0
+import "../components"
+import "../dialogs"
 
-// The home view: every module of the unit with its address, kind and live values.
+// The home view: every module of the unit with its live values and switch, and the door to
+// presets, channel switching and unit maintenance.
 BlankStackItem {
     id: home
     mode: Worker.WorkerModeAllChannels
 
-    function kindOf(type) {
-        switch (type) {
-        case Datalist.DeviceTypeSspdM0:
-        case Datalist.DeviceTypeSspdM1: return "SSPD"
-        case Datalist.DeviceTypeTempM0:
-        case Datalist.DeviceTypeTempM1: return "Temperature"
-        default: return "---"
-        }
-    }
-
-    function lampColor(status) {
-        if (status === Datalist.DeviceStatusIdle || status === undefined)
-            return Theme.backgroundHoveredControlColor
-        if (status === Datalist.DeviceStatusActive)
-            return Qt.darker("#55AD00", 1.2)
-        return Qt.darker("red", 1.5)
-    }
-
-    function missing(value) {
-        return value === undefined || value === null || isNaN(value)
-    }
-
-    function currentText(amperes) {
-        return missing(amperes) ? "---" : (amperes * 1e6).toFixed(1) + " μA"
-    }
-
-    function cpsText(cps) {
-        return missing(cps) ? "---" : Number(cps).toPrecision(4) + " cps"
-    }
-
-    function temperatureText(kelvin) {
-        return missing(kelvin) ? "---" : Number(kelvin).toFixed(1) + " K"
+    function openDriver(address, page) {
+        Worker.settings.activeChannel = address
+        home.openOther(page)
     }
 
     ListView {
         id: list
         objectName: "moduleList"
         anchors.fill: parent
-        anchors.margins: 10
+        anchors.margins: Math.round(10 * Theme.fontScale)
         clip: true
-        spacing: 4
+        spacing: Math.round(4 * Theme.heightScale)
         model: DataModel
         ScrollBar.vertical: ScrollBar {
+            id: scrollBar
             policy: list.contentHeight > list.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
 
-        delegate: Rectangle {
-            id: row
-            required property var model
-            readonly property bool operating: row.model.operate === true
+        delegate: DelegateChooser {
+            role: "type"
+            DelegateChoice { roleValue: Datalist.DeviceTypeSspdM0; delegate: sspdRow }
+            DelegateChoice { roleValue: Datalist.DeviceTypeSspdM1; delegate: sspdRow }
+            DelegateChoice { roleValue: Datalist.DeviceTypeTempM0; delegate: temperatureRow }
+            DelegateChoice { delegate: emptyRow }
+        }
+    }
 
-            width: ListView.view.width - 12
-            height: Math.round(48 * Theme.heightScale)
-            radius: 3
-            color: Theme.backgroundControlColor
-            border.width: 1
-            border.color: Theme.borderIdleControlColor
+    readonly property real rowWidth: list.width - (scrollBar.policy === ScrollBar.AlwaysOn
+                                                   ? scrollBar.width + 4 : 0)
 
-            RowLayout {
-                anchors.fill: parent
-                anchors.leftMargin: 12
-                anchors.rightMargin: 12
-                spacing: 16
+    Component {
+        id: sspdRow
+        ModuleRowSspd {
+            objectName: "moduleRow"
+            width: home.rowWidth
+            onOpenDriver: home.openDriver(address, "SSPD Driver")
+        }
+    }
+    Component {
+        id: temperatureRow
+        ModuleRowTemperature {
+            objectName: "moduleRow"
+            width: home.rowWidth
+            onOpenDriver: home.openDriver(address, "Temp Driver")
+        }
+    }
+    // Modules without a row of their own take no room.
+    Component {
+        id: emptyRow
+        Item {
+            width: home.rowWidth
+            height: 0
+        }
+    }
 
-                Rectangle {
-                    objectName: "statusLamp"
-                    implicitWidth: 12
-                    implicitHeight: 12
-                    radius: 6
-                    color: home.lampColor(row.model.status)
-                }
-                Image {
-                    readonly property string kind: home.kindOf(row.model.type)
-                    source: kind === "SSPD" ? "qrc:/Images/SSPD.svg"
-                          : kind === "Temperature" ? "qrc:/Images/temperature.svg" : ""
-                    sourceSize.width: 24
-                    sourceSize.height: 24
-                    Layout.preferredWidth: 24
-                }
-                Label {
-                    Layout.preferredWidth: Math.round(60 * Theme.widthScale)
-                    text: "#" + row.model.address
-                }
-                Label {
-                    Layout.preferredWidth: Math.round(180 * Theme.widthScale)
-                    text: home.kindOf(row.model.type)
-                }
-                Label {
-                    objectName: "valueLabel"
-                    Layout.fillWidth: true
-                    color: row.operating ? Theme.idleTextColor : Theme.blockedTextColor
-                    text: {
-                        switch (home.kindOf(row.model.type)) {
-                        case "SSPD":
-                            return home.currentText(row.model.current) + "    "
-                                    + home.cpsText(row.model.cps)
-                        case "Temperature":
-                            return home.temperatureText(row.model.temperature)
-                        default:
-                            return ""
-                        }
-                    }
-                }
-                Label {
-                    text: row.operating ? "on" : "off"
-                    color: row.operating ? Theme.linkTextColor : Theme.blockedTextColor
-                }
+    Button {
+        id: settingsButton
+        objectName: "settingsButton"
+        anchors.right: list.right
+        anchors.bottom: list.bottom
+        anchors.rightMargin: scrollBar.policy === ScrollBar.AlwaysOn ? scrollBar.width + 4 : 0
+        flat: true
+        opacity: hovered || settingsMenu.opened ? 1 : 0.7
+        icon.source: "qrc:/Images/settings.svg"
+        icon.width: Math.round(28 * Theme.fontScale)
+        icon.height: Math.round(28 * Theme.fontScale)
+        onClicked: settingsMenu.open()
+
+        Menu {
+            id: settingsMenu
+            objectName: "settingsMenu"
+            x: settingsButton.width - width
+            y: -height
+            MenuItem {
+                text: "Reconnect"
+                onTriggered: Worker.disconnect()
             }
+            MenuItem {
+                text: "Device manager"
+                onTriggered: deviceManager.open()
+            }
+            MenuItem {
+                text: "Save presets"
+                onTriggered: presetsDialog.open()
+            }
+            MenuItem {
+                text: "Restore presets"
+                onTriggered: restoreDialog.open()
+            }
+            MenuItem {
+                text: "Turn on/off all"
+                onTriggered: switchingDialog.open()
+            }
+        }
+    }
+
+    PresetsDialog {
+        id: presetsDialog
+        objectName: "presetsDialog"
+    }
+
+    SwitchingDialog {
+        id: switchingDialog
+        objectName: "switchingDialog"
+    }
+
+    DeviceManager {
+        id: deviceManager
+    }
+
+    FileDialog {
+        id: restoreDialog
+        title: "Restore presets from file ..."
+        nameFilters: ["JSON (*.json)"]
+        fileMode: FileDialog.OpenFile
+        currentFolder: presetsDialog.folder
+        onAccepted: {
+            const path = Worker.urlToPath(selectedFile.toString())
+            presetsDialog.fileName = path
+            Worker.restorePresets(path)
+        }
+    }
+
+    FramedDialog {
+        id: errorBox
+        objectName: "errorBox"
+        width: Math.round(520 * Theme.widthScale)
+
+        property string message
+
+        contentItem: ColumnLayout {
+            spacing: Math.round(12 * Theme.heightScale)
+            Label {
+                Layout.fillWidth: true
+                text: errorBox.message
+                wrapMode: Text.WordWrap
+            }
+            Button {
+                Layout.alignment: Qt.AlignRight
+                text: "OK"
+                onClicked: errorBox.close()
+            }
+        }
+    }
+
+    Connections {
+        target: Worker
+        function onSendErrorMessage(title, message) {
+            errorBox.title = title
+            errorBox.message = message
+            errorBox.open()
         }
     }
 }

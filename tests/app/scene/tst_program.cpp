@@ -7,6 +7,7 @@
 #include "firmware/fileserver.h"
 #include "link/storedsettings.h"
 #include "models/datamodel.h"
+#include "modules/simsspdm0.h"
 
 #include <QDir>
 #include <QQmlApplicationEngine>
@@ -68,6 +69,47 @@ class TestProgram : public QObject
         return texts;
     }
 
+    QQuickItem* homePage() const
+    {
+        QQuickItem* list = itemsNamed(m_main->contentItem(), "moduleList").value(0);
+        return list ? list->parentItem() : nullptr;
+    }
+
+    QQuickItem* moduleRow(int address) const
+    {
+        for (QQuickItem* row : itemsNamed(m_main->contentItem(), "moduleRow")) {
+            if (row->property("address").toInt() == address)
+                return row;
+        }
+        return nullptr;
+    }
+
+    void click(QQuickItem* item)
+    {
+        QTest::mouseClick(
+            m_main, Qt::LeftButton, {},
+            item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+    }
+
+    // Chooses entry `index` of the home view's settings menu.
+    bool chooseSetting(int index)
+    {
+        QQuickItem* button = itemsNamed(m_main->contentItem(), "settingsButton").value(0);
+        QObject* menu = button ? button->findChild<QObject*>("settingsMenu") : nullptr;
+        if (!menu)
+            return false;
+        click(button);
+        if (!QTest::qWaitFor([&] { return menu->property("opened").toBool(); }))
+            return false;
+        QQuickItem* entry = nullptr;
+        QMetaObject::invokeMethod(menu, "itemAt", Q_RETURN_ARG(QQuickItem*, entry),
+                                  Q_ARG(int, index));
+        if (!entry)
+            return false;
+        click(entry);
+        return QTest::qWaitFor([&] { return !menu->property("visible").toBool(); });
+    }
+
 private slots:
     void initTestCase()
     {
@@ -124,12 +166,79 @@ private slots:
         QQuickItem* list = lists.first();
         QTRY_COMPARE(list->property("count").toInt(), 6);
         QCOMPARE(DataModel::instance()->rowCount(), 6);
-        // SSPD rows show current and count rate, the temperature row its reading.
-        QTRY_VERIFY_WITH_TIMEOUT(rowTexts().count() == 6 && rowTexts().at(0).contains(" cps") &&
+        // SSPD rows show their count rate, the model-0 temperature row its reading; the
+        // model-1 temperature module and the heater have no row content.
+        QTRY_VERIFY_WITH_TIMEOUT(rowTexts().count() == 4 && rowTexts().at(0).contains(" cps") &&
                                      !rowTexts().at(0).contains("---") &&
                                      rowTexts().at(3).endsWith(" K"),
                                  5000);
         QVERIFY(m_main->grabWindow().save(shotPath("home")));
+    }
+
+    void homeRowSendsOperateAndCurrent()
+    {
+        QQuickItem* row = moduleRow(1);
+        QVERIFY(row);
+        QQuickItem* operate = itemsNamed(row, "operateSwitch").value(0);
+        QQuickItem* spin = itemsNamed(row, "currentSpinBox").value(0);
+        QVERIFY(operate && spin);
+        QVERIFY(!operate->property("checked").toBool());
+        const auto* sspd = qobject_cast<SimSspdM0*>(m_rack.unit.module(1));
+        QVERIFY(sspd);
+
+        click(operate);
+        auto* input = spin->property("contentItem").value<QQuickItem*>();
+        QVERIFY(input);
+        input->forceActiveFocus();
+        input->setProperty("text", QStringLiteral("2.5"));
+        QTest::keyClick(m_main, Qt::Key_Return);
+        QCOMPARE(spin->property("value").toInt(), 25);
+        // The channel is switched on (no short) and carries the bias that was typed.
+        auto detectorCurrent = [&] {
+            return const_cast<SimSspdM0*>(sspd)->physics().detectorCurrent();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(detectorCurrent() - 2.5e-6) < 1e-12, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(DataModel::instance()->data(0, "operate").toBool(), 5000);
+        QVERIFY(operate->property("checked").toBool());
+        QVERIFY(m_main->grabWindow().save(shotPath("home-operating")));
+
+        click(operate);
+        QTRY_COMPARE_WITH_TIMEOUT(detectorCurrent(), 0.0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!DataModel::instance()->data(0, "operate").toBool(), 5000);
+        QVERIFY(!operate->property("checked").toBool());
+    }
+
+    void settingsOpenTheDialogs()
+    {
+        QQuickItem* home = homePage();
+        QVERIFY(home);
+        QObject* presets = home->findChild<QObject*>("presetsDialog");
+        QObject* switching = home->findChild<QObject*>("switchingDialog");
+        QObject* errorBox = home->findChild<QObject*>("errorBox");
+        QVERIFY(presets && switching && errorBox);
+
+        QVERIFY(chooseSetting(2));
+        QTRY_VERIFY(presets->property("opened").toBool());
+        QVERIFY(presets->property("fileName").toString().endsWith("/preset.json"));
+        QVERIFY(m_main->grabWindow().save(shotPath("presets-dialog")));
+        QQuickItem* presetsCancel = itemsNamed(m_main->contentItem(), "presetsCancel").value(0);
+        QVERIFY(presetsCancel);
+        click(presetsCancel);
+        QTRY_VERIFY(!presets->property("visible").toBool());
+
+        QVERIFY(chooseSetting(4));
+        QTRY_VERIFY(switching->property("opened").toBool());
+        QVERIFY(m_main->grabWindow().save(shotPath("switching-dialog")));
+        QQuickItem* switchingCancel = itemsNamed(m_main->contentItem(), "switchingCancel").value(0);
+        QVERIFY(switchingCancel);
+        click(switchingCancel);
+        QTRY_VERIFY(!switching->property("visible").toBool());
+
+        emit WorkerAsync::instance()->sendErrorMessage("ERROR!", "No channels selected");
+        QTRY_VERIFY(errorBox->property("opened").toBool());
+        QCOMPARE(errorBox->property("title").toString(), QStringLiteral("ERROR!"));
+        QVERIFY(QMetaObject::invokeMethod(errorBox, "close"));
+        QTRY_VERIFY(!errorBox->property("visible").toBool());
     }
 
     void addMenuOffersTheChartTabs()

@@ -1,0 +1,7 @@
+import QtQuick
+import QtQuick.Templates as T
+
+// Stand-in for the device manager.
+T.Dialog {
+    title: "Device Manager"
+}
