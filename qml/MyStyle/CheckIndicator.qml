@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Templates as T
 import Theme
 import "ControlColors.js" as Colors
 
@@ -6,7 +7,7 @@ import "ControlColors.js" as Colors
 Rectangle {
     id: indicator
 
-    required property Item control
+    required property T.CheckBox control
 
     implicitWidth: Math.round(22 * Theme.fontScale)
     implicitHeight: implicitWidth

@@ -20,7 +20,7 @@ FramedDialog {
 
     onAccepted: Worker.savePresets(fileName)
 
-    contentItem: ColumnLayout {
+    ColumnLayout {
         spacing: Math.round(10 * Theme.heightScale)
 
         Label {

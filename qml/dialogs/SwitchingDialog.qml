@@ -13,7 +13,7 @@ FramedDialog {
     title: "Turn on-off channels"
     width: Math.max(implicitWidth, Math.round(640 * Theme.widthScale))
 
-    contentItem: ColumnLayout {
+    ColumnLayout {
         spacing: Math.round(10 * Theme.heightScale)
 
         Label {
