@@ -3,11 +3,14 @@ import QtQuick.Layouts
 import MyStyle 1.0
 import Theme
 import MyWorker 1.0
+import "../dialogs"
 
 // The home view: every module of the unit with its address, kind and live values.
 BlankStackItem {
     id: home
     mode: Worker.WorkerModeAllChannels
+
+    DeviceManager { id: deviceManager; objectName: "deviceManager" }
 
     function kindOf(type) {
         switch (type) {
