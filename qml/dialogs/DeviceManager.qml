@@ -76,8 +76,9 @@ T.Popup {
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
-    width: Math.min(parent ? parent.width - 40 : 640, Theme.w(720))
-    height: Math.min(parent ? parent.height - 40 : 600, Theme.h(820))
+    // Never narrower than its contents need, however small the screen's scale.
+    width: Math.min(parent ? parent.width - 40 : 640, Math.max(Theme.w(720), 520))
+    height: Math.min(parent ? parent.height - 40 : 600, Math.max(Theme.h(820), 560))
     padding: 16
     modal: true
     focus: true
@@ -93,6 +94,12 @@ T.Popup {
         target: Worker
         function onSendErrorMessage(title, error) { manager.waiting = false }
         function onSendMessage(title, message) { manager.waiting = false }
+        // Without a unit no answer will come, and the dialogs would greet the next connection.
+        function onDisconnected() {
+            manager.waiting = false
+            eepromDialog.close()
+            manager.close()
+        }
     }
 
     Connections {

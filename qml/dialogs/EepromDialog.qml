@@ -54,8 +54,9 @@ T.Popup {
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
-    width: Math.min(parent ? parent.width - 40 : 640, Theme.w(760))
-    height: Math.min(parent ? parent.height - 40 : 600, Theme.h(860))
+    // Never narrower than its contents need, however small the screen's scale.
+    width: Math.min(parent ? parent.width - 40 : 640, Math.max(Theme.w(760), 520))
+    height: Math.min(parent ? parent.height - 40 : 600, Math.max(Theme.h(860), 560))
     padding: 16
     modal: true
     focus: true
@@ -110,6 +111,7 @@ T.Popup {
                     objectName: "toolButton"
                     icon.source: "qrc:/Images/menu.svg"
                     display: T.AbstractButton.IconOnly
+                    Layout.preferredWidth: implicitHeight
                     enabled: dialog.unlocked && !dialog.busy
                     onClicked: toolMenu.open()
 
@@ -197,6 +199,7 @@ T.Popup {
                     id: entry
                     objectName: "eepromItem"
                     required property var model
+                    readonly property string name: model.name
                     readonly property bool isPair: model.type === EepromDataItem.Pair
                     readonly property bool folded: dialog.collapsed[model.group] === true
 

@@ -225,7 +225,24 @@ private slots:
         itemsNamed(eepromContent, "passwordField").value(0)->setProperty("text", "quorbel");
         QVERIFY(first->isEnabled());
         QVERIFY(tools->isEnabled());
+        // An edit reaches the constant in the storage, the other half of the pair kept.
+        QQuickItem* entry = first->parentItem()->parentItem();
+        QCOMPARE(entry->objectName(), QStringLiteral("eepromItem"));
+        const QString name = entry->property("name").toString();
+        EepromDataItem* item = EepromDataModel::instance()->storage()->getByName(name);
+        const double second = item->pairValue().second;
+        first->setProperty("text", "2.5");
+        QVERIFY(QMetaObject::invokeMethod(first, "editingFinished"));
+        QCOMPARE(item->pairValue(), EepromPair(2.5, second));
         QVERIFY(m_main->grabWindow().save(shotPath("eeprom-constants")));
+        QObject* toolMenu = tools->findChild<QObject*>("toolMenu");
+        QVERIFY(toolMenu);
+        QVERIFY(QMetaObject::invokeMethod(tools, "clicked"));
+        QTRY_VERIFY(toolMenu->property("opened").toBool());
+        QCOMPARE(toolMenu->property("count").toInt(), 5);
+        QVERIFY(m_main->grabWindow().save(shotPath("eeprom-tools")));
+        QVERIFY(QMetaObject::invokeMethod(toolMenu, "close"));
+        QTRY_VERIFY(!toolMenu->property("visible").toBool());
 
         QVERIFY(QMetaObject::invokeMethod(itemsNamed(eepromContent, "closeButton").value(0),
                                           "clicked"));
