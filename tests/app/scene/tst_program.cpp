@@ -289,6 +289,54 @@ private slots:
         QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
     }
 
+    // Removing a module and adding it back: the dialog waits for each answer, and the list
+    // follows the unit.
+    void deviceManagerRemovesAndAddsAModule()
+    {
+        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QVERIFY(manager);
+        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
+        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
+        QTRY_VERIFY(manager->property("opened").toBool());
+        QQuickItem* list = itemsNamed(content, "unitList").value(0);
+        QTRY_COMPARE(list->property("count").toInt(), 6);
+        QSignalSpy messages(WorkerAsync::instance(), &WorkerAsync::sendMessage);
+
+        manager->setProperty("selectedAddress", 2);
+        QQuickItem* remove = nullptr;
+        for (QQuickItem* button : itemsNamed(content, "removeButton")) {
+            if (button->isVisible())
+                remove = button;
+        }
+        QVERIFY(remove);
+        QVERIFY(QMetaObject::invokeMethod(remove, "clicked"));
+        QVERIFY(manager->property("waiting").toBool());
+        QCOMPARE(manager->property("selectedAddress").toInt(), -1);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
+        QCOMPARE(messages.size(), 1);
+        QTRY_COMPARE(list->property("count").toInt(), 5);
+        QCOMPARE(indexOfAddress(WorkerAsync::instance()->dataList(), 2), -1);
+
+        // Enter in the add field adds, as "Add" does; a bus address above 31 is not taken.
+        QQuickItem* field = itemsNamed(content, "addField").value(0);
+        QVERIFY(field);
+        field->setProperty("text", "32");
+        QVERIFY(!field->property("acceptableInput").toBool());
+        QVERIFY(!itemsNamed(content, "addButton").value(0)->isEnabled());
+        field->setProperty("text", "2");
+        field->forceActiveFocus();
+        QTest::keyClick(m_main, Qt::Key_Return);
+        QVERIFY(manager->property("waiting").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages.last().at(1).toString(), QStringLiteral("Unit 2 sicessfully added"));
+        QTRY_COMPARE(list->property("count").toInt(), 6);
+
+        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
+        QTRY_VERIFY(!manager->property("visible").toBool());
+        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+    }
+
     void losingTheUnitBringsBackTheForm()
     {
         QVERIFY(QMetaObject::invokeMethod(WorkerAsync::instance(), "disconnect"));
