@@ -123,6 +123,7 @@ BlankStackItem {
 
     DeviceManager {
         id: deviceManager
+        objectName: "deviceManager"
     }
 
     FileDialog {
