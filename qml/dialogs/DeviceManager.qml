@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import QtQuick.Templates as T
@@ -122,7 +123,8 @@ T.Popup {
         radius: 6
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
         ColumnLayout {
             anchors.fill: parent
             spacing: 10

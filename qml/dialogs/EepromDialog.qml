@@ -1,8 +1,10 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import QtQuick.Dialogs
 import QtQuick.Templates as T
 import MyStyle 1.0
+import "../components"
 import Theme
 import MyWorker 1.0
 import "../logic/Password.js" as Password
@@ -89,7 +91,12 @@ T.Popup {
         radius: 6
     }
 
-    contentItem: Item {
+    FoldingSections {
+        id: foldingSections
+    }
+
+    Item {
+        anchors.fill: parent
         ColumnLayout {
             anchors.fill: parent
             spacing: 10
@@ -185,14 +192,10 @@ T.Popup {
 
                 section.property: "group"
                 section.criteria: ViewSection.FullString
-                section.delegate: ItemDelegate {
-                    id: header
-                    objectName: "sectionHeader"
-                    required property string section
-                    readonly property bool folded: dialog.collapsed[section] === true
-                    width: ListView.view.width - 12
-                    text: (folded ? "\u25B8  " : "\u25BE  ") + section
-                    onClicked: dialog.setCollapsed(section, !folded)
+                section.delegate: foldingSections.header
+                readonly property var collapsed: dialog.collapsed
+                function setCollapsed(category, folded) {
+                    dialog.setCollapsed(category, folded)
                 }
 
                 delegate: Item {

@@ -291,213 +291,208 @@ private slots:
         QVERIFY(!tabBar->isEnabled() && !plus->isEnabled());
         QVERIFY(QMetaObject::invokeMethod(home, "stopReading"));
         QVERIFY(tabBar->isEnabled() && plus->isEnabled());
-        // The device manager of the home page: it lists the rack's modules, a module opens its
-        // details and its EEPROM constants, read from the simulated module.
-        void deviceManagerShowsModulesAndConstants()
-        {
-            QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
-            QVERIFY(manager);
-            QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-            QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-            QTRY_VERIFY(manager->property("opened").toBool());
-            QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeNoAction);
-            QQuickItem* list = itemsNamed(content, "unitList").value(0);
-            QVERIFY(list);
-            QTRY_COMPARE(list->property("count").toInt(), 6);
-            QVERIFY(m_main->grabWindow().save(shotPath("device-manager")));
-
-            // A click on the first module expands it; a second click folds it again.
-            QQuickItem* header = itemsNamed(content, "unitHeader").value(0);
-            QVERIFY(header);
-            QQuickItem* unit = header->parentItem()->parentItem();
-            const int address = unit->property("address").toInt();
-            QTest::mouseClick(m_main, Qt::LeftButton, {},
-                              header->mapToScene(QPointF(header->width() / 2, 10)).toPoint());
-            QTRY_COMPARE(manager->property("selectedAddress").toInt(), address);
-            QQuickItem* details = itemsNamed(unit, "unitDetails").value(0);
-            QVERIFY(details && details->isVisible());
-            QQuickItem* constants = itemsNamed(unit, "constantsButton").value(0);
-            QVERIFY(constants && constants->isEnabled());
-            QVERIFY(!itemsNamed(unit, "updateButton").value(0)->isEnabled()); // no update dialog
-            QVERIFY(m_main->grabWindow().save(shotPath("device-manager-module")));
-
-            // "Constants": the dialog fetches the module's constants and shows them folded.
-            QObject* eeprom = manager->findChild<QObject*>("eepromDialog");
-            QVERIFY(eeprom);
-            QQuickItem* eepromContent = eeprom->property("contentItem").value<QQuickItem*>();
-            QTest::mouseClick(
-                m_main, Qt::LeftButton, {},
-                constants->mapToScene(QPointF(constants->width() / 2, constants->height() / 2))
-                    .toPoint());
-            QTRY_VERIFY(eeprom->property("opened").toBool());
-            QTRY_VERIFY_WITH_TIMEOUT(!eeprom->property("busy").toBool(), 5000);
-            QCOMPARE(EepromDataModel::instance()->rowCount(), 4); // SSPD model 0
-            QCOMPARE(EepromDataModel::instance()->storage()->address(), address);
-            QList<QQuickItem*> sections = itemsNamed(eepromContent, "sectionHeader");
-            QCOMPARE(sections.size(), 2);
-            QTRY_VERIFY(itemsNamed(eepromContent, "firstValue").value(0) &&
-                        !itemsNamed(eepromContent, "firstValue").value(0)->isVisible());
-            // Unfolded, the values are there but locked until the factory password is typed.
-            QTest::mouseClick(m_main, Qt::LeftButton, {},
-                              sections.first()->mapToScene(QPointF(40, 10)).toPoint());
-            QQuickItem* first = itemsNamed(eepromContent, "firstValue").value(0);
-            QTRY_VERIFY(first->isVisible());
-            QVERIFY(!first->property("text").toString().isEmpty());
-            QVERIFY(!first->isEnabled());
-            QQuickItem* tools = itemsNamed(eepromContent, "toolButton").value(0);
-            QVERIFY(tools && !tools->isEnabled());
-            itemsNamed(eepromContent, "passwordField").value(0)->setProperty("text", "quorbel");
-            QVERIFY(first->isEnabled());
-            QVERIFY(tools->isEnabled());
-            // An edit reaches the constant in the storage, the other half of the pair kept.
-            QQuickItem* entry = first->parentItem()->parentItem();
-            QCOMPARE(entry->objectName(), QStringLiteral("eepromItem"));
-            const QString name = entry->property("name").toString();
-            EepromDataItem* item = EepromDataModel::instance()->storage()->getByName(name);
-            const double second = item->pairValue().second;
-            first->setProperty("text", "2.5");
-            QVERIFY(QMetaObject::invokeMethod(first, "editingFinished"));
-            QCOMPARE(item->pairValue(), EepromPair(2.5, second));
-            QVERIFY(m_main->grabWindow().save(shotPath("eeprom-constants")));
-            QObject* toolMenu = tools->findChild<QObject*>("toolMenu");
-            QVERIFY(toolMenu);
-            QVERIFY(QMetaObject::invokeMethod(tools, "clicked"));
-            QTRY_VERIFY(toolMenu->property("opened").toBool());
-            QCOMPARE(toolMenu->property("count").toInt(), 5);
-            QVERIFY(m_main->grabWindow().save(shotPath("eeprom-tools")));
-            QVERIFY(QMetaObject::invokeMethod(toolMenu, "close"));
-            QTRY_VERIFY(!toolMenu->property("visible").toBool());
-
-            QVERIFY(QMetaObject::invokeMethod(itemsNamed(eepromContent, "closeButton").value(0),
-                                              "clicked"));
-            QTRY_VERIFY(!eeprom->property("visible").toBool());
-            QVERIFY(
-                QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-            QTRY_VERIFY(!manager->property("visible").toBool());
-            QCOMPARE(manager->property("selectedAddress").toInt(), -1);
-            QTRY_COMPARE(WorkerAsync::instance()->currentMode(),
-                         WorkerAsync::WorkerModeAllChannels);
-        }
-
-        // Holding the reset button to its end resets the units once; an early release sends
-        // nothing.
-        void heldResetReachesTheUnitOnce()
-        {
-            QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
-            QVERIFY(manager);
-            QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-            QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-            QTRY_VERIFY(manager->property("opened").toBool());
-            QQuickItem* reset = itemsNamed(content, "resetButton").value(0);
-            QVERIFY(reset);
-            QCOMPARE(reset->property("text").toString(), QStringLiteral("Units reset"));
-            const QPoint centre =
-                reset->mapToScene(QPointF(reset->width() / 2, reset->height() / 2)).toPoint();
-            auto resets = [](const QSignalSpy& spy) {
-                return std::count_if(spy.begin(), spy.end(), [](const QList<QVariant>& call) {
-                    return call.at(0).toInt() == WorkerAsync::CommandResetUnits &&
-                           call.at(2).toBool();
-                });
-            };
-            QSignalSpy executed(WorkerAsync::instance(), &WorkerAsync::commandExecuted);
-
-            QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
-            QTest::qWait(300);
-            QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
-            QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
-            QTRY_VERIFY_WITH_TIMEOUT(reset->property("completed").toBool(), 3000);
-            QVERIFY(m_main->grabWindow().save(shotPath("device-manager-reset")));
-            QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
-            QTRY_COMPARE_WITH_TIMEOUT(resets(executed), 1, 3000);
-            QTRY_VERIFY(!reset->property("completed").toBool());
-            QCOMPARE(resets(executed), 1);
-
-            QVERIFY(
-                QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-            QTRY_VERIFY(!manager->property("visible").toBool());
-            QTRY_COMPARE(WorkerAsync::instance()->currentMode(),
-                         WorkerAsync::WorkerModeAllChannels);
-        }
-
-        // Removing a module and adding it back: the dialog waits for each answer, and the list
-        // follows the unit.
-        void deviceManagerRemovesAndAddsAModule()
-        {
-            QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
-            QVERIFY(manager);
-            QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-            QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-            QTRY_VERIFY(manager->property("opened").toBool());
-            QQuickItem* list = itemsNamed(content, "unitList").value(0);
-            QTRY_COMPARE(list->property("count").toInt(), 6);
-            QSignalSpy messages(WorkerAsync::instance(), &WorkerAsync::sendMessage);
-
-            manager->setProperty("selectedAddress", 2);
-            QQuickItem* remove = nullptr;
-            for (QQuickItem* button : itemsNamed(content, "removeButton")) {
-                if (button->isVisible())
-                    remove = button;
-            }
-            QVERIFY(remove);
-            QVERIFY(QMetaObject::invokeMethod(remove, "clicked"));
-            QVERIFY(manager->property("waiting").toBool());
-            QCOMPARE(manager->property("selectedAddress").toInt(), -1);
-            QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
-            QCOMPARE(messages.size(), 1);
-            QTRY_COMPARE(list->property("count").toInt(), 5);
-            QCOMPARE(indexOfAddress(WorkerAsync::instance()->dataList(), 2), -1);
-
-            // Enter in the add field adds, as "Add" does; a bus address above 31 is not taken.
-            QQuickItem* field = itemsNamed(content, "addField").value(0);
-            QVERIFY(field);
-            field->setProperty("text", "32");
-            QVERIFY(!field->property("acceptableInput").toBool());
-            QVERIFY(!itemsNamed(content, "addButton").value(0)->isEnabled());
-            field->setProperty("text", "2");
-            field->forceActiveFocus();
-            QTest::keyClick(m_main, Qt::Key_Return);
-            QVERIFY(manager->property("waiting").toBool());
-            QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
-            QCOMPARE(messages.size(), 2);
-            QCOMPARE(messages.last().at(1).toString(), QStringLiteral("Unit 2 sicessfully added"));
-            QTRY_COMPARE(list->property("count").toInt(), 6);
-
-            QVERIFY(
-                QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-            QTRY_VERIFY(!manager->property("visible").toBool());
-            QTRY_COMPARE(WorkerAsync::instance()->currentMode(),
-                         WorkerAsync::WorkerModeAllChannels);
-        }
-
-        void losingTheUnitBringsBackTheForm()
-        {
-            QVERIFY(QMetaObject::invokeMethod(WorkerAsync::instance(), "disconnect"));
-            QTRY_VERIFY(m_welcome->isVisible());
-            QVERIFY(m_welcome->property("formShown").toBool());
-            QTRY_VERIFY(!m_main->isVisible());
-            QQuickItem* form = itemsNamed(m_welcome->contentItem(), "connectionForm").value(0);
-            QVERIFY(form);
-            QTRY_COMPARE(form->opacity(), 1.0);
-            QVERIFY(m_welcome->grabWindow().save(shotPath("connection-form")));
-
-            WorkerAsync::instance()->connectToControlUnit(QStringLiteral("127.0.0.1"));
-            QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
-            QVERIFY(!m_welcome->isVisible());
-            QCOMPARE(QSettings(StoredSettings::Organisation, StoredSettings::Application)
-                         .value(StoredSettings::UnitAddressKey)
-                         .toString(),
-                     QStringLiteral("127.0.0.1"));
-        }
-    };
-
-    int main(int argc, char** argv)
-    {
-        QTemporaryDir config;
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        qputenv("QT_QUICK_BACKEND", "software");
-        QApplication app(argc, argv);
-        TestProgram test;
-        return QTest::qExec(&test, argc, argv);
     }
+
+    // The device manager of the home page: it lists the rack's modules, a module opens its
+    // details and its EEPROM constants, read from the simulated module.
+    void deviceManagerShowsModulesAndConstants()
+    {
+        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QVERIFY(manager);
+        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
+        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
+        QTRY_VERIFY(manager->property("opened").toBool());
+        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeNoAction);
+        QQuickItem* list = itemsNamed(content, "unitList").value(0);
+        QVERIFY(list);
+        QTRY_COMPARE(list->property("count").toInt(), 6);
+        QVERIFY(m_main->grabWindow().save(shotPath("device-manager")));
+
+        // A click on the first module expands it; a second click folds it again.
+        QQuickItem* header = itemsNamed(content, "unitHeader").value(0);
+        QVERIFY(header);
+        QQuickItem* unit = header->parentItem()->parentItem();
+        const int address = unit->property("address").toInt();
+        QTest::mouseClick(m_main, Qt::LeftButton, {},
+                          header->mapToScene(QPointF(header->width() / 2, 10)).toPoint());
+        QTRY_COMPARE(manager->property("selectedAddress").toInt(), address);
+        QQuickItem* details = itemsNamed(unit, "unitDetails").value(0);
+        QVERIFY(details && details->isVisible());
+        QQuickItem* constants = itemsNamed(unit, "constantsButton").value(0);
+        QVERIFY(constants && constants->isEnabled());
+        QVERIFY(!itemsNamed(unit, "updateButton").value(0)->isEnabled()); // no update dialog
+        QVERIFY(m_main->grabWindow().save(shotPath("device-manager-module")));
+
+        // "Constants": the dialog fetches the module's constants and shows them folded.
+        QObject* eeprom = manager->findChild<QObject*>("eepromDialog");
+        QVERIFY(eeprom);
+        QQuickItem* eepromContent = eeprom->property("contentItem").value<QQuickItem*>();
+        QTest::mouseClick(
+            m_main, Qt::LeftButton, {},
+            constants->mapToScene(QPointF(constants->width() / 2, constants->height() / 2))
+                .toPoint());
+        QTRY_VERIFY(eeprom->property("opened").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!eeprom->property("busy").toBool(), 5000);
+        QCOMPARE(EepromDataModel::instance()->rowCount(), 4); // SSPD model 0
+        QCOMPARE(EepromDataModel::instance()->storage()->address(), address);
+        QTRY_COMPARE(itemsNamed(eepromContent, "sectionHeader").size(), 2);
+        QList<QQuickItem*> sections = itemsNamed(eepromContent, "sectionHeader");
+        QTRY_VERIFY(itemsNamed(eepromContent, "firstValue").value(0) &&
+                    !itemsNamed(eepromContent, "firstValue").value(0)->isVisible());
+        // Unfolded, the values are there but locked until the factory password is typed.
+        QTest::mouseClick(m_main, Qt::LeftButton, {},
+                          sections.first()->mapToScene(QPointF(40, 10)).toPoint());
+        QQuickItem* first = itemsNamed(eepromContent, "firstValue").value(0);
+        QTRY_VERIFY(first->isVisible());
+        QVERIFY(!first->property("text").toString().isEmpty());
+        QVERIFY(!first->isEnabled());
+        QQuickItem* tools = itemsNamed(eepromContent, "toolButton").value(0);
+        QVERIFY(tools && !tools->isEnabled());
+        itemsNamed(eepromContent, "passwordField").value(0)->setProperty("text", "quorbel");
+        QVERIFY(first->isEnabled());
+        QVERIFY(tools->isEnabled());
+        // An edit reaches the constant in the storage, the other half of the pair kept.
+        QQuickItem* entry = first->parentItem()->parentItem();
+        QCOMPARE(entry->objectName(), QStringLiteral("eepromItem"));
+        const QString name = entry->property("name").toString();
+        EepromDataItem* item = EepromDataModel::instance()->storage()->getByName(name);
+        const double second = item->pairValue().second;
+        first->setProperty("text", "2.5");
+        QVERIFY(QMetaObject::invokeMethod(first, "editingFinished"));
+        QCOMPARE(item->pairValue(), EepromPair(2.5, second));
+        QVERIFY(m_main->grabWindow().save(shotPath("eeprom-constants")));
+        QObject* toolMenu = tools->findChild<QObject*>("toolMenu");
+        QVERIFY(toolMenu);
+        QVERIFY(QMetaObject::invokeMethod(tools, "clicked"));
+        QTRY_VERIFY(toolMenu->property("opened").toBool());
+        QCOMPARE(toolMenu->property("count").toInt(), 5);
+        QVERIFY(m_main->grabWindow().save(shotPath("eeprom-tools")));
+        QVERIFY(QMetaObject::invokeMethod(toolMenu, "close"));
+        QTRY_VERIFY(!toolMenu->property("visible").toBool());
+
+        QVERIFY(QMetaObject::invokeMethod(itemsNamed(eepromContent, "closeButton").value(0),
+                                          "clicked"));
+        QTRY_VERIFY(!eeprom->property("visible").toBool());
+        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
+        QTRY_VERIFY(!manager->property("visible").toBool());
+        QCOMPARE(manager->property("selectedAddress").toInt(), -1);
+        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+    }
+
+    // Holding the reset button to its end resets the units once; an early release sends
+    // nothing.
+    void heldResetReachesTheUnitOnce()
+    {
+        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QVERIFY(manager);
+        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
+        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
+        QTRY_VERIFY(manager->property("opened").toBool());
+        QQuickItem* reset = itemsNamed(content, "resetButton").value(0);
+        QVERIFY(reset);
+        QCOMPARE(reset->property("text").toString(), QStringLiteral("Units reset"));
+        const QPoint centre =
+            reset->mapToScene(QPointF(reset->width() / 2, reset->height() / 2)).toPoint();
+        auto resets = [](const QSignalSpy& spy) {
+            return std::count_if(spy.begin(), spy.end(), [](const QList<QVariant>& call) {
+                return call.at(0).toInt() == WorkerAsync::CommandResetUnits && call.at(2).toBool();
+            });
+        };
+        QSignalSpy executed(WorkerAsync::instance(), &WorkerAsync::commandExecuted);
+
+        QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
+        QTest::qWait(300);
+        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
+        QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
+        QTRY_VERIFY_WITH_TIMEOUT(reset->property("completed").toBool(), 3000);
+        QVERIFY(m_main->grabWindow().save(shotPath("device-manager-reset")));
+        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
+        QTRY_COMPARE_WITH_TIMEOUT(resets(executed), 1, 3000);
+        QTRY_VERIFY(!reset->property("completed").toBool());
+        QCOMPARE(resets(executed), 1);
+
+        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
+        QTRY_VERIFY(!manager->property("visible").toBool());
+        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+    }
+
+    // Removing a module and adding it back: the dialog waits for each answer, and the list
+    // follows the unit.
+    void deviceManagerRemovesAndAddsAModule()
+    {
+        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QVERIFY(manager);
+        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
+        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
+        QTRY_VERIFY(manager->property("opened").toBool());
+        QQuickItem* list = itemsNamed(content, "unitList").value(0);
+        QTRY_COMPARE(list->property("count").toInt(), 6);
+        QSignalSpy messages(WorkerAsync::instance(), &WorkerAsync::sendMessage);
+
+        manager->setProperty("selectedAddress", 2);
+        QQuickItem* remove = nullptr;
+        for (QQuickItem* button : itemsNamed(content, "removeButton")) {
+            if (button->isVisible())
+                remove = button;
+        }
+        QVERIFY(remove);
+        QVERIFY(QMetaObject::invokeMethod(remove, "clicked"));
+        QVERIFY(manager->property("waiting").toBool());
+        QCOMPARE(manager->property("selectedAddress").toInt(), -1);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
+        QCOMPARE(messages.size(), 1);
+        QTRY_COMPARE(list->property("count").toInt(), 5);
+        QCOMPARE(indexOfAddress(WorkerAsync::instance()->dataList(), 2), -1);
+
+        // Enter in the add field adds, as "Add" does; a bus address above 31 is not taken.
+        QQuickItem* field = itemsNamed(content, "addField").value(0);
+        QVERIFY(field);
+        field->setProperty("text", "32");
+        QVERIFY(!field->property("acceptableInput").toBool());
+        QVERIFY(!itemsNamed(content, "addButton").value(0)->isEnabled());
+        field->setProperty("text", "2");
+        field->forceActiveFocus();
+        QTest::keyClick(m_main, Qt::Key_Return);
+        QVERIFY(manager->property("waiting").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages.last().at(1).toString(), QStringLiteral("Unit 2 sicessfully added"));
+        QTRY_COMPARE(list->property("count").toInt(), 6);
+
+        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
+        QTRY_VERIFY(!manager->property("visible").toBool());
+        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+    }
+
+    void losingTheUnitBringsBackTheForm()
+    {
+        QVERIFY(QMetaObject::invokeMethod(WorkerAsync::instance(), "disconnect"));
+        QTRY_VERIFY(m_welcome->isVisible());
+        QVERIFY(m_welcome->property("formShown").toBool());
+        QTRY_VERIFY(!m_main->isVisible());
+        QQuickItem* form = itemsNamed(m_welcome->contentItem(), "connectionForm").value(0);
+        QVERIFY(form);
+        QTRY_COMPARE(form->opacity(), 1.0);
+        QVERIFY(m_welcome->grabWindow().save(shotPath("connection-form")));
+
+        WorkerAsync::instance()->connectToControlUnit(QStringLiteral("127.0.0.1"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
+        QVERIFY(!m_welcome->isVisible());
+        QCOMPARE(QSettings(StoredSettings::Organisation, StoredSettings::Application)
+                     .value(StoredSettings::UnitAddressKey)
+                     .toString(),
+                 QStringLiteral("127.0.0.1"));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("QT_QUICK_BACKEND", "software");
+    QApplication app(argc, argv);
+    TestProgram test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 #include "tst_program.moc"
