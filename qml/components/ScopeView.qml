@@ -223,6 +223,20 @@ Item {
     StyledAxis { axis: logAxisY; title: scope.axisYTitle; shown: scope.logY; minorTicks: 9
                  labelFormat: scope.axisYLabelFormat }
 
+    // A tool button that marks its checked state with an accent bar.
+    component ToolButton: Button {
+        Rectangle {
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.bottom: parent.bottom
+            anchors.margins: 3
+            height: 3
+            radius: 1
+            visible: parent.checked
+            color: Theme.linkTextColor
+        }
+    }
+
     RowLayout {
         id: tools
         anchors.top: parent.top
@@ -232,19 +246,19 @@ Item {
         visible: scope.buttonEnables !== ScopeView.ButtonEnables.None
         height: visible ? implicitHeight : 0
 
-        Button {
+        ToolButton {
             objectName: "startButton"
             text: "Start"
             visible: scope.hasButton(ScopeView.ButtonEnables.StartButton)
             onClicked: scope.started()
         }
-        Button {
+        ToolButton {
             objectName: "pauseButton"
             text: "Pause"
             visible: scope.hasButton(ScopeView.ButtonEnables.PauseButton)
             onClicked: scope.stoped()
         }
-        Button {
+        ToolButton {
             id: selectButton
             objectName: "selectButton"
             text: "Select"
@@ -252,7 +266,7 @@ Item {
             visible: scope.hasButton(ScopeView.ButtonEnables.SelectButton)
             onToggled: if (checked) moveButton.checked = false
         }
-        Button {
+        ToolButton {
             id: moveButton
             objectName: "moveButton"
             text: "Move"
@@ -260,13 +274,13 @@ Item {
             visible: scope.hasButton(ScopeView.ButtonEnables.MoveButton)
             onToggled: if (checked) selectButton.checked = false
         }
-        Button {
+        ToolButton {
             objectName: "rescaleButton"
             text: "Rescale"
             visible: scope.hasButton(ScopeView.ButtonEnables.RescaleButton)
             onClicked: scope.rescale()
         }
-        Button {
+        ToolButton {
             id: logXButton
             objectName: "logXButton"
             text: "log X"
@@ -274,7 +288,7 @@ Item {
             visible: scope.hasButton(ScopeView.ButtonEnables.LogXButton)
             onCheckedChanged: scope.setLogScale()
         }
-        Button {
+        ToolButton {
             id: logYButton
             objectName: "logYButton"
             text: "log Y"

@@ -141,8 +141,8 @@ BlankStackItem {
 
         ColumnLayout {
             id: left
-            Layout.preferredWidth: Math.round(420 * Theme.widthScale)
-            Layout.maximumWidth: Math.round(420 * Theme.widthScale)
+            Layout.preferredWidth: Math.max(280, Math.round(420 * Theme.widthScale))
+            Layout.maximumWidth: Layout.preferredWidth
             Layout.fillHeight: true
             spacing: 8
 

@@ -76,10 +76,12 @@ Panel {
             Layout.fillWidth: true
             Label {
                 Layout.fillWidth: true
+                elide: Text.ElideRight
                 text: parent.name
             }
             Button {
                 objectName: "channelSettingsButton"
+                Layout.preferredWidth: implicitHeight * 2.2
                 text: "Settings"
                 onClicked: {
                     Worker.settings.activeChannel = Scope.channelOf(parent.name)
@@ -88,6 +90,7 @@ Panel {
             }
             Button {
                 objectName: "channelRemoveButton"
+                Layout.preferredWidth: implicitHeight
                 text: "\u2715"
                 onClicked: panel.remove(parent.name)
             }

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import QtQuick.Controls.Basic as Basic
 import MyStyle 1.0
 import Theme
 import MyWorker 1.0
@@ -31,7 +30,7 @@ Panel {
         }
 
         Label { text: "Axis-Y autoscale" }
-        Basic.Switch {
+        ValueSwitch {
             objectName: "autoscaleSwitch"
             checked: options.settings.autoscale
             onToggled: options.settings.autoscale = checked

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Layouts
-import QtQuick.Controls.Basic as Basic
 import MyStyle 1.0
 import Theme
 import MyWorker 1.0
@@ -80,6 +79,7 @@ Panel {
                             }
                             Button {
                                 objectName: "sectionToggle"
+                                Layout.preferredWidth: height
                                 text: panel.collapsed[entry.group] ? "+" : "\u2212"
                                 onClicked: panel.toggle(entry.group)
                             }
@@ -132,20 +132,15 @@ Panel {
                                             : row.shown.toPrecision(Math.max(1, row.decimals))
                                 }
                             }
-                            Basic.SpinBox {
+                            ValueSpin {
                                 id: spin
                                 objectName: "doubleSpin"
-                                readonly property real factor: Math.pow(10, row.decimals)
                                 anchors.fill: parent
                                 visible: row.model.type === DriverData.DriverDataTypeDouble
-                                editable: true
+                                decimals: row.decimals
                                 from: Math.round(row.model.range.x * factor)
                                 to: Math.round(row.model.range.y * factor)
                                 value: isNaN(row.shown) ? 0 : Math.round(row.shown * factor)
-                                stepSize: 1
-                                font.pixelSize: Theme.smallTextSize
-                                textFromValue: (v, locale) => (v / factor).toFixed(row.decimals)
-                                valueFromText: (text, locale) => Math.round(Number(text) * factor)
                                 validator: DoubleValidator {
                                     bottom: row.model.range.x
                                     top: row.model.range.y
@@ -170,7 +165,7 @@ Panel {
                                 }
                                 onEditingFinished: if (acceptableInput) row.model.value = Number(text)
                             }
-                            Basic.Switch {
+                            ValueSwitch {
                                 objectName: "boolSwitch"
                                 anchors.right: parent.right
                                 anchors.verticalCenter: parent.verticalCenter

@@ -191,6 +191,14 @@ private slots:
         QCOMPARE(channels->property("count").toInt(), 1);
         QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 3")));
         QCOMPARE(settings->series().size(), 2);
+        // The two hidden dummies keep the axes: they are never removed, nor are unknown names.
+        QObject* scope = ChartPages::panel(page, "chart");
+        QObject* chart = scope->property("chart").value<QObject*>();
+        QCOMPARE(chart->property("count").toInt(), 4);
+        QVERIFY(QMetaObject::invokeMethod(scope, "removeSeries", Q_ARG(QVariant, "dummy")));
+        QVERIFY(QMetaObject::invokeMethod(scope, "removeSeries", Q_ARG(QVariant, "SSPD 9")));
+        QCOMPARE(chart->property("count").toInt(), 4);
+        QCOMPARE(scope->property("legendModel").value<QObject*>()->property("count").toInt(), 2);
 
         QVERIFY(QMetaObject::invokeMethod(page, "start"));
         QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
@@ -275,9 +283,16 @@ private slots:
         }
         QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
         QVERIFY(tabBar->isEnabled());
+        // The counts axes switch to a logarithmic scale and back.
+        QQuickItem* logY =
+            itemsNamed(qobject_cast<QQuickItem*>(ChartPages::panel(page, "chart")), "logYButton")
+                .value(0);
+        if (logY->isVisible())
+            logY->setProperty("checked", true);
         QTest::qWait(150); // the chart's fade-in
         QVERIFY(m_main->grabWindow().save(
             shotPath(QString(QTest::currentDataTag()).replace(' ', '-'))));
+        logY->setProperty("checked", false);
         QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
         QCOMPARE(m_main->property("currentIndex").toInt(), 0);
     }
