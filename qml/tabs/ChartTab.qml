@@ -119,6 +119,9 @@ BlankStackItem {
             return
         Worker.activateMode(Worker.WorkerModeNoAction)
         reading = false
+        // The last reading of a sweep comes after the last fit of the chart rectangle.
+        if (sweepMode)
+            chart.rescale()
         stopReading()
     }
 

@@ -11,6 +11,7 @@
 
 #include <QAreaSeries>
 #include <QDir>
+#include <QFile>
 #include <QLineSeries>
 #include <QQmlApplicationEngine>
 #include <QQmlError>
@@ -18,6 +19,7 @@
 #include <QQuickWindow>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QXYSeries>
 
 namespace {
@@ -283,6 +285,29 @@ private slots:
         }
         QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
         QVERIFY(tabBar->isEnabled());
+
+        // Exporting from the legend reaches the worker's text export (a histogram as its bars).
+        QObject* scope = ChartPages::panel(page, "chart");
+        QTemporaryDir dir;
+        const QString one = dir.filePath("one.txt"), all = dir.filePath("all.txt");
+        QObject* series = settings->series().last();
+        QVERIFY(QMetaObject::invokeMethod(scope, "saveFile",
+                                          Q_ARG(QVariant, QVariant::fromValue(series)),
+                                          Q_ARG(QString, QUrl::fromLocalFile(one).toString())));
+        QVERIFY(QMetaObject::invokeMethod(
+            scope, "saveMultipleFile",
+            Q_ARG(QVariant, QVariant::fromValue(QVariantList{QVariant::fromValue(series)})),
+            Q_ARG(QString, QUrl::fromLocalFile(all).toString())));
+        QFile saved(one);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().count("\r\n") >= 3);
+        QVERIFY(QFile::exists(all));
+        QObject* legendMenu = scope->findChild<QObject*>("legendMenu");
+        QVERIFY(QMetaObject::invokeMethod(legendMenu, "openFor", Q_ARG(QVariant, 0)));
+        QTRY_VERIFY(legendMenu->property("opened").toBool());
+        QVERIFY(QMetaObject::invokeMethod(legendMenu, "close"));
+        QTRY_VERIFY(!legendMenu->property("visible").toBool());
+
         // The counts axes switch to a logarithmic scale and back.
         QQuickItem* logY =
             itemsNamed(qobject_cast<QQuickItem*>(ChartPages::panel(page, "chart")), "logYButton")
