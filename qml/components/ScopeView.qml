@@ -453,8 +453,7 @@ Item {
                             acceptedButtons: Qt.LeftButton | Qt.RightButton
                             onClicked: mouse => {
                                 if (mouse.button === Qt.RightButton) {
-                                    if (scope.legendEditable)
-                                        legendMenu.openFor(row.index)
+                                    legendMenu.openFor(row.index)
                                     return
                                 }
                                 scope.toggleVisible(row.index)
@@ -476,7 +475,7 @@ Item {
 
     function deleteRow(row) {
         const series = seriesAt(row)
-        if (!series || !deleteEnable)
+        if (!series || !deleteEnable || !legendEditable)
             return
         chart.removeSeries(series)
         legendModel.remove(row)
@@ -508,7 +507,8 @@ Item {
         }
         MenuItem {
             text: "Delete"
-            visible: scope.deleteEnable
+            // Series of a non-editable legend belong to the page's own channel list.
+            visible: scope.deleteEnable && scope.legendEditable
             height: visible ? implicitHeight : 0
             onTriggered: scope.deleteRow(legendMenu.row)
         }
