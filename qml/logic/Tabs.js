@@ -7,21 +7,21 @@ var table = [
     { name: "Home", alwaysVisible: true, notInMenu: false, page: "tabs/home.qml",
       iconPath: "Images/home.svg", ready: true },
     { name: "CPS(Time)", alwaysVisible: false, notInMenu: false, page: "tabs/cpsVsTime.qml",
-      iconPath: "Images/cps_time.svg", ready: false },
+      iconPath: "Images/cps_time.svg", ready: true },
     { name: "Temp(Time)", alwaysVisible: false, notInMenu: false, page: "tabs/tempVsTime.qml",
-      iconPath: "Images/cps_time.svg", ready: false },
+      iconPath: "Images/cps_time.svg", ready: true },
     { name: "CPS(Current)", alwaysVisible: false, notInMenu: false, page: "tabs/cpsVsCurrent.qml",
-      iconPath: "Images/cps_current.svg", ready: false },
+      iconPath: "Images/cps_current.svg", ready: true },
     { name: "CPS(Trigger)", alwaysVisible: false, notInMenu: false, page: "tabs/cpsVsTrigger.qml",
-      iconPath: "Images/cps_trigger.svg", ready: false },
+      iconPath: "Images/cps_trigger.svg", ready: true },
     { name: "IV curve", alwaysVisible: false, notInMenu: false, page: "tabs/IVCurve.qml",
-      iconPath: "Images/iv_curves.svg", ready: false },
+      iconPath: "Images/iv_curves.svg", ready: true },
     { name: "Histogram (cps)", alwaysVisible: false, notInMenu: false, page: "tabs/histogram.qml",
-      iconPath: "Images/histogram.svg", ready: false },
+      iconPath: "Images/histogram.svg", ready: true },
     { name: "SSPD Driver", alwaysVisible: false, notInMenu: true, page: "tabs/SspdDriver.qml",
-      iconPath: "", ready: false },
+      iconPath: "", ready: true },
     { name: "Temp Driver", alwaysVisible: false, notInMenu: true, page: "tabs/TempDriver.qml",
-      iconPath: "", ready: false }
+      iconPath: "", ready: true }
 ]
 
 // Fills a ListModel with the table; only the always visible tabs are shown at start.

@@ -10,6 +10,7 @@ those reports are let through; every other warning fails the test.
 import json
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -20,6 +21,44 @@ def runtime_names(startup):
     names = set(re.findall(r'Uri,\s*1,\s*0,\s*"(\w+)"', text))
     names |= set(re.findall(r'setContextProperty\(QStringLiteral\("(\w+)"\)', text))
     return names
+
+
+def deduplicated_type_description(text):
+    """Debian's QtCharts 6.4 describes QValueAxis twice, once per QML name (ValueAxis and the
+    old ValuesAxis); qmllint keeps only the last, so ValueAxis is never found. Keeps the first
+    description of each C++ name (the scene uses only the current QML names)."""
+    body, end = text.rstrip()[:-1], "}\n"  # the module's own closing brace
+    seen = set()
+    kept = []
+    for block in re.split(r"(?m)^(?=    Component \{$)", body):
+        name = re.search(r'(?m)^        name: "([^"]+)"$', block)
+        if name and block.startswith("    Component {"):
+            if name.group(1) in seen:
+                continue
+            seen.add(name.group(1))
+        kept.append(block)
+    return "".join(kept) + end
+
+
+def patched_charts_module(qmllint, workdir):
+    """A folder holding a copy of the QtCharts module whose type description qmllint can
+    read, and Qt's own QML folder; None when Qt's QML folder is not found."""
+    qtpaths = pathlib.Path(qmllint).with_name("qtpaths")
+    try:
+        qml_dir = subprocess.run([str(qtpaths), "--query", "QT_INSTALL_QML"], capture_output=True,
+                                 text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    module = pathlib.Path(qml_dir) / "QtCharts"
+    if not (module / "plugins.qmltypes").is_file():
+        return None
+    copy = pathlib.Path(workdir) / "QtCharts"
+    copy.mkdir()
+    # qmllint follows a linked qmldir back to the original folder, so the qmldir is copied.
+    shutil.copy(module / "qmldir", copy / "qmldir")
+    text = (module / "plugins.qmltypes").read_text(encoding="utf-8")
+    (copy / "plugins.qmltypes").write_text(deduplicated_type_description(text), encoding="utf-8")
+    return workdir, qml_dir
 
 
 def identifier(path, line, column, length):
@@ -40,7 +79,12 @@ def main():
         print(f"qmllint.py: no MyWorker registration found in {startup}", file=sys.stderr)
         return 1
     files = sorted(str(p) for p in scene.rglob("*.qml"))
-    with tempfile.NamedTemporaryFile(suffix=".json") as report:
+    with tempfile.TemporaryDirectory() as workdir, \
+            tempfile.NamedTemporaryFile(suffix=".json") as report:
+        # Without default folders, so that the patched QtCharts comes before Qt's own.
+        patched = patched_charts_module(qmllint, workdir)
+        if patched:
+            imports = ["--bare", "-I", patched[0], *imports, "-I", patched[1]]
         run = subprocess.run([qmllint, *imports, "--json", report.name, *files],
                              capture_output=True, text=True)
         try:

@@ -2,6 +2,7 @@
 // main window, the home list shows the rack's modules with live values, and losing the unit
 // brings back the connection form. Any warning of the QML engine fails the test.
 #include "app/startup.h"
+#include "chartpages.h"
 #include "enginetestsupport.h"
 #include "firmware/filemaphandler.h"
 #include "firmware/fileserver.h"
@@ -10,12 +11,18 @@
 #include "models/eepromdatamodel.h"
 #include "modules/simsspdm0.h"
 
+#include <QAreaSeries>
 #include <QDir>
+#include <QFile>
+#include <QLineSeries>
 #include <QQmlApplicationEngine>
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QXYSeries>
 #include <algorithm>
 
 namespace {
@@ -264,12 +271,12 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(plus, "clicked"));
         QTRY_VERIFY(menu->property("opened").toBool());
         QCOMPARE(menu->property("count").toInt(), 6);
-        // Their pages do not exist yet: every entry is there but none can be chosen.
+        // Every chart page exists and none is open yet: every entry can be chosen.
         for (int i = 0; i < 6; ++i) {
             QQuickItem* item = nullptr;
             QVERIFY(QMetaObject::invokeMethod(menu, "itemAt", Q_RETURN_ARG(QQuickItem*, item),
                                               Q_ARG(int, i)));
-            QVERIFY(!item->isEnabled());
+            QVERIFY(item->isEnabled());
         }
         QVERIFY(m_main->grabWindow().save(shotPath("add-menu")));
         QVERIFY(QMetaObject::invokeMethod(menu, "close"));
@@ -462,6 +469,205 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
         QTRY_VERIFY(!manager->property("visible").toBool());
         QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+    }
+
+    void chartTabsOpenFromTheMenuAndClose()
+    {
+        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
+        QVERIFY(plus);
+        const QStringList names{"CPS(Time)",    "Temp(Time)", "CPS(Current)",
+                                "CPS(Trigger)", "IV curve",   "Histogram (cps)"};
+        for (const QString& name : names) {
+            QVERIFY2(ChartPages::chooseFromAddMenu(plus, name), qPrintable(name));
+            const int index = m_main->property("currentIndex").toInt();
+            QVERIFY(index > 0);
+            QObject* page = ChartPages::currentPage(m_main);
+            QVERIFY(page && page->property("workerMode").toInt() > 0);
+            QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
+            QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+        }
+    }
+
+    // A time plot records the channel it was given, with the chart options beside it.
+    void cpsVsTimeRecordsAChannel()
+    {
+        Settings* settings = WorkerAsync::instance()->settings();
+        settings->setTimeConstant(0.2);
+        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
+        QVERIFY(ChartPages::chooseFromAddMenu(plus, "CPS(Time)"));
+        const int index = m_main->property("currentIndex").toInt();
+        QObject* page = ChartPages::currentPage(m_main);
+        QObject* channels = ChartPages::panel(page, "activeChannels");
+        QVERIFY(!page->property("canStart").toBool()); // no channel yet
+        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 1")));
+        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 1")));
+        QCOMPARE(channels->property("count").toInt(), 1);
+        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 3")));
+        QCOMPARE(settings->series().size(), 2);
+        // The two hidden dummies keep the axes: they are never removed, nor are unknown names.
+        QObject* scope = ChartPages::panel(page, "chart");
+        QObject* chart = scope->property("chart").value<QObject*>();
+        QCOMPARE(chart->property("count").toInt(), 4);
+        QVERIFY(QMetaObject::invokeMethod(scope, "removeSeries", Q_ARG(QVariant, "dummy")));
+        QVERIFY(QMetaObject::invokeMethod(scope, "removeSeries", Q_ARG(QVariant, "SSPD 9")));
+        QCOMPARE(chart->property("count").toInt(), 4);
+        QCOMPARE(scope->property("legendModel").value<QObject*>()->property("count").toInt(), 2);
+
+        QVERIFY(QMetaObject::invokeMethod(page, "start"));
+        QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
+        QVERIFY(!tabBar->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QXYSeries*>(settings->series().value(1)) &&
+                                     qobject_cast<QXYSeries*>(settings->series().at(1))->count() >=
+                                         4,
+                                 5000);
+        QVERIFY(m_main->grabWindow().save(shotPath("cps-time")));
+        QVERIFY(QMetaObject::invokeMethod(page, "stop"));
+        QVERIFY(tabBar->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(channels, "remove", Q_ARG(QVariant, "SSPD 3")));
+        QCOMPARE(settings->series().size(), 1);
+        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
+        settings->setTimeConstant(1.0);
+    }
+
+    void sweepTabsPlotOnTheSimulator_data()
+    {
+        QTest::addColumn<QString>("tab");
+        QTest::addColumn<QVariantMap>("rows");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("counts vs current") << "CPS(Current)"
+                                           << QVariantMap{{"from", 15e-6},
+                                                          {"to", 15.4e-6},
+                                                          {"step", 1e-7},
+                                                          {"time_constant", 0.01}}
+                                           << true;
+        QTest::newRow("counts vs trigger")
+            << "CPS(Trigger)"
+            << QVariantMap{{"from", 0.0}, {"to", 0.02}, {"step", 0.005}, {"time_constant", 0.01}}
+            << true;
+        QTest::newRow("IV curve") << "IV curve"
+                                  << QVariantMap{{"from", 0.0},
+                                                 {"to", 4e-6},
+                                                 {"step", 1e-6},
+                                                 {"time_constant", 0.01}}
+                                  << true;
+        QTest::newRow("histogram")
+            << "Histogram (cps)"
+            << QVariantMap{{"from", 0.0}, {"to", 1e6}, {"step", 5e4}, {"time_constant", 0.01}}
+            << false;
+    }
+
+    void sweepTabsPlotOnTheSimulator()
+    {
+        QFETCH(QString, tab);
+        QFETCH(QVariantMap, rows);
+        QFETCH(bool, ends);
+        Settings* settings = WorkerAsync::instance()->settings();
+        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
+        QVERIFY(ChartPages::chooseFromAddMenu(plus, tab));
+        const int index = m_main->property("currentIndex").toInt();
+        QObject* page = ChartPages::currentPage(m_main);
+        for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
+            QVERIFY(ChartPages::setSweepRow(it.key(), it.value()));
+
+        QObject* process = ChartPages::panel(page, "process");
+        QCOMPARE(process->property("channel").toString(), QStringLiteral("None"));
+        QVERIFY(!page->property("canStart").toBool());
+        QVERIFY(QMetaObject::invokeMethod(process, "select", Q_ARG(QVariant, "SSPD 1")));
+        QQuickItem* postfix =
+            itemsNamed(qobject_cast<QQuickItem*>(process), "postfixField").value(0);
+        postfix->setProperty("text", "a");
+        QVERIFY(page->property("canStart").toBool());
+
+        QSignalSpy finished(WorkerAsync::instance(), &WorkerAsync::sweepFinished);
+        QVERIFY(QMetaObject::invokeMethod(page, "start"));
+        QCOMPARE(settings->activeChannel(), 1);
+        QCOMPARE(settings->series().last()->name(), QStringLiteral("SSPD 1_a"));
+        if (ends) {
+            QVERIFY(finished.wait(10000));
+            QTRY_VERIFY(!page->property("reading").toBool());
+            auto* points = qobject_cast<QXYSeries*>(settings->series().last());
+            QVERIFY(points && points->count() >= 3);
+        } else {
+            auto* area = qobject_cast<QAreaSeries*>(settings->series().last());
+            QVERIFY(area);
+            QTRY_VERIFY_WITH_TIMEOUT(area->upperSeries()->count() > 0, 5000);
+            QTest::qWait(300);
+            QVERIFY(QMetaObject::invokeMethod(page, "stop"));
+        }
+        QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
+        QVERIFY(tabBar->isEnabled());
+
+        // Exporting from the legend reaches the worker's text export (a histogram as its bars).
+        QObject* scope = ChartPages::panel(page, "chart");
+        QTemporaryDir dir;
+        const QString one = dir.filePath("one.txt"), all = dir.filePath("all.txt");
+        QObject* series = settings->series().last();
+        QVERIFY(QMetaObject::invokeMethod(scope, "saveFile",
+                                          Q_ARG(QVariant, QVariant::fromValue(series)),
+                                          Q_ARG(QString, QUrl::fromLocalFile(one).toString())));
+        QVERIFY(QMetaObject::invokeMethod(
+            scope, "saveMultipleFile",
+            Q_ARG(QVariant, QVariant::fromValue(QVariantList{QVariant::fromValue(series)})),
+            Q_ARG(QString, QUrl::fromLocalFile(all).toString())));
+        QFile saved(one);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().count("\r\n") >= 3);
+        QVERIFY(QFile::exists(all));
+        QObject* legendMenu = scope->findChild<QObject*>("legendMenu");
+        QVERIFY(QMetaObject::invokeMethod(legendMenu, "openFor", Q_ARG(QVariant, 0)));
+        QTRY_VERIFY(legendMenu->property("opened").toBool());
+        QVERIFY(QMetaObject::invokeMethod(legendMenu, "close"));
+        QTRY_VERIFY(!legendMenu->property("visible").toBool());
+
+        // The counts axes switch to a logarithmic scale and back.
+        QQuickItem* logY =
+            itemsNamed(qobject_cast<QQuickItem*>(ChartPages::panel(page, "chart")), "logYButton")
+                .value(0);
+        if (logY->isVisible())
+            logY->setProperty("checked", true);
+        QTest::qWait(150); // the chart's fade-in
+        QVERIFY(m_main->grabWindow().save(
+            shotPath(QString(QTest::currentDataTag()).replace(' ', '-'))));
+        logY->setProperty("checked", false);
+        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
+        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+    }
+
+    void driverPagesShowTheActiveChannel_data()
+    {
+        QTest::addColumn<QString>("tab");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("SSPD model 1") << "SSPD Driver" << 3 << 16 << "SSPD Driver#3";
+        QTest::newRow("temperature") << "Temp Driver" << 4 << 7 << "Temp Driver#4";
+    }
+
+    void driverPagesShowTheActiveChannel()
+    {
+        QFETCH(QString, tab);
+        QFETCH(int, channel);
+        QFETCH(int, rows);
+        QFETCH(QString, title);
+        Settings* settings = WorkerAsync::instance()->settings();
+        settings->setActiveChannel(channel);
+        QObject* home = ChartPages::pageAt(m_main, 0);
+        QVERIFY(QMetaObject::invokeMethod(home, "openOther", Q_ARG(QString, tab)));
+        const int index = m_main->property("currentIndex").toInt();
+        QVERIFY(index > 0);
+        QObject* page = ChartPages::currentPage(m_main);
+        QObject* properties = ChartPages::panel(page, "properties");
+        QCOMPARE(properties->property("title").toString(), title);
+        QQuickItem* list =
+            itemsNamed(qobject_cast<QQuickItem*>(properties), "propertyRows").value(0);
+        QTRY_COMPARE(list->property("count").toInt(), rows);
+        QCOMPARE(settings->series().size(), 1);
+        auto* live = qobject_cast<QXYSeries*>(settings->series().first());
+        QTRY_VERIFY_WITH_TIMEOUT(live->count() >= 2, 5000);
+        QTest::qWait(250);
+        QVERIFY(m_main->grabWindow().save(shotPath(tab.replace(' ', '-'))));
+        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
+        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
     }
 
     void losingTheUnitBringsBackTheForm()

@@ -49,7 +49,8 @@ TestCase {
 
     function test_menuEntryEnabledWhileHiddenAndReady() {
         const cps = Tabs.indexOf(tabs, "CPS(Time)")
-        verify(!Tabs.menuEntryEnabled(tabs, cps)) // no page in this build
+        tabs.setProperty(cps, "ready", false)
+        verify(!Tabs.menuEntryEnabled(tabs, cps)) // no page
         tabs.setProperty(cps, "ready", true)
         verify(Tabs.menuEntryEnabled(tabs, cps))
         compare(Tabs.open(tabs, "CPS(Time)"), cps)
@@ -57,6 +58,7 @@ TestCase {
     }
 
     function test_openNeedsPage() {
+        tabs.setProperty(Tabs.indexOf(tabs, "IV curve"), "ready", false)
         compare(Tabs.open(tabs, "IV curve"), -1)
         verify(!tabs.get(Tabs.indexOf(tabs, "IV curve")).shown)
         compare(Tabs.open(tabs, "No such tab"), -1)
