@@ -39,7 +39,10 @@ Item {
                 editable: true
                 model: Worker.AvailableControlUnits
                 validator: RegularExpressionValidator { regularExpression: Address.pattern }
-                Component.onCompleted: editText = Worker.CurrentAddress
+                // The form offers the unit last asked for, also after a lost connection.
+                readonly property string unitAddress: Worker.CurrentAddress
+                onUnitAddressChanged: editText = unitAddress
+                Component.onCompleted: editText = unitAddress
                 onAccepted: if (goButton.enabled) goButton.clicked()
             }
             Button {

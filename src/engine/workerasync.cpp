@@ -75,6 +75,7 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
     connect(this, &WorkerAsync::startProcess, m_process, &WorkerProcess::runProcess);
     connect(m_process, &WorkerProcess::deviceListUpdated, this, &WorkerAsync::initDataList);
     connect(m_process, &WorkerProcess::connected, this, &WorkerAsync::controlUnitConnected);
+    connect(m_process, &WorkerProcess::connectionLost, this, &WorkerAsync::controlUnitLost);
     connect(m_process, &WorkerProcess::dataReady, this, &WorkerAsync::updateData);
     connect(m_process, &WorkerProcess::eepromDataReady, this, &WorkerAsync::eepromDataReady);
     connect(m_process, &WorkerProcess::eepromUpdated, this, &WorkerAsync::eepromDataUpdated);
@@ -306,6 +307,15 @@ void WorkerAsync::controlUnitConnected()
 {
     qCDebug(lcEngine) << "controlUnitConnected";
     emit connected();
+}
+
+// The screen goes back to the connection form, as after "Reconnect", and says why.
+void WorkerAsync::controlUnitLost(QString address)
+{
+    qCDebug(lcEngine) << "controlUnitLost" << address;
+    setStatusText(QStringLiteral("Connection to %1 lost").arg(address));
+    setGUIEnable(true);
+    emit disconnected();
 }
 
 void WorkerAsync::initDataList(QJsonObject initData)

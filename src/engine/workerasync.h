@@ -169,6 +169,7 @@ private slots:
     void updatePlot();
     void initDataList(QJsonObject initData);
     void controlUnitConnected();
+    void controlUnitLost(QString address);
 
 private:
     explicit WorkerAsync(QObject* parent = nullptr);

@@ -55,10 +55,14 @@ void WorkerProcess::runProcess()
             emit finished();
             return;
         }
+        if (m_connectionLost)
+            endLostConnection();
         if (!readingLoop()) {
             emit finished();
             return;
         }
+        if (m_connectionLost)
+            endLostConnection();
         waitForWork();
     }
     qCDebug(lcEngine) << "interrupted";

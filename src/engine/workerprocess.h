@@ -98,6 +98,9 @@ signals:
     // A sweep or histogram was ended because the unit stopped answering; reason is the
     // status text that says so. sweepFinished() follows.
     void measurementLost(QString reason);
+    // The connection to the unit at address closed while connected; the worker idles with
+    // no modules until the next connect command.
+    void connectionLost(QString address);
 
 private:
     // Main loop
@@ -107,6 +110,7 @@ private:
 
     // Inventory
     void destroyTransport();
+    void endLostConnection();
     void destroyDrivers();
     AbstractDriver* createDriver(const QString& type);
     QJsonObject legacyModuleList(const QString& answer, cuTcpSocketIOInterface* transport);
@@ -137,6 +141,7 @@ private:
     QVariantMap m_sweepParameters;
     QList<AbstractDriver*> m_drivers;
     cuTcpSocketIOInterface* m_transport = nullptr;
+    bool m_connectionLost = false;
     QMutex m_commandMutex;
     QList<CommandEntry> m_commands;
     QElapsedTimer m_stepTimer;

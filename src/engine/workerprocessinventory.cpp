@@ -34,6 +34,7 @@ void WorkerProcess::connectToUnit(const QString& address)
     // Drivers of the old link must never be used again, whatever the new one gives.
     destroyDrivers();
     destroyTransport();
+    m_connectionLost = false;
 
     auto* transport = new cuTcpSocketIOInterface(this);
     transport->setHostAddress(cuHostAddressFromText(address));
@@ -44,7 +45,36 @@ void WorkerProcess::connectToUnit(const QString& address)
         return;
     }
     m_transport = transport;
+    // The loss may be seen in the middle of a driver's wait: it is handled by the main loop,
+    // where no driver is in use.
+    connect(transport, &cuTcpSocketIOInterface::connectionLost, this,
+            [this, transport] { m_connectionLost = transport == m_transport; });
     emit connected();
+}
+
+// The unit went away: a running measurement ends as one whose unit stopped answering, the
+// worker idles and forgets the unit's modules, and the screen hears that the link is gone.
+void WorkerProcess::endLostConnection()
+{
+    m_connectionLost = false;
+    if (!m_transport)
+        return;
+    const QString address = m_transport->hostAddress().toString();
+    qCDebug(lcEngine) << "connection to" << address << "lost";
+    switch (m_mode) {
+    case WorkerAsync::WorkerModeCpsVersCurrent:
+    case WorkerAsync::WorkerModeCpsVersTrigger:
+    case WorkerAsync::WorkerModeIVCurves:
+    case WorkerAsync::WorkerModeHistogram:
+        endLostMeasurement();
+        break;
+    default:
+        break;
+    }
+    m_mode = WorkerAsync::WorkerModeNoAction;
+    destroyDrivers();
+    destroyTransport();
+    emit connectionLost(address);
 }
 
 void WorkerProcess::destroyTransport()

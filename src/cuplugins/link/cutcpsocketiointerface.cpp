@@ -12,6 +12,14 @@ cuTcpSocketIOInterface::cuTcpSocketIOInterface(QObject* parent)
 {
     // A system proxy must never sit between us and the unit.
     m_socket->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    connect(m_socket, &QAbstractSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) {
+                if (error == QAbstractSocket::RemoteHostClosedError ||
+                    error == QAbstractSocket::NetworkError) {
+                    qCDebug(lcLink) << "connection lost:" << m_socket->errorString();
+                    emit connectionLost();
+                }
+            });
     setMode(PacketMode);
 }
 

@@ -34,6 +34,11 @@ public:
 
     QTcpSocket* socket() const { return m_socket; }
 
+signals:
+    // The unit closed the connection or the network took it away; our own closing of the
+    // socket does not count.
+    void connectionLost();
+
 public slots:
     void setMode(int mode) override;
     QByteArray readAll() override;

@@ -689,6 +689,31 @@ private slots:
                      .toString(),
                  QStringLiteral("127.0.0.1"));
     }
+
+    // The unit going away while the home view reads it brings back the connection form with
+    // the reason; once the unit is back, connecting from the form restores the home view.
+    void aLostUnitBringsBackTheForm()
+    {
+        QTRY_VERIFY(m_main->isVisible());
+        m_rack.unit.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(m_welcome->isVisible(), 5000);
+        QVERIFY(m_welcome->property("formShown").toBool());
+        QTRY_VERIFY(!m_main->isVisible());
+        QCOMPARE(WorkerAsync::instance()->statusText(),
+                 QStringLiteral("Connection to 127.0.0.1 lost"));
+        QVERIFY(WorkerAsync::instance()->GUIEnable());
+        QVERIFY(m_welcome->grabWindow().save(shotPath("unit-lost")));
+
+        QString error;
+        QVERIFY2(m_rack.unit.start(&error), qPrintable(error));
+        QQuickItem* go = itemsNamed(m_welcome->contentItem(), "goButton").value(0);
+        QVERIFY(go);
+        QTRY_VERIFY(go->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(go, "clicked"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
+        QTRY_COMPARE(
+            itemsNamed(m_main->contentItem(), "moduleList").value(0)->property("count").toInt(), 6);
+    }
 };
 
 int main(int argc, char** argv)
