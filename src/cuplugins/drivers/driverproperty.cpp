@@ -29,7 +29,7 @@ DriverProperty_p::DriverProperty_p(AbstractDriver* driver, quint8 readCode, quin
 
 void DriverProperty_p::send(quint8 code, QByteArray data)
 {
-    m_driver->sendRequest(code, data);
+    m_driver->sendRequest(code, data, this);
     m_lastSent = data;
 }
 
