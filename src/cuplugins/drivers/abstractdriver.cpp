@@ -5,12 +5,19 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+namespace {
+// How often a wait asks whether it is to be given up, when its owner may give it up.
+constexpr int GiveUpCheckMs = 100;
+} // namespace
+
 AbstractDriver::AbstractDriver(QObject* parent)
-    : cuIODeviceImpl(parent), m_answerTimer(new QTimer(this))
+    : cuIODeviceImpl(parent), m_answerTimer(new QTimer(this)), m_giveUpCheck(new QTimer(this))
 {
     m_answerTimer->setSingleShot(true);
     m_answerTimer->setTimerType(Qt::PreciseTimer);
     connect(m_answerTimer, &QTimer::timeout, this, [this] { m_timedOut = true; });
+    // Its only job is to wake the dispatcher.
+    m_giveUpCheck->setInterval(GiveUpCheckMs);
 }
 
 void AbstractDriver::registerProperty(DriverProperty_p* p)
@@ -37,13 +44,20 @@ void AbstractDriver::sendRequest(quint8 code, QByteArray data, const DriverPrope
 
 bool AbstractDriver::waitForAnswer()
 {
+    const bool mayGiveUp = bool(m_giveUp);
+    if (mayGiveUp)
+        m_giveUpCheck->start();
     while (!m_answered && !m_timedOut) {
         // Nothing outstanding would leave the dispatcher asleep for good.
-        if (!m_answerTimer->isActive())
+        if (!m_answerTimer->isActive() || givingUp()) {
+            m_giveUpCheck->stop();
             return false;
+        }
         // Sleeps until an event arrives; the answer timer wakes it at the time-out.
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    if (mayGiveUp)
+        m_giveUpCheck->stop();
     if (!m_answered)
         qCDebug(lcDrivers) << "no answer from address" << address();
     return m_answered && !m_timedOut && !m_rejected;

@@ -8,6 +8,7 @@
 #include "link/cuiodevice.h"
 
 #include <QList>
+#include <functional>
 
 class QTimer;
 
@@ -32,9 +33,15 @@ public:
     // (or to `from`, when given).
     void sendRequest(quint8 code, QByteArray data, const DriverProperty_p* from = nullptr);
     // Sleeps in the event loop until the answer to the outstanding request has been taken
-    // (true), or the time-out runs out or the answer had the wrong length (false). Packets
-    // of other codes are handled on the way but end nothing.
+    // (true), or the time-out runs out, the answer had the wrong length, or the wait was
+    // given up (false). Packets of other codes are handled on the way but end nothing.
     bool waitForAnswer();
+
+    // Asked before every try and after every event of a wait; while it holds, waits end at
+    // once as unanswered and no further tries are sent. Lets the owner of a driver end a
+    // long series of tries when its thread is asked to stop.
+    void setGiveUp(std::function<bool()> giveUp) { m_giveUp = std::move(giveUp); }
+    bool givingUp() const { return m_giveUp && m_giveUp(); }
 
     const QList<DriverProperty_p*>& properties() const { return m_commands; }
 
@@ -50,5 +57,8 @@ private:
     const DriverProperty_p* m_awaitedFrom = nullptr;
     int m_answerTimeout = DefaultAnswerTimeoutMs;
     QTimer* m_answerTimer;
+    // Wakes a wait now and then to ask m_giveUp; only runs while one is set.
+    QTimer* m_giveUpCheck;
+    std::function<bool()> m_giveUp;
     QList<DriverProperty_p*> m_commands;
 };

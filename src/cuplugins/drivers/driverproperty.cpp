@@ -36,7 +36,7 @@ void DriverProperty_p::send(quint8 code, QByteArray data)
 QByteArray DriverProperty_p::exchange(quint8 code, QByteArray data, bool* ok, int tries)
 {
     bool answered = false;
-    while (!answered && tries >= 1) {
+    while (!answered && tries >= 1 && !m_driver->givingUp()) {
         send(code, data);
         --tries;
         answered = m_driver->waitForAnswer();

@@ -312,6 +312,21 @@ private slots:
         delete successor;
     }
 
+    void givingUpEndsTheWaitAndTheTries()
+    {
+        driver->setAnswerTimeout(60000);
+        bool giveUp = false;
+        driver->setGiveUp([&] { return giveUp; });
+        QTimer::singleShot(20, this, [&] { giveUp = true; });
+        bool ok = true;
+        driver->temperature->read(&ok, 100);
+        QVERIFY(!ok);
+        driver->counter->read(&ok, 3); // nothing is sent while giving up
+        QVERIFY(!ok);
+        QTRY_COMPARE(peer->packets().size(), 1);
+        QCOMPARE(peer->packets().first().command, quint8(16));
+    }
+
     void eventsOfTheThreadRunDuringAWait()
     {
         bool fired = false;
