@@ -214,7 +214,15 @@ QVariantMap DriverHelper::readData(int tries)
                 {"pressure_sensor_voltage_neg", data.pressSensorVoltageN},
                 {"operate", data.commutator}};
     }
-    // The model-1 temperature module and the other modules have no value map.
+    if (m_tempM1) {
+        // The module keeps no data structure: its temperatures and sensor voltages are read
+        // by its own operations, and the record shows the first sensor.
+        if (!m_tempM1->readTemperatures() || !m_tempM1->readSensorVoltages())
+            return {};
+        return {{"temperature", m_tempM1->temperature(0)},
+                {"temperature_sensor_voltage", m_tempM1->sensorVoltage(0)}};
+    }
+    // The other modules have no value map.
     return {};
 }
 

@@ -23,9 +23,7 @@ QList<int> typesOf(MonitorRequest::Kind kind)
     case MonitorRequest::Cps:
         return {DataProviderList::DeviceTypeSspdM0, DataProviderList::DeviceTypeSspdM1};
     case MonitorRequest::Temperature:
-        // A model-1 temperature module gives the engine no readings; it is only monitored
-        // when asked for by --channels.
-        return {DataProviderList::DeviceTypeTempM0};
+        return {DataProviderList::DeviceTypeTempM0, DataProviderList::DeviceTypeTempM1};
     case MonitorRequest::All:
         break;
     }
@@ -70,9 +68,7 @@ QList<int> channelsFor(EngineSession& session, const MonitorRequest& request, bo
             failure(QStringLiteral("the unit has no module at address %1").arg(address));
             return {};
         }
-        const bool fits = request.kind == MonitorRequest::All || types.contains(type) ||
-                          (request.kind == MonitorRequest::Temperature &&
-                           type == DataProviderList::DeviceTypeTempM1);
+        const bool fits = request.kind == MonitorRequest::All || types.contains(type);
         if (!fits) {
             failure(QStringLiteral("module %1 is no %2 module")
                         .arg(address)
