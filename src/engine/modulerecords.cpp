@@ -43,6 +43,10 @@ void addInitialValues(DataProviderItem* item, int type)
              {"temperature", "pressure", "temperature_sensor_current", "temperature_sensor_voltage",
               "pressure_sensor_voltage_pos", "pressure_sensor_voltage_neg"})
             item->insert(QLatin1String(key), 0);
+    } else if (type == DataProviderList::DeviceTypeTempM1) {
+        // The keys its readings carry: a row shows only keys its record had from the start.
+        for (const char* key : {"temperature", "temperature_sensor_voltage"})
+            item->insert(QLatin1String(key), 0);
     }
 }
 

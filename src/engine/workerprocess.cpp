@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -73,6 +74,18 @@ bool WorkerProcess::commandsPending()
 {
     QMutexLocker locker(&m_commandMutex);
     return !m_commands.isEmpty();
+}
+
+bool WorkerProcess::stopRequested()
+{
+    if (QThread::currentThread()->isInterruptionRequested())
+        return true;
+    if (!m_takingInventory)
+        return false;
+    QMutexLocker locker(&m_commandMutex);
+    return std::any_of(m_commands.cbegin(), m_commands.cend(), [](const CommandEntry& entry) {
+        return entry.command == WorkerAsync::CommandConnect;
+    });
 }
 
 int WorkerProcess::msUntilNextStep() const

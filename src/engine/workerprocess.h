@@ -105,6 +105,9 @@ signals:
 private:
     // Main loop
     bool commandsPending();
+    // The thread is asked to stop, or, while an inventory is taken, to connect anew: waits
+    // for modules are then given up (see AbstractDriver::setGiveUp).
+    bool stopRequested();
     int msUntilNextStep() const;
     void waitForWork();
 
@@ -149,6 +152,8 @@ private:
     QList<int> m_activeChannels;
     QHash<QString, QVariant> m_lastData;
     int m_timeConstant = 0;
+    // An inventory is being taken: a queued connect gives it up.
+    bool m_takingInventory = false;
     // Readings of the measured channel that failed in a row.
     int m_failedReadings = 0;
     quint16 m_unitPort = UnitPorts::Unit;

@@ -101,8 +101,12 @@ AbstractDriver* WorkerProcess::createDriver(const QString& type)
         driver = new TempDriverM0(this);
     else if (type.contains(QLatin1String("VX9TDM1")))
         driver = new TempDriverM1(this);
-    if (driver)
+    if (driver) {
         driver->setAnswerTimeout(m_answerTimeoutMs);
+        // A silent module may be asked many times over; the user's quit or new connection
+        // must not wait for all of them.
+        driver->setGiveUp([this] { return stopRequested(); });
+    }
     return driver;
 }
 
@@ -123,8 +127,18 @@ bool WorkerProcess::updateDeviceList(cuTcpSocketIOInterface* transport)
 
     destroyDrivers();
     qCDebug(lcEngine) << "anwer" << answer;
+    // Only the legacy form asks the modules themselves, each up to a hundred times.
+    m_takingInventory = legacy;
     const QJsonObject list =
         legacy ? legacyModuleList(answer, transport) : jsonModuleList(answer, transport);
+    const bool givenUp = legacy && stopRequested();
+    m_takingInventory = false;
+    if (givenUp) {
+        // Half an inventory is none: the modules not yet asked are missing from it.
+        qCDebug(lcEngine) << "inventory given up";
+        destroyDrivers();
+        return false;
+    }
     emit deviceListUpdated(list);
     return true;
 }
@@ -135,6 +149,8 @@ QJsonObject WorkerProcess::legacyModuleList(const QString& answer,
     QJsonArray info;
     const QList<ModuleListEntry> entries = legacyModuleEntries(answer);
     for (const ModuleListEntry& entry : entries) {
+        if (stopRequested())
+            break;
         auto* driver = qobject_cast<CommonDriver*>(createDriver(entry.type));
         if (!driver)
             continue;

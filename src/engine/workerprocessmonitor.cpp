@@ -68,6 +68,7 @@ void WorkerProcess::monitorStep()
                                m_mode == WorkerAsync::WorkerModeTemperatureSingleMode;
     const int timeConstant = singleChannel ? 0 : m_timeConstant;
     QString text;
+    bool anyAnswered = false;
     for (int address : std::as_const(m_activeChannels)) {
         AbstractDriver* driver = driverByAddress(address);
         if (!driver)
@@ -79,10 +80,11 @@ void WorkerProcess::monitorStep()
             endLostMeasurement();
             return;
         }
-        if (!answered) {
-            m_stepTimer.restart();
-            return;
-        }
+        // A module that failed has its fault reported; the others of the step are still
+        // read, so that one broken channel does not blank the whole plot.
+        if (!answered)
+            continue;
+        anyAnswered = true;
         if (m_mode == WorkerAsync::WorkerModeSspdSingleChannel) {
             // The live view follows the module's own pace.
             const double ms = m_lastData.value(TimeConstKey).toDouble() * 1000.0;
@@ -97,6 +99,10 @@ void WorkerProcess::monitorStep()
                         .arg(address)
                         .arg(m_lastData.value(QStringLiteral("temperature")).toDouble(), 0, 'f', 2);
         }
+    }
+    if (!anyAnswered) {
+        m_stepTimer.restart();
+        return;
     }
     emit updatePlot();
     if (!text.isEmpty()) {

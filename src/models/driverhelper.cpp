@@ -1,6 +1,5 @@
 #include "driverhelper.h"
 
-#include "driverhelperread.h"
 #include "drivers/sspddriverm0.h"
 #include "drivers/sspddriverm1.h"
 #include "drivers/tempdriverm0.h"
@@ -12,8 +11,6 @@
 #include <QStringList>
 #include <cmath>
 #include <type_traits>
-
-using driverhelper::readAnswered;
 
 namespace {
 
@@ -79,7 +76,7 @@ template <typename P> bool writeFloat(P* property, const QVariant& value, int tr
 template <typename Driver> QVariantMap sspdData(Driver* driver, int tries)
 {
     bool ok = false;
-    const auto data = readAnswered(driver->data(), tries, &ok);
+    const auto data = driver->data()->read(&ok, tries);
     if (!ok)
         return {};
     QVariantMap map;
@@ -97,7 +94,7 @@ template <typename Driver> QVariantMap sspdData(Driver* driver, int tries)
 template <typename Driver> QVariantMap sspdParams(Driver* driver, int tries)
 {
     bool ok = false;
-    const auto params = readAnswered(driver->params(), tries, &ok);
+    const auto params = driver->params()->read(&ok, tries);
     if (!ok)
         return {};
     QVariantMap map;
@@ -206,7 +203,7 @@ QVariantMap DriverHelper::readData(int tries)
         return sspdData(m_sspdM1, tries);
     if (m_tempM0) {
         bool ok = false;
-        const VX9TDM0V1_Data_t data = readAnswered(m_tempM0->data(), tries, &ok);
+        const VX9TDM0V1_Data_t data = m_tempM0->data()->read(&ok, tries);
         if (!ok)
             return {};
         return {{"temperature", data.temperature},
@@ -217,7 +214,15 @@ QVariantMap DriverHelper::readData(int tries)
                 {"pressure_sensor_voltage_neg", data.pressSensorVoltageN},
                 {"operate", data.commutator}};
     }
-    // The model-1 temperature module and the other modules have no value map.
+    if (m_tempM1) {
+        // The module keeps no data structure: its temperatures and sensor voltages are read
+        // by its own operations, and the record shows the first sensor.
+        if (!m_tempM1->readTemperatures() || !m_tempM1->readSensorVoltages())
+            return {};
+        return {{"temperature", m_tempM1->temperature(0)},
+                {"temperature_sensor_voltage", m_tempM1->sensorVoltage(0)}};
+    }
+    // The other modules have no value map.
     return {};
 }
 

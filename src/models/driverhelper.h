@@ -25,7 +25,9 @@ public:
     int type() const { return m_type; }
     bool isSspd() const { return m_type == TypeSspdM0 || m_type == TypeSspdM1; }
 
-    // One read of the module's data structure; empty when it fails or the module has no map.
+    // One read of the module's data structure (of the model-1 temperature module: its
+    // temperatures and sensor voltages, one try each); empty when it fails or the module
+    // has no map.
     QVariantMap readData(int tries = 1);
     // One read of the SSPD parameter structure; empty when it fails or for other modules.
     QVariantMap readParams(int tries = 1);

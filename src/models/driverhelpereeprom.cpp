@@ -1,15 +1,12 @@
 // The EEPROM half of DriverHelper: a module's calibration structure (and the temperature
 // module's sensor table) to named items and back.
 #include "driverhelper.h"
-#include "driverhelperread.h"
 #include "drivers/sspddriverm0.h"
 #include "drivers/sspddriverm1.h"
 #include "drivers/tempdriverm0.h"
 #include "drivers/tempdriverm1.h"
 #include "eepromdatastorage.h"
 #include "modelslog.h"
-
-using driverhelper::readAnswered;
 
 namespace {
 
@@ -102,7 +99,7 @@ QVariantMap DriverHelper::readEepromConst(int tries)
     // earlier read, or zeros, would be shown and could be written back as calibration.
     bool ok = false;
     if (m_sspdM0) {
-        const VX9SDM0V1_EEPROM_Const_t e = readAnswered(m_sspdM0->eepromConst(), tries, &ok);
+        const VX9SDM0V1_EEPROM_Const_t e = m_sspdM0->eepromConst()->read(&ok, tries);
         if (ok) {
             map.insert("Current_ADC", pairValue(e.currentAdc));
             map.insert("Voltage_ADC", pairValue(e.voltageAdc));
@@ -110,7 +107,7 @@ QVariantMap DriverHelper::readEepromConst(int tries)
             map.insert("Cmp_Ref_DAC", pairValue(e.cmpRefDac));
         }
     } else if (m_sspdM1) {
-        const VX9SDM1_EEPROM_Const_t e = readAnswered(m_sspdM1->eepromConst(), tries, &ok);
+        const VX9SDM1_EEPROM_Const_t e = m_sspdM1->eepromConst()->read(&ok, tries);
         if (ok) {
             map.insert("Current_ADC", pairValue(e.currentAdc));
             map.insert("Voltage_ADC", pairValue(e.voltageAdc));
@@ -120,7 +117,7 @@ QVariantMap DriverHelper::readEepromConst(int tries)
             map.insert("Cmp_Ref_DAC", pairValue(e.cmpRefDac));
         }
     } else if (m_tempM0) {
-        const VX9TDM0V1_EEPROM_Const_t e = readAnswered(m_tempM0->eepromConst(), tries, &ok);
+        const VX9TDM0V1_EEPROM_Const_t e = m_tempM0->eepromConst()->read(&ok, tries);
         if (ok) {
             map.insert("tempSensorCurrentAdc", pairValue(e.tempSensorCurrentAdc));
             map.insert("tempSensorCurrentDac", pairValue(e.tempSensorCurrentDac));

@@ -271,7 +271,10 @@ private slots:
             temp0.insert(key, 0);
         QCOMPARE(items.at(2), temp0);
 
-        QCOMPARE(items.at(3), commonKeys(5, 3));
+        QVariantMap temp1 = commonKeys(5, 3);
+        temp1.insert("temperature", 0);
+        temp1.insert("temperature_sensor_voltage", 0);
+        QCOMPARE(items.at(3), temp1);
         QCOMPARE(items.at(4), commonKeys(6, 4));
 
         // Flags are booleans and settings integers, as the screen's delegates expect.

@@ -196,6 +196,43 @@ private slots:
         QVERIFY(worker.onWorker([&] { return worker.process->transport() == nullptr; }));
     }
 
+    // An old unit's modules are asked one by one, up to a hundred times each: silent ones
+    // must not keep the user from quitting or from connecting elsewhere.
+    void silentLegacyModulesGiveWayToTheUser_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("quit") << true;
+        QTest::newRow("connect anew") << false;
+    }
+    void silentLegacyModulesGiveWayToTheUser()
+    {
+        QFETCH(bool, quit);
+        ScriptedUnit unit;
+        QVERIFY(unit.listening);
+        unit.answers["SYST:DEVJ?"] = "UNKNOWN COMMAND\r\n";
+        unit.answers["SYST:DEVL?"] = "a=1:addr=3:type=VX9SDM0<br>a=2:addr=4:type=VX9SDM0\r\n";
+        unit.silent = true;
+        WorkerHarness worker;
+        worker.command(WorkerAsync::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(QTest::qWaitFor([&] { return unit.peer.packets().size() >= 2; }, 5000));
+
+        // Every try waits the full answer time of 500 ms; the user waits a second at most.
+        if (quit) {
+            // As the program's end asks it.
+            worker.thread.requestInterruption();
+            worker.thread.quit();
+            QVERIFY(worker.thread.wait(QDeadlineTimer(1000)));
+            QCOMPARE(worker.recorder.connects, 0);
+            return;
+        }
+        unit.answers["SYST:DEVJ?"] = ScriptedUnit::moduleListJson({}, 0);
+        worker.command(WorkerAsync::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(waitUntil([&] { return worker.recorder.connects == 1; }, 1000));
+        // The given-up inventory reported nothing; the new one is the only list.
+        QCOMPARE(worker.recorder.lists.size(), 1);
+        QCOMPARE(worker.recorder.lists.first().value("count").toInt(), 0);
+    }
+
     void secondConnectReplacesTheFirstLink()
     {
         SimulatedUnit sim;

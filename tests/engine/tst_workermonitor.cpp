@@ -33,8 +33,11 @@ private slots:
         const Record temperature = worker.recorder.readingsOf(4).first().record;
         QCOMPARE(temperature.value("status").toInt(), 1);
         QVERIFY(temperature.value("temperature").toDouble() > 0);
-        // The model-1 temperature module has no value map: it always shows as a fault.
-        QCOMPARE(worker.recorder.readingsOf(5).first().record, Record({{"status", 2}}));
+        // The model-1 temperature module shows its first sensor.
+        const Record temperature1 = worker.recorder.readingsOf(5).first().record;
+        QCOMPARE(temperature1.value("status").toInt(), 1);
+        QVERIFY(temperature1.value("temperature").toDouble() > 0);
+        QVERIFY(temperature1.contains("temperature_sensor_voltage"));
         // The home view never touches a module's time constant.
         QCOMPARE(worker.recorder.readingsOf(1).first().record.value("time_const").toFloat(), 0.1f);
         QCOMPARE(worker.recorder.count("plot"), 0);
@@ -101,6 +104,24 @@ private slots:
             QStringLiteral("^Temperature 4: \\d+\\.\\d\\d K\\r\\nTime: \\d\\d:\\d\\d:\\d\\d$"));
         const QString text = worker.recorder.statusTexts.last();
         QVERIFY2(form.match(text).hasMatch(), qPrintable(text));
+    }
+
+    void failedChannelLeavesTheOthersOfTheStep()
+    {
+        SimulatedUnit sim;
+        QVERIFY(sim.installed);
+        WorkerHarness worker;
+        QVERIFY(worker.connectToUnit());
+        QVERIFY(sim.unit.removeModule(5)); // falls silent
+        worker.command(WorkerAsync::CommandSetActiveChannels, QVariantList{5, 4});
+        worker.command(WorkerAsync::CommandSetTimeOut, 20.0);
+        worker.command(WorkerAsync::CommandSetMode, Mode::WorkerModeTemperatureVersTime);
+        QVERIFY(waitUntil([&] { return worker.recorder.statusTexts.size() >= 2; }));
+        QCOMPARE(worker.recorder.readingsOf(5).first().record, Record({{"status", 2}}));
+        QCOMPARE(worker.recorder.readingsOf(4).first().record.value("status").toInt(), 1);
+        // The status line tells of the channels that answered.
+        QVERIFY2(worker.recorder.statusTexts.last().startsWith("Temperature 4: "),
+                 qPrintable(worker.recorder.statusTexts.last()));
     }
 
     void timeConstantChangeIsWrittenOnce()

@@ -287,15 +287,34 @@ private slots:
         QVERIFY(helper.readData(2).isEmpty());
     }
 
-    void modulesWithoutValueMap_data()
+    // The model-1 module is read through its own operations (all four channels at once) and
+    // shows its first sensor; without both answers it has no reading.
+    void temperatureModel1ShowsItsFirstSensor()
     {
-        QTest::addColumn<int>("model");
-        QTest::newRow("temperature model 1") << int(TempM1);
-        QTest::newRow("heater") << int(Heater);
+        const auto driver = attached(TempM1);
+        driver->setAnswerTimeout(20);
+        QSet<quint8> silent;
+        module->special = [&](const PeerPacket& p) {
+            if (p.data != QByteArray(1, char(0xFF)) || silent.contains(p.command))
+                return QByteArray();
+            const float first = p.command == 17 ? 3.5f : 1.25f;
+            return LoopbackPeer::packet(ScriptedModule::Address, p.command,
+                                        Bytes().f32(first).f32(7).f32(8).f32(9));
+        };
+        DriverHelper helper(driver.get());
+        const QVariantMap map = helper.readData(1);
+        QCOMPARE(map.keys(), QStringList({"temperature", "temperature_sensor_voltage"}));
+        compareFloat(map, "temperature", 3.5f);
+        compareFloat(map, "temperature_sensor_voltage", 1.25f);
+        for (quint8 code : {17, 21}) {
+            silent = {code};
+            QVERIFY(helper.readData(1).isEmpty());
+        }
     }
+
     void modulesWithoutValueMap()
     {
-        QFETCH(int, model);
+        const int model = Heater;
         const auto driver = attached(model);
         module->answers[16] = QByteArray(28, '\1');
         module->answers[29] = params(0.5f);

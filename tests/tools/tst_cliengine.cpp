@@ -192,8 +192,9 @@ private slots:
         QVERIFY(byAddress.value("1").at(11).isEmpty());       // no temperature on an SSPD
         QCOMPARE(byAddress.value("4").at(3), QString("ok"));
         QVERIFY(byAddress.value("4").at(11).toDouble() > 0);
-        // The model-1 temperature module gives the engine no readings.
-        QCOMPARE(byAddress.value("5").mid(2, 3), (QStringList{"VX9TDM1", "fault", ""}));
+        // The model-1 temperature module shows its first sensor.
+        QCOMPARE(byAddress.value("5").mid(2, 2), (QStringList{"VX9TDM1", "ok"}));
+        QVERIFY(byAddress.value("5").at(11).toDouble() > 0);
     }
 
     void monitorCpsReadsTheChosenChannelsAtTheTimeConstant()
@@ -245,6 +246,56 @@ private slots:
         QVERIFY(lines.size() >= 3);
         QCOMPARE(lines.at(1).at(1), QString("4"));
         QCOMPARE(lines.at(1).size(), 8);
+    }
+
+    // A unit that falls silent for a while: the monitor says so and when it is back, and its
+    // status tells of the failed readings unless --keep-going (which also goes on past the
+    // three failures that otherwise end it).
+    void monitorReportsASilentUnit_data()
+    {
+        QTest::addColumn<bool>("keepGoing");
+        QTest::newRow("default") << false;
+        QTest::newRow("keep going") << true;
+    }
+    void monitorReportsASilentUnit()
+    {
+        QFETCH(bool, keepGoing);
+        QStringList args = {"--timeout-ms", "100", "monitor",         "--mode", "temp",
+                            "--channels",   "4",   "--time-constant", "0.05"};
+        if (keepGoing)
+            args << "--keep-going";
+        const auto linesWith = [](QProcess& process, const char* text) {
+            return process.peek(1 << 20).count(text);
+        };
+        const ProgramRun r = cli(args, [&](QProcess& process) {
+            const auto until = [&](const std::function<bool()>& done) {
+                cuWaitForEvents([&] { return done() || process.state() != QProcess::Running; },
+                                10000);
+            };
+            until([&] { return linesWith(process, ",ok,") >= 2; });
+            SimFaults mute;
+            mute.mute = true;
+            rack->unit.setFaults(mute);
+            const int faults = keepGoing ? 4 : 1;
+            until([&] { return linesWith(process, ",fault,") >= faults; });
+            rack->unit.setFaults({});
+            const qsizetype before = linesWith(process, ",ok,");
+            until([&] { return linesWith(process, ",ok,") > before; });
+            ::kill(pid_t(process.processId()), SIGINT);
+        });
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        const QStringList err = r.err.split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(err.value(0).startsWith("cu-tavik-cli: the unit stopped answering at "),
+                 qPrintable(r.err));
+        QVERIFY2(err.value(1).startsWith("cu-tavik-cli: the unit answers again at "),
+                 qPrintable(r.err));
+        if (keepGoing) {
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(err.size(), 2);
+        } else {
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(err.value(2).endsWith(" reading(s) failed"), qPrintable(r.err));
+        }
     }
 
     void setWritesOneParameterByName()
@@ -488,6 +539,9 @@ private slots:
                  QString("cu-tavik-cli: ERROR!: Couldn't open file; %1").arg(path("missing.json")));
 
         // A module that never answers leaves nothing worth saving.
+        SimFaults drop;
+        drop.dropEvery = 1; // every module answer; the unit itself still answers
+        rack->unit.setFaults(drop);
         const ProgramRun silent = cli({"preset", "save", path("silent.json"), "--channels", "5"});
         QCOMPARE(silent.exitCode, 1);
         QVERIFY(silent.err.contains("module 5 gave no reading"));
@@ -682,7 +736,7 @@ private slots:
              {"list", "monitor [--mode all|cps|temp]", "set MODULE NAME VALUE",
               "sweep current|trigger|iv", "sweep histogram", "preset save FILE",
               "preset restore FILE", "unit reset|system-reset|power-off", "eeprom read MODULE",
-              "eeprom write MODULE FILE [--store]",
+              "eeprom write MODULE FILE [--store]", "[--keep-going]",
               "time,address,status,cps,counts,current,voltage,cmp_ref_level,time_const,operate"})
             QVERIFY2(r.out.contains(word), word);
     }

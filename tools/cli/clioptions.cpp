@@ -95,6 +95,9 @@ CliOptions::CliOptions()
         valueOption("channels", "monitor, preset save: module addresses, e.g. 1,2.", "LIST"),
         valueOption("time-constant", "monitor cps/temp, sweep: seconds per reading.", "S"),
         valueOption("duration", "monitor, sweep histogram: seconds to run.", "S"),
+        QCommandLineOption("keep-going",
+                           "monitor: go on through a unit that stops answering, and end with "
+                           "status 0 even when readings failed."),
         valueOption("channel", "sweep: the SSPD channel's module address.", "N"),
         valueOption("from", "sweep: start value (A, V or cps).", "X"),
         valueOption("to", "sweep: end value.", "Y"),

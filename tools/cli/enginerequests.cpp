@@ -306,7 +306,8 @@ std::optional<MonitorRequest> parseMonitor(const EngineArguments& arguments, QSt
     else
         return fail(error, QStringLiteral("--mode must be all, cps or temp"));
 
-    QStringList allowed = {"mode", "channels", "duration"};
+    QStringList allowed = {"mode", "channels", "duration", "keep-going"};
+    request.keepGoing = arguments.has("keep-going");
     // The home view reads every module once a second, whatever the time constant.
     if (request.kind != MonitorRequest::All)
         allowed << "time-constant";

@@ -58,6 +58,8 @@ struct MonitorRequest
     std::optional<QList<int>> channels;
     std::optional<double> timeConstant;
     std::optional<double> duration;
+    // Failed readings neither end the monitor nor its exit status.
+    bool keepGoing = false;
 };
 
 struct SweepRequest

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QLineSeries>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -23,9 +24,7 @@ QList<int> typesOf(MonitorRequest::Kind kind)
     case MonitorRequest::Cps:
         return {DataProviderList::DeviceTypeSspdM0, DataProviderList::DeviceTypeSspdM1};
     case MonitorRequest::Temperature:
-        // A model-1 temperature module gives the engine no readings; it is only monitored
-        // when asked for by --channels.
-        return {DataProviderList::DeviceTypeTempM0};
+        return {DataProviderList::DeviceTypeTempM0, DataProviderList::DeviceTypeTempM1};
     case MonitorRequest::All:
         break;
     }
@@ -70,9 +69,7 @@ QList<int> channelsFor(EngineSession& session, const MonitorRequest& request, bo
             failure(QStringLiteral("the unit has no module at address %1").arg(address));
             return {};
         }
-        const bool fits = request.kind == MonitorRequest::All || types.contains(type) ||
-                          (request.kind == MonitorRequest::Temperature &&
-                           type == DataProviderList::DeviceTypeTempM1);
+        const bool fits = request.kind == MonitorRequest::All || types.contains(type);
         if (!fits) {
             failure(QStringLiteral("module %1 is no %2 module")
                         .arg(address)
@@ -161,16 +158,35 @@ int monitor(EngineSession& session, const MonitorRequest& request)
         }
         return true;
     };
+    int failedReadings = 0;
+    // The last reading of every channel read so far: the unit is silent while all failed.
+    QHash<int, bool> answeredLast;
+    bool silent = false;
+    const auto followUnit = [&](int address, bool answered) {
+        answeredLast.insert(address, answered);
+        const bool nowSilent =
+            std::none_of(answeredLast.cbegin(), answeredLast.cend(), [](bool a) { return a; });
+        if (nowSilent == silent)
+            return;
+        silent = nowSilent;
+        const QString at = Csv::time(QDateTime::currentDateTimeUtc());
+        printError(silent ? QStringLiteral("the unit stopped answering at %1").arg(at)
+                          : QStringLiteral("the unit answers again at %1").arg(at));
+    };
     QObject printer;
     QObject::connect(
         session.worker()->process(), &WorkerProcess::dataReady, &printer,
         [&](int address, const QHash<QString, QVariant>& record) {
             if (!channels.contains(address))
                 return;
-            if (record.value("status").toInt() == ReadingAnswered)
+            const bool answered = record.value("status").toInt() == ReadingAnswered;
+            if (answered)
                 failedInARow.insert(address, 0);
             else if (failedInARow.contains(address))
                 ++failedInARow[address];
+            if (!answered)
+                ++failedReadings;
+            followUnit(address, answered);
             QStringList fields;
             for (const QString& column : columns) {
                 if (column == "time")
@@ -199,12 +215,16 @@ int monitor(EngineSession& session, const MonitorRequest& request)
     if (request.duration)
         end.start(int(*request.duration * 1000.0));
     // Ctrl-C is the ordinary end of a monitor without --duration.
-    session.waitUntil([&] { return timeUp || outputLost || unitLost(); });
+    session.waitUntil([&] { return timeUp || outputLost || (!request.keepGoing && unitLost()); });
     session.worker()->activateMode(WorkerAsync::WorkerModeNoAction);
     settings->setSeries({});
     if (outputLost)
         return Exit::Failure;
+    if (request.keepGoing)
+        return Exit::Success;
     if (unitLost())
         return failure(QStringLiteral("monitor ended: the unit stopped answering"));
+    if (failedReadings > 0)
+        return failure(QStringLiteral("%1 reading(s) failed").arg(failedReadings));
     return Exit::Success;
 }

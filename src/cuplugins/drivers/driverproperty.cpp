@@ -29,14 +29,14 @@ DriverProperty_p::DriverProperty_p(AbstractDriver* driver, quint8 readCode, quin
 
 void DriverProperty_p::send(quint8 code, QByteArray data)
 {
-    m_driver->sendRequest(code, data);
+    m_driver->sendRequest(code, data, this);
     m_lastSent = data;
 }
 
 QByteArray DriverProperty_p::exchange(quint8 code, QByteArray data, bool* ok, int tries)
 {
     bool answered = false;
-    while (!answered && tries >= 1) {
+    while (!answered && tries >= 1 && !m_driver->givingUp()) {
         send(code, data);
         --tries;
         answered = m_driver->waitForAnswer();

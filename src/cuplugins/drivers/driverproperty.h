@@ -47,8 +47,9 @@ public:
 
     // Sends without waiting.
     void send(quint8 code, QByteArray data);
-    // Sends and waits for the answer, up to tries times; ok tells whether one came.
-    // Returns the last accepted answer whatever the outcome.
+    // Sends and waits for the answer, up to tries times; ok tells whether this property
+    // took an answer to code (for a read code: stored it, in a length it accepts; for a
+    // write code: the acknowledgement). Returns the last accepted answer whatever the outcome.
     QByteArray exchange(quint8 code, QByteArray data, bool* ok, int tries);
 
     QByteArray receivedData() const { return m_received; }

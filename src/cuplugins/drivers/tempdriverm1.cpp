@@ -110,9 +110,6 @@ void TempDriverM1::setTable(int ch, const std::array<float, 2 * TableSize>& valu
 bool TempDriverM1::transfer(DriverProperty_p* property, quint8 code, const QByteArray& request,
                             int tries, int expectedSize, QByteArray* answer)
 {
-    // Any packet of this address ends the wait; an answer left over from an earlier call
-    // must not pass for this one's.
-    property->setReceivedData({});
     bool ok = false;
     const QByteArray received = property->exchange(code, request, &ok, tries);
     if (!ok) {

@@ -253,7 +253,7 @@ inline void checkFieldsBuildComposite(ScriptedModule& module, QObject* driver, c
     QCOMPARE(probes[composite].cachedBytes(), expected);
 }
 
-// Answers one byte short or one byte long end the wait but change nothing and fire nothing.
+// Answers one byte short or one byte long are no answers: they change nothing, fire nothing.
 inline void checkWrongLengths(ScriptedModule& module, QObject* driver, const Probes& probes,
                               const QList<Row>& rows, const Row& row)
 {
@@ -263,7 +263,7 @@ inline void checkWrongLengths(ScriptedModule& module, QObject* driver, const Pro
     for (const QByteArray& wrong :
          {row.answer.left(row.answer.size() - 1), row.answer + QByteArray(1, '\x01')}) {
         module.answers[row.readCode] = wrong;
-        QVERIFY(probes[row.accessor].read());
+        QVERIFY(!probes[row.accessor].read());
         QCOMPARE(snapshot(probes), before);
     }
     QCOMPARE(spies.data.size(), 0);

@@ -102,14 +102,16 @@ private slots:
         QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
     }
 
-    void wrongLengthItemIsSkippedNotFatal()
+    // An answer of the wrong length is no answer: the item stays as it was.
+    void wrongLengthItemIsNoAnswer()
     {
-        answers[9] = "short";
         answers[5] = QByteArray::fromHex("0102");
-        QVERIFY(driver->readIdentity());
-        QCOMPARE(driver->firmwareVersion()->cached(), QString());
+        QVERIFY(!driver->readIdentity());
         QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
         QVERIFY(driver->udid()->cached().isNull());
+        answers[9] = "short";
+        QVERIFY(!driver->readIdentity());
+        QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
     }
 
     void eepromWriteAcknowledgementsAreSignalled()

@@ -120,7 +120,7 @@ private slots:
         QVERIFY(peer->packets().isEmpty());
     }
 
-    void wrongLengthEndsTheWaitButStoresNothing()
+    void wrongLengthIsNoAnswer()
     {
         answers[16] = floatBytes(7.5f);
         bool ok = false;
@@ -128,11 +128,11 @@ private slots:
         int callbacks = 0;
         driver->temperature->answerCallbacks()->add([&] { ++callbacks; });
         answers[16] = QByteArray::fromHex("010203");
-        QCOMPARE(driver->temperature->read(&ok, 1), 7.5f);
-        QVERIFY(ok);
+        QCOMPARE(driver->temperature->read(&ok, 2), 7.5f);
+        QVERIFY(!ok);
         QCOMPARE(driver->temperature->cached(), 7.5f);
         QCOMPARE(callbacks, 0);
-        QCOMPARE(peer->packets().size(), 2); // answered at once: no second try
+        QCOMPARE(peer->packets().size(), 3); // each try refused at once, then tried again
     }
 
     void neverAnsweredReadsAsZero()
@@ -239,14 +239,32 @@ private slots:
         QTRY_COMPARE(acknowledged, 2);
     }
 
-    void unknownCodeFromTheModuleEndsTheWait()
+    // Only the answer to the request ends its wait: a packet of another code (unknown, a late
+    // acknowledgement, another property's answer) is handled but ends nothing.
+    void onlyTheOwnAnswerEndsTheWait_data()
     {
-        peer->setPacketResponder(
-            [](const PeerPacket&) { return LoopbackPeer::packet(5, 99, "x"); });
-        bool ok = false;
-        driver->temperature->read(&ok, 1);
-        QVERIFY(ok);
-        QCOMPARE(driver->temperature->cached(), 0.0f);
+        QTest::addColumn<QByteArray>("before"); // sent ahead of the answer, if any
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("unknown code") << LoopbackPeer::packet(5, 99, "x") << false;
+        QTest::newRow("late acknowledgement") << LoopbackPeer::packet(5, 18) << false;
+        QTest::newRow("other property") << LoopbackPeer::packet(5, 17, QByteArray(4, 1)) << false;
+        QTest::newRow("stray, then the answer") << LoopbackPeer::packet(5, 18) << true;
+    }
+    void onlyTheOwnAnswerEndsTheWait()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(bool, answer);
+        peer->setPacketResponder([&](const PeerPacket& p) {
+            if (p.command == 16)
+                return before + (answer ? LoopbackPeer::packet(5, 16, floatBytes(6.0f)) : "");
+            return before; // the write of code 31 below
+        });
+        bool ok = !answer;
+        QCOMPARE(driver->temperature->read(&ok, 1), answer ? 6.0f : 0.0f);
+        QCOMPARE(ok, answer);
+        // Nor does a write count as acknowledged by anything but its own code.
+        driver->enable->writeSync(true, &ok, 1);
+        QVERIFY(!ok);
     }
 
     void answerFromAnotherAddressIsNotOurs()
@@ -292,6 +310,21 @@ private slots:
         QCOMPARE(driver->temperature->cached(), 0.0f);
         QCOMPARE(driver->properties().size(), registered);
         delete successor;
+    }
+
+    void givingUpEndsTheWaitAndTheTries()
+    {
+        driver->setAnswerTimeout(60000);
+        bool giveUp = false;
+        driver->setGiveUp([&] { return giveUp; });
+        QTimer::singleShot(20, this, [&] { giveUp = true; });
+        bool ok = true;
+        driver->temperature->read(&ok, 100);
+        QVERIFY(!ok);
+        driver->counter->read(&ok, 3); // nothing is sent while giving up
+        QVERIFY(!ok);
+        QTRY_COMPARE(peer->packets().size(), 1);
+        QCOMPARE(peer->packets().first().command, quint8(16));
     }
 
     void eventsOfTheThreadRunDuringAWait()

@@ -202,7 +202,7 @@ private slots:
 
         answers[42] = Bytes().u8(0x01).u8(0x00);
         driver->relays()->read(&ok, 1);
-        QVERIFY(ok);
+        QVERIFY(!ok);
         QCOMPARE(driver->relays()->cached().raw(), quint8(0x02));
     }
 
@@ -221,7 +221,7 @@ private slots:
         for (int length : {1, 3, 5}) {
             answers[44] = QByteArray(length, '\x01');
             QCOMPARE(quint32(driver->switcherMode()->read(&ok, 1)), 200u);
-            QVERIFY(ok);
+            QVERIFY(!ok);
         }
 
         driver->switcherMode()->writeSync(cmd::VX9TDM1_SwitcherMode2, &ok, 1);
@@ -604,7 +604,7 @@ private slots:
     {
         chunkAnswers[chunkKey(0, 10)] = LoopbackPeer::packet(Address, 42, Bytes().u8(0x03));
         QVERIFY(!driver->readTempTables());
-        QCOMPARE(peer->packets().size(), 2);
+        QCOMPARE(peer->packets().size(), 1 + 10); // tried as often as a silent chunk
         for (int i = 0; i < TableSize; ++i)
             QCOMPARE(driver->tableEntry(0, i), i < 10 ? moduleEntry(0, i) : Zero);
     }
