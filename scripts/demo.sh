@@ -69,7 +69,7 @@ fi
 # The built-in demo rack (sim/demo-rack.json describes the same) and the sample catalogue.
 "$sim" --firmware-dir "$root/sim/firmware-catalogue" --http-port 8080 >"$work/sim.log" 2>&1 &
 pids+=($!)
-wait_for 5 grep -q 'firmware catalogue' "$work/sim.log" ||
+wait_for 5 grep -qs 'firmware catalogue' "$work/sim.log" ||
   { cat "$work/sim.log" >&2; echo "demo.sh: the simulator did not start" >&2; exit 1; }
 grep '^cu-tavik-sim:' "$work/sim.log"
 

@@ -26,7 +26,8 @@ function missing(value) {
 function rowKind(type) {
     if (type === TypeSspdM0 || type === TypeSspdM1)
         return "sspd"
-    if (type === TypeTempM0)
+    // Both temperature models read their (first sensor's) temperature.
+    if (type === TypeTempM0 || type === TypeTempM1)
         return "temperature"
     return ""
 }

@@ -38,6 +38,7 @@ BlankStackItem {
             DelegateChoice { roleValue: Datalist.DeviceTypeSspdM0; delegate: sspdRow }
             DelegateChoice { roleValue: Datalist.DeviceTypeSspdM1; delegate: sspdRow }
             DelegateChoice { roleValue: Datalist.DeviceTypeTempM0; delegate: temperatureRow }
+            DelegateChoice { roleValue: Datalist.DeviceTypeTempM1; delegate: temperatureRow }
             DelegateChoice { delegate: emptyRow }
         }
     }

@@ -62,7 +62,7 @@ TestCase {
     }
 
     function test_kindsAndLabels() {
-        compare([0, 1, 2, 3, 4].map(Row.rowKind), ["sspd", "sspd", "temperature", "", ""])
+        compare([0, 1, 2, 3, 4].map(Row.rowKind), ["sspd", "sspd", "temperature", "temperature", ""])
         compare(Row.channelLabel(1, 3), "SSPD #3")
         compare(Row.channelLabel(3, 5), "Temperature #5")
         compare(Row.channelLabel(4, 6), "")

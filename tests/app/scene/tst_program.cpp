@@ -173,6 +173,8 @@ private slots:
     void connectsToTheUnitOnTheCommandLine()
     {
         QVERIFY(m_welcome->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(m_welcome));
+        QVERIFY(m_welcome->grabWindow().save(shotPath("welcome")));
         QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 10000);
         QVERIFY(!m_welcome->isVisible());
         // A unit named on the command line is not remembered.
@@ -187,11 +189,13 @@ private slots:
         QQuickItem* list = lists.first();
         QTRY_COMPARE(list->property("count").toInt(), 6);
         QCOMPARE(DataModel::instance()->rowCount(), 6);
-        // SSPD rows show their count rate, the model-0 temperature row its reading; the
-        // model-1 temperature module and the heater have no row content.
-        QTRY_VERIFY_WITH_TIMEOUT(rowTexts().count() == 4 && rowTexts().at(0).contains(" cps") &&
+        // SSPD rows show their count rate, both temperature rows a reading (model 1 its first
+        // sensor's); the heater has no row content.
+        QTRY_VERIFY_WITH_TIMEOUT(rowTexts().count() == 5 && rowTexts().at(0).contains(" cps") &&
                                      !rowTexts().at(0).contains("---") &&
-                                     rowTexts().at(3).endsWith(" K"),
+                                     rowTexts().at(3).endsWith(" K") &&
+                                     rowTexts().at(4).endsWith(" K") &&
+                                     !rowTexts().at(4).contains("---"),
                                  5000);
         QVERIFY(m_main->grabWindow().save(shotPath("home")));
     }
