@@ -14,7 +14,7 @@ T.Popup {
     id: manager
 
     // The firmware update dialog; "Update" stays disabled without one.
-    property var updateDialog: null
+    property var updateDialog: firmwareDialog
     property int selectedAddress: -1
     // A module list change is under way: the dialog waits for the worker's answer.
     property bool waiting: false
@@ -98,6 +98,9 @@ T.Popup {
         // Without a unit no answer will come, and the dialogs would greet the next connection.
         function onDisconnected() {
             manager.waiting = false
+            manager.updatingAddress = -1
+            if (manager.updateDialog)
+                manager.updateDialog.abandon()
             eepromDialog.close()
             manager.close()
         }
@@ -106,12 +109,15 @@ T.Popup {
     Connections {
         target: manager.updateDialog
         ignoreUnknownSignals: true
+        // Only a module that went through an update has to be listed again; one whose
+        // update was never started is still on the unit's list.
         function onClosed() {
-            if (manager.updatingAddress < 0)
+            const address = manager.updatingAddress
+            manager.updatingAddress = -1
+            if (address < 0 || !manager.updateDialog.updateStarted)
                 return
             manager.waiting = true
-            Worker.sendCommand(Worker.CommandAddUnit, manager.updatingAddress)
-            manager.updatingAddress = -1
+            Worker.sendCommand(Worker.CommandAddUnit, address)
         }
     }
 
@@ -351,5 +357,10 @@ T.Popup {
     EepromDialog {
         id: eepromDialog
         objectName: "eepromDialog"
+    }
+
+    UpdateDialog {
+        id: firmwareDialog
+        objectName: "updateDialog"
     }
 }

@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <functional>
 
 class QTcpServer;
@@ -110,4 +111,6 @@ private:
     quint16 m_firmwareUpdatePort = UnitPorts::FileServer;
     QPointer<SimFirmwareUpdate> m_update;
     quint8 m_updateAddress = 0;
+    // Modules that took new firmware and wait to be added again ("SYST:DEVL:ADD").
+    QSet<quint8> m_reflashed;
 };

@@ -75,8 +75,12 @@ QByteArray SimUnit::addCommand(const QString& argument)
     quint8 address = 0;
     if (!parseAddress(argument, &address))
         return "ERROR: bad address";
-    if (m_modules.contains(address))
+    if (m_modules.contains(address)) {
+        // A module restarts with new firmware and is listed again once added anew.
+        if (m_reflashed.remove(address))
+            return Ok;
         return "ERROR: address in use";
+    }
     SimModule* module = m_moduleMaker ? m_moduleMaker(address) : nullptr;
     if (!module)
         return "ERROR: no module for this address";
@@ -96,6 +100,7 @@ QByteArray SimUnit::removeCommand(const QString& argument)
         return "ERROR: firmware update running";
     if (!removeModule(address))
         return "ERROR: no module at this address";
+    m_reflashed.remove(address);
     qCInfo(lcSim).noquote() << QStringLiteral("module %1 removed").arg(address);
     return Ok;
 }
@@ -143,8 +148,10 @@ void SimUnit::startFirmwareUpdate(const QHostAddress& client, SimModule* module)
                                        .arg(address)
                                        .arg(ok ? "completed" : "failed");
         update->deleteLater();
-        if (ok)
+        if (ok) {
+            m_reflashed.insert(address);
             emit moduleStateStored(address);
+        }
     });
     QTimer::singleShot(m_faults.latencyMs, update, [update, client, module = QPointer(module)] {
         if (!module || !update->start(client, module)) {

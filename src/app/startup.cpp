@@ -4,6 +4,7 @@
 #include "engine/settings.h"
 #include "firmware/filemaphandler.h"
 #include "firmware/fileserver.h"
+#include "link/unitports.h"
 #include "models/datamodel.h"
 #include "models/dataproviderlist.h"
 #include "models/driverdatamodel.h"
@@ -82,5 +83,8 @@ void prepareScene(QQmlApplicationEngine* engine, FileMapHandler* fileHandler,
     engine->addImportPath(QStringLiteral("qrc:/"));
     engine->rootContext()->setContextProperty(QStringLiteral("fileHandler"), fileHandler);
     engine->rootContext()->setContextProperty(QStringLiteral("fileServer"), fileServer);
+    // Where the unit fetches a firmware image from; the unit knows no other port.
+    engine->rootContext()->setContextProperty(QStringLiteral("fileServerPort"),
+                                              int(UnitPorts::FileServer));
     engine->rootContext()->setContextProperty(QStringLiteral("startUnit"), startUnit);
 }

@@ -10,6 +10,7 @@
 #include "models/datamodel.h"
 #include "models/eepromdatamodel.h"
 #include "modules/simsspdm0.h"
+#include "net/simcatalogueserver.h"
 
 #include <QAreaSeries>
 #include <QDir>
@@ -76,6 +77,8 @@ class TestProgram : public QObject
     Q_OBJECT
 
     SimulatedRack m_rack;
+    // The firmware catalogue the scene reads: the sample one, on loopback.
+    SimCatalogueServer m_catalogue{QStringLiteral(TAVIK_FIRMWARE_CATALOGUE)};
     FileMapHandler* m_fileHandler = nullptr;
     FileServer* m_fileServer = nullptr;
     QQmlApplicationEngine* m_engine = nullptr;
@@ -140,7 +143,9 @@ private slots:
 
         startEngine();
         registerTavikQmlTypes();
-        m_fileHandler = new FileMapHandler(this);
+        QVERIFY2(m_catalogue.start(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        m_fileHandler = new FileMapHandler(
+            m_catalogue.rootUrl() + QStringLiteral("vx9Rack/Bin/Firmware/"), this);
         m_fileServer = new FileServer(this);
         m_engine = new QQmlApplicationEngine(this);
         connect(m_engine, &QQmlEngine::warnings, this, [](const QList<QQmlError>& warnings) {
@@ -331,7 +336,7 @@ private slots:
         QVERIFY(details && details->isVisible());
         QQuickItem* constants = itemsNamed(unit, "constantsButton").value(0);
         QVERIFY(constants && constants->isEnabled());
-        QVERIFY(!itemsNamed(unit, "updateButton").value(0)->isEnabled()); // no update dialog
+        QVERIFY(itemsNamed(unit, "updateButton").value(0)->isEnabled());
         QVERIFY(m_main->grabWindow().save(shotPath("device-manager-module")));
 
         // "Constants": the dialog fetches the module's constants and shows them folded.
@@ -469,6 +474,107 @@ private slots:
         QCOMPARE(messages.size(), 2);
         QCOMPARE(messages.last().at(1).toString(), QStringLiteral("Unit 2 sicessfully added"));
         QTRY_COMPARE(list->property("count").toInt(), 6);
+
+        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
+        QTRY_VERIFY(!manager->property("visible").toBool());
+        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+    }
+
+    // A firmware update through the dialogs: only the version is open without the factory
+    // password; held "Update" serves the image to the unit, whose module comes back listed
+    // with its new firmware once the dialogs are closed.
+    void firmwareUpdateThroughTheDialogs()
+    {
+        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QVERIFY(manager);
+        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
+        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
+        QTRY_VERIFY(manager->property("opened").toBool());
+        QTRY_COMPARE(itemsNamed(content, "unitList").value(0)->property("count").toInt(), 6);
+        manager->setProperty("selectedAddress", 1);
+        QQuickItem* updateButton = nullptr;
+        for (QQuickItem* button : itemsNamed(content, "updateButton")) {
+            if (button->isVisible())
+                updateButton = button;
+        }
+        QVERIFY(updateButton && updateButton->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(updateButton, "clicked"));
+
+        QObject* update = manager->findChild<QObject*>("updateDialog");
+        QVERIFY(update);
+        auto* updateContent = update->property("contentItem").value<QQuickItem*>();
+        QTRY_VERIFY(update->property("opened").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!update->property("busy").toBool(), 10000);
+        QCOMPARE(update->property("type").toString(), QStringLiteral("VX9SD"));
+        QCOMPARE(m_fileHandler->versions(), QStringList({"1.2.3", "1.3.3"}));
+        // The installed 1.3.2 is not offered: nothing is chosen yet, and the kind is locked.
+        QQuickItem* hold = itemsNamed(updateContent, "updateHoldButton").value(0);
+        QQuickItem* typeBox = itemsNamed(updateContent, "typeBox").value(0);
+        QVERIFY(hold && typeBox);
+        QVERIFY(!hold->isEnabled());
+        QVERIFY(!typeBox->isEnabled());
+        QCOMPARE(typeBox->property("currentText").toString(), QStringLiteral("VX9SD"));
+        QVERIFY(QMetaObject::invokeMethod(update, "choose", Q_ARG(QVariant, "version"),
+                                          Q_ARG(QVariant, "1.3.3")));
+        QCOMPARE(itemsNamed(updateContent, "versionBox").value(0)->property("currentText"),
+                 QStringLiteral("1.3.3"));
+        QVERIFY(hold->isEnabled());
+        QVERIFY(m_main->grabWindow().save(shotPath("update-dialog")));
+
+        QObject* progress = update->property("progressDialog").value<QObject*>();
+        QVERIFY(progress);
+        auto* progressContent = progress->property("contentItem").value<QQuickItem*>();
+        // An image that cannot be had leaves a way out: Cancel stops the server and unlocks
+        // the unit, and the choice stays for another try.
+        progress->setProperty("address", 1);
+        progress->setProperty("location", m_fileHandler->baseUrl() +
+                                              QStringLiteral("9.9.9/VX9SDM1V2_code.bin"));
+        QVERIFY(QMetaObject::invokeMethod(progress, "open"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            progress->property("error").toString().startsWith(QStringLiteral("Download error")),
+            5000);
+        QVERIFY(m_rack.unit.isLocked());
+        QVERIFY(QMetaObject::invokeMethod(
+            itemsNamed(progressContent, "progressCancelButton").value(0), "clicked"));
+        QTRY_VERIFY(!progress->property("visible").toBool());
+        QTRY_VERIFY(!m_rack.unit.isLocked());
+        QVERIFY(update->property("visible").toBool());
+
+        const QPoint centre =
+            hold->mapToScene(QPointF(hold->width() / 2, hold->height() / 2)).toPoint();
+        QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
+        QTRY_VERIFY_WITH_TIMEOUT(progress->property("opened").toBool(), 4000);
+        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
+        QCOMPARE(progress->property("location").toString(),
+                 m_fileHandler->baseUrl() + QStringLiteral("1.3.3/VX9SDM1V2_code.bin"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_fileServer->progress() > 0 && m_fileServer->progress() < 100,
+                                 10000);
+        QVERIFY(m_main->grabWindow().save(shotPath("update-progress")));
+        QTRY_VERIFY_WITH_TIMEOUT(progress->property("completed").toBool(), 15000);
+        QVERIFY(progress->property("error").toString().isEmpty());
+        QQuickItem* close = itemsNamed(progressContent, "progressCloseButton").value(0);
+        QTRY_VERIFY(close->isVisible());
+        QVERIFY(m_main->grabWindow().save(shotPath("update-completed")));
+        QTRY_VERIFY(!m_rack.unit.isLocked());
+
+        // Closing the dialogs lists the module again, with its new firmware.
+        QSignalSpy messages(WorkerAsync::instance(), &WorkerAsync::sendMessage);
+        QVERIFY(QMetaObject::invokeMethod(close, "clicked"));
+        QTRY_VERIFY(!progress->property("visible").toBool());
+        QTRY_VERIFY(!update->property("visible").toBool());
+        QVERIFY(!close->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(messages.size() == 1, 5000);
+        QCOMPARE(messages.first().at(1).toString(), QStringLiteral("Unit 1 sicessfully added"));
+        QTRY_VERIFY(!manager->property("waiting").toBool());
+        manager->setProperty("selectedAddress", 1);
+        QStringList shown;
+        for (QQuickItem* details : itemsNamed(content, "unitDetails")) {
+            if (details->isVisible()) {
+                for (QQuickItem* label : details->childItems())
+                    shown.append(label->property("text").toString());
+            }
+        }
+        QVERIFY2(shown.contains("1.3.3"), qPrintable(shown.join(", ")));
 
         QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
         QTRY_VERIFY(!manager->property("visible").toBool());
