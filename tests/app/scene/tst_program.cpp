@@ -217,6 +217,9 @@ private slots:
         QVERIFY(sspd);
 
         click(operate);
+        // A reading that lands while the text is typed puts the shown value back, so the
+        // text is typed once the switch-on has settled.
+        QTRY_VERIFY_WITH_TIMEOUT(DataModel::instance()->data(0, "operate").toBool(), 5000);
         auto* input = spin->property("contentItem").value<QQuickItem*>();
         QVERIFY(input);
         input->forceActiveFocus();
