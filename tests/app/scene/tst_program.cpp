@@ -196,12 +196,11 @@ private slots:
         QCOMPARE(DataModel::instance()->rowCount(), 6);
         // SSPD rows show their count rate, both temperature rows a reading (model 1 its first
         // sensor's); the heater has no row content.
-        QTRY_VERIFY_WITH_TIMEOUT(rowTexts().count() == 5 && rowTexts().at(0).contains(" cps") &&
-                                     !rowTexts().at(0).contains("---") &&
-                                     rowTexts().at(3).endsWith(" K") &&
-                                     rowTexts().at(4).endsWith(" K") &&
-                                     !rowTexts().at(4).contains("---"),
-                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rowTexts().count() == 5 && rowTexts().at(0).contains(" cps") &&
+                !rowTexts().at(0).contains("---") && rowTexts().at(3).endsWith(" K") &&
+                rowTexts().at(4).endsWith(" K") && !rowTexts().at(4).contains("---"),
+            5000);
         QVERIFY(m_main->grabWindow().save(shotPath("home")));
     }
 
@@ -763,9 +762,12 @@ private slots:
         QFETCH(int, rows);
         QFETCH(QString, title);
         Settings* settings = WorkerAsync::instance()->settings();
-        settings->setActiveChannel(channel);
-        QObject* home = ChartPages::pageAt(m_main, 0);
-        QVERIFY(QMetaObject::invokeMethod(home, "openOther", Q_ARG(QString, tab)));
+        // The page opens from the module's row on the home view.
+        QQuickItem* row = moduleRow(channel);
+        QVERIFY(row);
+        click(itemsNamed(row, "driverButton").value(0));
+        QTRY_VERIFY(m_main->property("currentIndex").toInt() > 0);
+        QCOMPARE(settings->activeChannel(), channel);
         const int index = m_main->property("currentIndex").toInt();
         QVERIFY(index > 0);
         QObject* page = ChartPages::currentPage(m_main);
@@ -777,6 +779,21 @@ private slots:
         QCOMPARE(settings->series().size(), 1);
         auto* live = qobject_cast<QXYSeries*>(settings->series().first());
         QTRY_VERIFY_WITH_TIMEOUT(live->count() >= 2, 5000);
+        if (tab == "SSPD Driver") {
+            // A switch on the page reaches the module: its next reading says so.
+            QQuickItem* amplifier = nullptr;
+            for (QQuickItem* item : itemsNamed(list, "propertyRow")) {
+                for (QQuickItem* child : item->childItems()) {
+                    if (child->property("text").toString() == QLatin1String("Amplifier"))
+                        amplifier = itemsNamed(item, "boolSwitch").value(0);
+                }
+            }
+            QVERIFY(amplifier && !amplifier->property("checked").toBool());
+            click(amplifier);
+            const int modelRow = channel - 1;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                DataModel::instance()->data(modelRow, "status_amplifier_on").toBool(), 5000);
+        }
         QTest::qWait(250);
         QVERIFY(m_main->grabWindow().save(shotPath(tab.replace(' ', '-'))));
         QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
