@@ -3,12 +3,14 @@
 // 8 channels, each series pre-filled to the 10 000-point cap; then the GUI thread's share of
 // every monitoring step is timed: the 8 readings through WorkerAsync::updateData (device
 // list and series append), WorkerAsync::updatePlot (chart rectangle), and the repaint, up to
-// the window's next frameSwapped. That frame is drawn by the software render loop on this
-// thread: the chart view renders its graphics scene into an image and the scene graph paints
-// the window's changed region, so the figure includes the software rendering of the chart.
+// the window's last frameSwapped of the step. Frames are drawn by the software render loop on
+// this thread: the chart view lays out its series for the new axes, renders its graphics scene
+// into an image, and the scene graph paints the window's changed region, so the figure
+// includes the software rendering of the chart.
 // The same then with 1 channel, so that the cost per series shows.
 //
-// The window is 1280 x 800, the time axis windowed over 1000 s (10 000 points at 0.1 s),
+// The window asks for 1280 x 800 (the offscreen screen may give less; the size is printed),
+// the time axis windowed over 1000 s (10 000 points at 0.1 s),
 // Y fixed from 0 to 10 000 cps (autoscale off). The worker thread reads nothing meanwhile (time
 // constant 100 s): the readings are handed to the GUI thread's slots directly, as the queued
 // signals would. Target: p90 of a step at most 16 ms (one frame at 60 Hz) with 8 channels and
