@@ -2,7 +2,8 @@
 # Builds the benchmarks optimised and runs each of them inside a network namespace of its
 # own (scripts/netns-run), since they open sockets:
 #   scripts/bench.sh [ARGS...]   ARGS go to every benchmark (tavik_linkbench takes ITERATIONS,
-#                                tavik_simbench READS, tavik_enginebench PASSES;
+#                                tavik_simbench READS, tavik_enginebench PASSES,
+#                                tavik_chartbench STEPS;
 #                                tavik_programbench, a script, takes none)
 # The build goes to build-bench, or to $BUILD. Exit status: 0 when every benchmark met its
 # targets, otherwise that of the last one that did not.

@@ -45,6 +45,9 @@ Item {
     readonly property alias logY: logYButton.checked
     readonly property alias chart: chart
     readonly property alias legendModel: legendModel
+    // When set, the scope asks for axis ranges through axisRangeRequested instead of setting
+    // the ends itself (see setAxisRange).
+    property bool externalAxisRanges: false
     // Set by zooming or scrolling; the chart then stops following its bounds until a rescale.
     property bool userView: false
 
@@ -56,6 +59,8 @@ Item {
     signal requestContextMenu()
     // The set of real series changed (added, removed or all replaced).
     signal seriesSetChanged()
+    // Both ends of an axis, to be set at once (with externalAxisRanges).
+    signal axisRangeRequested(AbstractAxis axis, var min, var max)
 
     function hasButton(flag) {
         return (buttonEnables & flag) !== 0
@@ -137,22 +142,27 @@ Item {
         seriesSetChanged()
     }
 
-    function applyBounds() {
-        if (isDateTimeX()) {
-            scope.axisX.min = new Date(minX)
-            scope.axisX.max = new Date(maxX)
+    // Sets both ends of an axis; setting them one after the other lays every series on the
+    // axis out twice, which a caller that can set them in one step spares the chart.
+    function setAxisRange(axis, min, max) {
+        if (externalAxisRanges) {
+            axisRangeRequested(axis, min, max)
         } else {
-            scope.axisX.min = minX
-            scope.axisX.max = maxX
+            axis.min = min
+            axis.max = max
         }
-        linearY.min = minY
-        linearY.max = maxY
+    }
+
+    function applyBounds() {
+        if (isDateTimeX())
+            setAxisRange(scope.axisX, new Date(minX), new Date(maxX))
+        else
+            setAxisRange(scope.axisX, minX, maxX)
+        setAxisRange(linearY, minY, maxY)
         const lx = Scope.logRange(minX, maxX)
         const ly = Scope.logRange(minY, maxY)
-        logAxisX.min = lx.min
-        logAxisX.max = lx.max
-        logAxisY.min = ly.min
-        logAxisY.max = ly.max
+        setAxisRange(logAxisX, lx.min, lx.max)
+        setAxisRange(logAxisY, ly.min, ly.max)
     }
 
     function update() {
@@ -176,10 +186,17 @@ Item {
         applyBounds()
     }
 
-    onMinXChanged: update()
-    onMaxXChanged: update()
-    onMinYChanged: update()
-    onMaxYChanged: update()
+    // A new chart rectangle moves several bounds one after the other: follow them once.
+    onMinXChanged: boundsFollower.start()
+    onMaxXChanged: boundsFollower.start()
+    onMinYChanged: boundsFollower.start()
+    onMaxYChanged: boundsFollower.start()
+
+    Timer {
+        id: boundsFollower
+        interval: 0
+        onTriggered: scope.update()
+    }
     Component.onCompleted: removeAll()
 
     ValueAxis {

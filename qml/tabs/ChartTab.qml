@@ -236,6 +236,8 @@ BlankStackItem {
             Behavior on opacity { NumberAnimation { duration: 100 } }
             dateTimeX: tab.dateTimeX
             deleteEnable: !tab.reading
+            externalAxisRanges: true
+            onAxisRangeRequested: (axis, min, max) => Worker.settings.setAxisRange(axis, min, max)
             readonly property var xb: tab.rect ? (tab.dateTimeX ? { min: tab.rect.left, max: tab.rect.right }
                                                                 : Scope.widen(tab.rect.left, tab.rect.right, logX))
                                                : null

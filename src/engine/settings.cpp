@@ -5,6 +5,7 @@
 #include "models/datamodel.h"
 #include "models/driverdatamodel.h"
 
+#include <QAbstractAxis>
 #include <QtGlobal>
 
 // Doubles compare with qFuzzyCompare (relative 1e-12; zero equals only exact zero).
@@ -81,6 +82,12 @@ void Settings::setSweepParameters(QList<DriverDataItem>* rows)
         return;
     m_sweepParameters = rows;
     m_sweepParameterModel->setList(rows);
+}
+
+void Settings::setAxisRange(QObject* axis, const QVariant& min, const QVariant& max) const
+{
+    if (auto* chartAxis = qobject_cast<QAbstractAxis*>(axis))
+        chartAxis->setRange(min, max);
 }
 
 #include "moc_settings.cpp"

@@ -53,6 +53,11 @@ public:
     // The rows last handed to setSweepParameters (null before the first).
     QList<DriverDataItem>* sweepParameters() const { return m_sweepParameters; }
 
+    // Sets both ends of a chart axis at once. Setting min and max one after the other makes
+    // the chart lay out every series on the axis twice, which on time plots with thousands of
+    // points per series is most of a monitoring step's work. Anything but an axis is ignored.
+    Q_INVOKABLE void setAxisRange(QObject* axis, const QVariant& min, const QVariant& max) const;
+
 signals:
     void timeConstantChanged();
     void modeChanged();

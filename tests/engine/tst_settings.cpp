@@ -6,10 +6,12 @@
 #include "models/dataproviderlist.h"
 #include "models/driverdatamodel.h"
 
+#include <QDateTimeAxis>
 #include <QLineSeries>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+#include <QValueAxis>
 
 namespace {
 
@@ -264,6 +266,29 @@ private slots:
         QCOMPARE(reset.count(), 1);
         QCOMPARE(model->rowCount(), 2);
         QCOMPARE(settings.sweepParameters(), &rows);
+    }
+
+    // Both ends in one change, so that the chart lays its series out once; a time axis takes
+    // date-times as QML hands them over; anything but an axis is left alone.
+    void axisRangeSetsBothEndsAtOnce()
+    {
+        Settings settings;
+        QValueAxis values;
+        values.setRange(0, 1);
+        QSignalSpy ranges(&values, &QValueAxis::rangeChanged);
+        QVERIFY(QMetaObject::invokeMethod(&settings, "setAxisRange", Q_ARG(QObject*, &values),
+                                          Q_ARG(QVariant, 5.0), Q_ARG(QVariant, 7.0)));
+        QCOMPARE(ranges.count(), 1);
+        QCOMPARE(values.min(), 5.0);
+        QCOMPARE(values.max(), 7.0);
+
+        QDateTimeAxis times;
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch(1700000000000);
+        settings.setAxisRange(&times, from, from.addSecs(60));
+        QCOMPARE(times.min(), from);
+        QCOMPARE(times.max(), from.addSecs(60));
+
+        settings.setAxisRange(&settings, 1.0, 2.0);
     }
 };
 
