@@ -27,6 +27,8 @@
 #  - A reading belongs to the phase in whose time span it arrived.
 #  - back: the time from the fault being cleared to the process's next recorded reading
 #    (counted into later phases if need be); "no" when none came before the end.
+#    For the restart, "cleared" is the moment the unit listens again (2 s after it left).
+#  - gap: the longest time between two recorded readings of the process within the phase.
 #  - reconnects: the connections made again within the phase (program: after the scene went
 #    back to its connection form; CLI: "connected again" on its standard error).
 # Memory: resident set (VmRSS) of the simulator, the program and the CLI after start-up (the
@@ -129,6 +131,7 @@ sample_memory start
 
 phase_ms=$((minutes * 60000 / 8))
 fault_ms=$((phase_ms * 6 / 10))
+restart_ms=2000
 phases=(
   "none|"
   "latency|faults --latency-ms 50"
@@ -137,7 +140,7 @@ phases=(
   "wrong-length|faults --wrong-length-every 7"
   "garbage|faults --garbage-every 5"
   "close-after|faults --close-after 500"
-  "restart|restart 2000"
+  "restart|restart $restart_ms"
 )
 : >"$work/phases"
 sleep_ms() { sleep "$(awk "BEGIN { print $1 / 1000 }")"; }
@@ -149,7 +152,8 @@ for phase in "${phases[@]}"; do
   [ -n "$line" ] && control "$line"
   sleep_ms "$fault_ms"
   cleared=$(now_ms)
-  [ "$name" = restart ] || control "faults"
+  # The unit of a restart is back when its pause is over.
+  [ "$name" = restart ] && cleared=$((start + restart_ms)) || control "faults"
   sleep_ms $((phase_ms - fault_ms))
   echo "$name $start $cleared $(now_ms)" >>"$work/phases"
   index=$((index + 1))
@@ -239,7 +243,8 @@ failed = False
 processes = {"program": (program_events(), list(range(1, 9))),
              "CLI": (cli_events(), list(range(9, 17)))}
 print(f"soak: {minutes} minute(s), {len(phases)} phases of {(phases[0][3] - phases[0][1]) / 1000:.1f} s")
-print(f"{'phase':<13}{'process':<9}{'attempted':>10}{'fault':>8}{'lost':>6}{'reconnects':>12}  back")
+print(f"{'phase':<13}{'process':<9}{'attempted':>10}{'fault':>8}{'lost':>6}{'gap s':>8}"
+      f"{'reconnects':>12}  back")
 for name, start, cleared, end in phases:
     for process, ((readings, connects), channels) in processes.items():
         judged = judge(readings, channels)
@@ -249,9 +254,12 @@ for name, start, cleared, end in phases:
         lost = sum(j[2] + (j[1] == "lost") for j in inside)
         reconnects = sum(1 for t in connects if start <= t < end)
         after = [j[0] for j in judged if j[0] >= cleared and j[1] == "recorded"]
+        recorded = [start] + [j[0] for j in inside if j[1] == "recorded"] + [end]
+        gap = max(b - a for a, b in zip(recorded, recorded[1:])) / 1000
         back = f"yes, {(after[0] - cleared) / 1000:.2f} s" if after else "no"
         failed |= lost > 0 or not after
-        print(f"{name:<13}{process:<9}{attempted:>10}{fault:>8}{lost:>6}{reconnects:>12}  {back}")
+        print(f"{name:<13}{process:<9}{attempted:>10}{fault:>8}{lost:>6}{gap:>8.2f}"
+              f"{reconnects:>12}  {back}")
 print("resident memory (MiB)   start  middle     end  growth  bound")
 for process, (start, middle, end) in memory.items():
     growth = (end - start) / 1024
