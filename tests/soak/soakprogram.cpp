@@ -8,7 +8,8 @@
 // gained that point, "marked" when the channel's row in the device list shows the fault
 // status, "lost" when neither. One line per reading goes to standard output:
 //   EPOCH_MS,ADDRESS,recorded|marked|lost
-// and "#" lines tell the connection's state. It runs until SIGTERM or SIGINT.
+// and "#" lines tell the connection's state (with SOAK_TRACE set, also the scene's state once
+// a second). It runs until SIGTERM or SIGINT.
 #include "app/startup.h"
 #include "engine/settings.h"
 #include "engine/workerasync.h"

@@ -226,6 +226,8 @@ int monitor(EngineSession& session, const MonitorRequest& request)
     const auto over = [&] { return timeUp || outputLost || session.interrupted(); };
     // Ctrl-C is the ordinary end of a monitor without --duration.
     session.waitUntil([&] { return over() || closed || (!request.keepGoing && unitLost()); });
+    QTimer pause;
+    pause.setSingleShot(true);
     while (closed && request.keepGoing && !over()) {
         closed = false;
         failedInARow.clear();
@@ -235,9 +237,8 @@ int monitor(EngineSession& session, const MonitorRequest& request)
             session.waitUntil([&] { return over() || closed; });
         } else {
             closed = true;
-            bool paused = false;
-            QTimer::singleShot(1000, &printer, [&] { paused = true; });
-            session.waitUntil([&] { return over() || paused; });
+            pause.start(1000);
+            session.waitUntil([&] { return over() || !pause.isActive(); });
         }
     }
     session.worker()->activateMode(WorkerAsync::WorkerModeNoAction);
