@@ -9,8 +9,9 @@
 # A phase lasts MINUTES*60/8 s: the fault for its first 60 %, then the recovery. Start-up and
 # shut-down come on top.
 #   scripts/netns-run -- scripts/soak.sh [MINUTES]       (default 10; CI runs 1)
-# Programs come from TAVIK_BUILD (default build/). It opens sockets, so it refuses to run
-# outside a network namespace of its own.
+# Programs come from TAVIK_BUILD (default build/); with SOAK_KEEP set the logs and readings
+# stay in the work directory it names. It opens sockets, so it refuses to run outside a
+# network namespace of its own.
 #
 # How readings are counted, for each of the two processes:
 #  - A reading is what the worker thread concludes for one channel in one step: a record with
