@@ -7,7 +7,7 @@
 // step) is judged once the screen side has taken it: "recorded" when the channel's series
 // gained that point, "marked" when the channel's row in the device list shows the fault
 // status, "lost" when neither. One line per reading goes to standard output:
-//   EPOCH_MS,ADDRESS,recorded|marked|lost
+//   EPOCH_MS,ADDRESS,recorded|marked|lost       (the time the worker emitted it)
 // and "#" lines tell the connection's state (with SOAK_TRACE set, also the scene's state once
 // a second). It runs until SIGTERM or SIGINT.
 #include "app/startup.h"
@@ -30,6 +30,8 @@
 #include <QXYSeries>
 
 #include <csignal>
+#include <deque>
+#include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -147,11 +149,36 @@ int main(int argc, char* argv[])
             return Trace{};
         };
         QHash<int, Trace> traces;
+        // Readings emitted on the worker thread, and those the screen side has taken: their
+        // difference is the queue of readings still waiting for the screen.
+        // Each reading is stamped when the worker emits it, so that a screen side that falls
+        // behind shows as a queue, not as readings moved into a later phase.
+        std::mutex stampsMutex;
+        std::deque<qint64> stamps;
+        QObject::connect(
+            worker->process(), &WorkerProcess::dataReady, worker->process(),
+            [&] {
+                const std::lock_guard lock(stampsMutex);
+                stamps.push_back(QDateTime::currentMSecsSinceEpoch());
+            },
+            Qt::DirectConnection);
+        const auto takeStamp = [&] {
+            const std::lock_guard lock(stampsMutex);
+            const qint64 stamp = stamps.empty() ? 0 : stamps.front();
+            if (!stamps.empty())
+                stamps.pop_front();
+            return stamp;
+        };
+        const auto waiting = [&] {
+            const std::lock_guard lock(stampsMutex);
+            return stamps.size();
+        };
         // Queued after the worker's own connection, so the screen side has taken the
         // reading when this runs.
         QObject::connect(
             worker->process(), &WorkerProcess::dataReady, &app,
             [&](int address, const QHash<QString, QVariant>& record) {
+                const qint64 stamp = takeStamp();
                 if (address < 1 || address > Channels || !page ||
                     !page->property("reading").toBool())
                     return;
@@ -167,8 +194,7 @@ int main(int argc, char* argv[])
                     result = QStringLiteral("recorded");
                 }
                 traces.insert(address, trace);
-                out() << QDateTime::currentMSecsSinceEpoch() << ',' << address << ',' << result
-                      << Qt::endl;
+                out() << stamp << ',' << address << ',' << result << Qt::endl;
             },
             Qt::QueuedConnection);
 
@@ -215,7 +241,8 @@ int main(int argc, char* argv[])
                       << main->isVisible() << " reading "
                       << (page ? page->property("reading").toBool() : false) << " canStart "
                       << (page ? page->property("canStart").toBool() : false) << " status "
-                      << worker->statusText().replace('\n', ' ') << Qt::endl;
+                      << worker->statusText().replace('\n', ' ') << " waiting " << waiting()
+                      << Qt::endl;
             if (!linked && worker->GUIEnable())
                 worker->connectToControlUnit(QStringLiteral("127.0.0.1"));
             else if (linked)
