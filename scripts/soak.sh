@@ -30,6 +30,8 @@
 #    (counted into later phases if need be); "no" when none came before the end.
 #    For the restart, "cleared" is the moment the unit listens again (2 s after it left).
 #  - gap: the longest time between two recorded readings of the process within the phase.
+#  - queue (program only): the most readings that were emitted by the worker thread but not
+#    yet taken by the screen side, sampled once a second within the phase.
 #  - reconnects: the connections made again within the phase (program: after the scene went
 #    back to its connection form; CLI: "connected again" on its standard error).
 # Memory: resident set (VmRSS) of the simulator, the program and the CLI after start-up (the
@@ -205,10 +207,13 @@ for line in open(f"{work}/phases"):
 def iso_ms(text):
     return int(datetime.datetime.fromisoformat(text.replace("Z", "+00:00")).timestamp() * 1000)
 
+queues = []
 def program_events():
     readings, connects = [], []
     for line in open(f"{work}/program.csv"):
-        if line.startswith("# connected "):
+        if line.startswith("# waiting "):
+            queues.append(tuple(int(v) for v in line.split()[2:4]))
+        elif line.startswith("# connected "):
             connects.append(int(line.split()[2]))
         elif not line.startswith("#") and line.count(",") == 2:
             t, address, result = line.strip().split(",")
@@ -245,7 +250,7 @@ processes = {"program": (program_events(), list(range(1, 9))),
              "CLI": (cli_events(), list(range(9, 17)))}
 print(f"soak: {minutes} minute(s), {len(phases)} phases of {(phases[0][3] - phases[0][1]) / 1000:.1f} s")
 print(f"{'phase':<13}{'process':<9}{'attempted':>10}{'fault':>8}{'lost':>6}{'gap s':>8}"
-      f"{'reconnects':>12}  back")
+      f"{'queue':>7}{'reconnects':>12}  back")
 for name, start, cleared, end in phases:
     for process, ((readings, connects), channels) in processes.items():
         judged = judge(readings, channels)
@@ -259,8 +264,10 @@ for name, start, cleared, end in phases:
         gap = max(b - a for a, b in zip(recorded, recorded[1:])) / 1000
         back = f"yes, {(after[0] - cleared) / 1000:.2f} s" if after else "no"
         failed |= lost > 0 or not after
+        queue = (str(max([n for t, n in queues if start <= t < end], default=0))
+                 if process == "program" else "-")
         print(f"{name:<13}{process:<9}{attempted:>10}{fault:>8}{lost:>6}{gap:>8.2f}"
-              f"{reconnects:>12}  {back}")
+              f"{queue:>7}{reconnects:>12}  {back}")
 print("resident memory (MiB)   start  middle     end  growth  bound")
 for process, (start, middle, end) in memory.items():
     growth = (end - start) / 1024

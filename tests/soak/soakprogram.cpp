@@ -8,7 +8,8 @@
 // gained that point, "marked" when the channel's row in the device list shows the fault
 // status, "lost" when neither. One line per reading goes to standard output:
 //   EPOCH_MS,ADDRESS,recorded|marked|lost       (the time the worker emitted it)
-// and "#" lines tell the connection's state (with SOAK_TRACE set, also the scene's state once
+// and "#" lines tell the connection's state and, once a second, how many readings wait for
+// the screen side ("# waiting EPOCH_MS N"; with SOAK_TRACE set, also the scene's state once
 // a second). It runs until SIGTERM or SIGINT.
 #include "app/startup.h"
 #include "engine/settings.h"
@@ -236,6 +237,8 @@ int main(int argc, char* argv[])
         // form takes input), and a main window without a reading tab gets it started.
         QTimer keeper;
         QObject::connect(&keeper, &QTimer::timeout, &app, [&] {
+            out() << "# waiting " << QDateTime::currentMSecsSinceEpoch() << ' ' << waiting()
+                  << Qt::endl;
             if (qEnvironmentVariableIsSet("SOAK_TRACE"))
                 out() << "# state linked " << linked << " gui " << worker->GUIEnable() << " main "
                       << main->isVisible() << " reading "
