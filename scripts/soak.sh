@@ -113,14 +113,14 @@ control() { # LINE: one line to the simulator's control port, which must answer 
 
 "$sim" --rack "$work/rack.json" --control-port "$control_port" >"$work/sim.log" 2>&1 &
 pid[sim]=$!
-wait_for 10 grep -q listening "$work/sim.log" || { cat "$work/sim.log" >&2; exit 1; }
+wait_for 10 grep -qs listening "$work/sim.log" || { cat "$work/sim.log" >&2; exit 1; }
 "$program" >"$work/program.csv" 2>"$work/program.log" &
 pid[program]=$!
 "$cli" --unit 127.0.0.1 monitor --mode cps --channels 9,10,11,12,13,14,15,16 \
   --time-constant 0.01 --keep-going >"$work/cli.csv" 2>"$work/cli.err" &
 pid[cli]=$!
-if ! wait_for 60 grep -q ',recorded$' "$work/program.csv" ||
-   ! wait_for 30 grep -q ',ok,' "$work/cli.csv"; then
+if ! wait_for 60 grep -qs ',recorded$' "$work/program.csv" ||
+   ! wait_for 30 grep -qs ',ok,' "$work/cli.csv"; then
   echo "soak: no readings after start-up" >&2
   tail -n 20 "$work/program.log" "$work/cli.err" >&2
   exit 1
