@@ -30,8 +30,11 @@ for target in "${targets[@]}"; do
   artifacts="$build/artifacts/$target"
   mkdir -p "$corpus" "$artifacts"
   status=0
+  # Inputs that once broke a target (tests/fuzz/regressions/NAME) are run first, every time.
+  regressions=()
+  [ -d "$root/tests/fuzz/regressions/$target" ] && regressions=("$root/tests/fuzz/regressions/$target")
   "$build/tests/fuzz/$target" -runs="$runs" -timeout=10 -artifact_prefix="$artifacts/" "$corpus" \
-    >"$log" 2>&1 || status=$?
+    "${regressions[@]}" >"$log" 2>&1 || status=$?
   done_runs=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 runs in \2 s/p' "$log" | tail -1)
   if [ "$status" -eq 0 ] && [ -n "$done_runs" ]; then
     printf '%-16s %s, no crash\n' "$target" "$done_runs"

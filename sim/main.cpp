@@ -1,4 +1,5 @@
 // cu-tavik-sim: a simulated control unit with its modules, for demos, training and tests.
+#include "core/simcontrol.h"
 #include "core/simenvironment.h"
 #include "core/simlog.h"
 #include "core/simmodulefactory.h"
@@ -120,6 +121,12 @@ int main(int argc, char* argv[])
         if (!discovery->start())
             return fail(QStringLiteral("cannot listen for discovery broadcasts on UDP %1")
                             .arg(UnitPorts::DiscoveryBroadcast));
+    }
+
+    if (options.controlPort != 0) {
+        auto* control = new SimControl(&unit, &app);
+        if (!control->start(options.controlPort, &error))
+            return fail(error);
     }
 
     SimCatalogueServer* catalogue = nullptr;

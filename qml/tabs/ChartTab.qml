@@ -86,6 +86,10 @@ BlankStackItem {
     }
 
     function deactivate() {
+        // Only a lost connection takes the page away while it reads (the tab bar is locked
+        // meanwhile): the worker has stopped, so the page stops too and can start again.
+        if (reading && !singleMode)
+            stop()
         if (singleMode) {
             Worker.deactivateMode(workerMode)
             stopReading()

@@ -67,9 +67,14 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
                                         "ADDR", "127.0.0.1");
     const QCommandLineOption httpPort(
         "http-port", "Port of the firmware web server (default 8080).", "N", "8080");
+    const QCommandLineOption controlPort(
+        "control-port",
+        "Accept control lines on 127.0.0.1 port N: \"faults [fault options]\" replaces the "
+        "faults, \"restart MS\" takes the unit away for MS ms.",
+        "N");
     parser.addOptions({listen, port, rack, state, discoverable, verbose, seed, latency,
                        dropProbability, dropEvery, wrongLength, garbage, closeAfter, mute,
-                       firmwareDir, httpListen, httpPort});
+                       firmwareDir, httpListen, httpPort, controlPort});
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -149,6 +154,13 @@ SimOptionsResult parseSimOptions(const QStringList& arguments, SimOptions* optio
         return SimOptionsResult::Error;
     }
     result.httpPort = quint16(number);
+    if (parser.isSet(controlPort)) {
+        if (!toInt(parser.value(controlPort), 1, 65535, &number)) {
+            *error = QStringLiteral("--control-port must be 1 to 65535");
+            return SimOptionsResult::Error;
+        }
+        result.controlPort = quint16(number);
+    }
     *options = result;
     return SimOptionsResult::Run;
 }

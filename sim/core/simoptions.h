@@ -21,6 +21,8 @@ struct SimOptions
     QString firmwareDir; // empty: no firmware catalogue is served
     QHostAddress httpListen{QHostAddress::LocalHost};
     quint16 httpPort = 8080;
+    // Loopback port of the control connection (see SimControl); 0: none.
+    quint16 controlPort = 0;
 };
 
 enum class SimOptionsResult { Run, Help, Version, Error };

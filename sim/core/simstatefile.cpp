@@ -128,7 +128,15 @@ bool SimStateFile::save(QString* error)
             *error = QStringLiteral("%1: cannot write: %2").arg(m_path, file.errorString());
         return false;
     }
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
+    // flush() before commit(): commit() does not notice a failing last flush of buffered
+    // bytes and would put a cut file in place of the old one.
+    const QByteArray json = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    if (file.write(json) != json.size() || !file.flush()) {
+        if (error)
+            *error = QStringLiteral("%1: cannot write: %2").arg(m_path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         if (error)
             *error = QStringLiteral("%1: cannot write: %2").arg(m_path, file.errorString());

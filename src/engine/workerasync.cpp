@@ -88,6 +88,15 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
     connect(m_process, &WorkerProcess::sweepProgress, this, &WorkerAsync::setProgress);
     connect(m_process, &WorkerProcess::sweepFinished, this, &WorkerAsync::sweepFinished);
     connect(m_process, &WorkerProcess::commandExecuted, this, &WorkerAsync::commandExecuted);
+    // A unit that cannot be reached sends no module list at all: without this the
+    // connection form would wait, disabled, for an answer that never comes.
+    connect(m_process, &WorkerProcess::commandExecuted, this,
+            [this](int command, const QVariant&, bool ok) {
+                if (command != CommandConnect || ok)
+                    return;
+                setStatusText(QStringLiteral("Connection failure!"));
+                setGUIEnable(true);
+            });
     connect(m_settings, &Settings::timeConstantChanged, this, [this] {
         m_process->addCommand(CommandSetTimeOut, m_settings->timeConstant() * 1000.0);
     });

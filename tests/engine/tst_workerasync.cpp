@@ -5,6 +5,7 @@
 #include "engine/settings.h"
 #include "engine/workerprocess.h"
 #include "enginetestsupport.h"
+#include "link/unitports.h"
 #include "models/datamodel.h"
 #include "models/driverdatamodel.h"
 #include "models/eepromdatamodel.h"
@@ -315,6 +316,17 @@ private slots:
         QCOMPARE(enabled.count(), 1);
         QCOMPARE(updated.count(), 0);
         QCOMPARE(list->count(), before);
+    }
+
+    // A unit that refuses the connection: the form is given back with the failure.
+    void unreachableUnitReportsAConnectionFailure()
+    {
+        worker->process()->setUnitPort(1); // nothing listens there in the test's namespace
+        worker->connectToControlUnit(QStringLiteral("127.0.0.1"));
+        QCOMPARE(worker->GUIEnable(), false);
+        QTRY_COMPARE(worker->GUIEnable(), true);
+        QCOMPARE(worker->statusText(), QStringLiteral("Connection failure!"));
+        worker->process()->setUnitPort(UnitPorts::Unit);
     }
 
     void initializeGuiHandsTheModesRowsAndRectangleToTheSettings()

@@ -35,10 +35,11 @@ void check(bool condition)
 constexpr size_t MaxInput = 256;
 constexpr qsizetype MaxDescribed = 8;
 
-// Keys of every record, and the further keys of each type code.
+// Keys of every record, and the further keys of each type code (a model-1 temperature
+// module has the two of its readings from the start).
 constexpr qsizetype CommonKeys = 11;
 constexpr qsizetype SspdKeys = 16;
-constexpr qsizetype ExtraKeys[] = {SspdKeys + 1, SspdKeys + 2, 6, 0, 0};
+constexpr qsizetype ExtraKeys[] = {SspdKeys + 1, SspdKeys + 2, 6, 2, 0};
 
 void checkRecord(const DataProviderItem& record, const ModuleListEntry& entry)
 {

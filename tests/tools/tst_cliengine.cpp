@@ -298,6 +298,56 @@ private slots:
         }
     }
 
+    // A unit that closes the connection: the monitor ends with status 1 at once, or with
+    // --keep-going connects again and reads on.
+    void monitorFollowsAClosedConnection_data()
+    {
+        QTest::addColumn<bool>("keepGoing");
+        QTest::newRow("default") << false;
+        QTest::newRow("keep going") << true;
+    }
+    void monitorFollowsAClosedConnection()
+    {
+        QFETCH(bool, keepGoing);
+        QStringList args = {"monitor", "--mode",          "temp", "--channels",
+                            "4",       "--time-constant", "0.05"};
+        if (keepGoing)
+            args << "--keep-going";
+        QString err; // what the run printed on standard error while it was watched
+        const ProgramRun r = cli(args, [&](QProcess& process) {
+            const auto until = [&](const std::function<bool()>& done) {
+                cuWaitForEvents(
+                    [&] {
+                        err += process.readAllStandardError();
+                        return done() || process.state() != QProcess::Running;
+                    },
+                    10000);
+            };
+            until([&] { return process.peek(1 << 20).count(",ok,") >= 2; });
+            SimFaults close;
+            close.closeAfterPackets = 1;
+            rack->unit.setFaults(close);
+            until([&] { return err.contains("closed the connection"); });
+            rack->unit.setFaults({});
+            until([&] { return err.contains("connected again"); });
+            const qsizetype before = process.peek(1 << 20).count(",ok,");
+            until([&] { return process.peek(1 << 20).count(",ok,") > before; });
+            if (process.state() == QProcess::Running) // without --keep-going it has ended
+                ::kill(pid_t(process.processId()), SIGINT);
+        });
+        err += r.err;
+        QCOMPARE(r.exitStatus, QProcess::NormalExit);
+        QVERIFY2(err.contains("cu-tavik-cli: the unit closed the connection at "), qPrintable(err));
+        if (keepGoing) {
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(err.contains("cu-tavik-cli: connected again at "), qPrintable(err));
+        } else {
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(err.contains("monitor ended: the unit closed the connection"),
+                     qPrintable(err));
+        }
+    }
+
     void setWritesOneParameterByName()
     {
         const ProgramRun r = cli({"set", "1", "current", "1.5e-5"});

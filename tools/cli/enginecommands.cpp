@@ -126,7 +126,8 @@ QString engineCommandsHelp()
                "failed readings in a row) ends with status 1; a sweep of more than 100000\n"
                "steps does not start. monitor says on standard error when the unit stops\n"
                "answering and when it answers again, and ends with status 1 when any reading\n"
-               "failed; with --keep-going it goes on through a silent unit and ends with 0.\n"
+               "failed; with --keep-going it goes on through a silent unit, connects again when\n"
+               "the unit closes the connection, and ends with 0.\n"
                "\n"
                "Errors and notices of the engine go to standard error. The engine waits\n"
                "--timeout-ms (default 500) for each answer of the unit or a module.")

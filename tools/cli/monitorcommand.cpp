@@ -204,6 +204,15 @@ int monitor(EngineSession& session, const MonitorRequest& request)
             outputLost = outputLost || !outputWritten();
         });
 
+    // A unit that closes the connection leaves the worker idle: without --keep-going the
+    // monitor ends, with it the monitor connects again (once a second) and reads on.
+    bool closed = false;
+    QObject::connect(session.worker(), &WorkerAsync::disconnected, &printer, [&] {
+        closed = true;
+        printError(QStringLiteral("the unit closed the connection at %1")
+                       .arg(Csv::time(QDateTime::currentDateTimeUtc())));
+    });
+
     if (!session.activate(mode)) {
         settings->setSeries({});
         return session.interrupted() ? Exit::Success : failure("the monitor did not start");
@@ -214,14 +223,32 @@ int monitor(EngineSession& session, const MonitorRequest& request)
     QObject::connect(&end, &QTimer::timeout, [&] { timeUp = true; });
     if (request.duration)
         end.start(int(*request.duration * 1000.0));
+    const auto over = [&] { return timeUp || outputLost || session.interrupted(); };
     // Ctrl-C is the ordinary end of a monitor without --duration.
-    session.waitUntil([&] { return timeUp || outputLost || (!request.keepGoing && unitLost()); });
+    session.waitUntil([&] { return over() || closed || (!request.keepGoing && unitLost()); });
+    QTimer pause;
+    pause.setSingleShot(true);
+    while (closed && request.keepGoing && !over()) {
+        closed = false;
+        failedInARow.clear();
+        if (session.connectToUnit() && !closed && session.activate(mode) && !closed) {
+            printError(QStringLiteral("connected again at %1")
+                           .arg(Csv::time(QDateTime::currentDateTimeUtc())));
+            session.waitUntil([&] { return over() || closed; });
+        } else {
+            closed = true;
+            pause.start(1000);
+            session.waitUntil([&] { return over() || !pause.isActive(); });
+        }
+    }
     session.worker()->activateMode(WorkerAsync::WorkerModeNoAction);
     settings->setSeries({});
     if (outputLost)
         return Exit::Failure;
     if (request.keepGoing)
         return Exit::Success;
+    if (closed)
+        return failure(QStringLiteral("monitor ended: the unit closed the connection"));
     if (unitLost())
         return failure(QStringLiteral("monitor ended: the unit stopped answering"));
     if (failedReadings > 0)

@@ -844,6 +844,30 @@ private slots:
         QTRY_COMPARE(
             itemsNamed(m_main->contentItem(), "moduleList").value(0)->property("count").toInt(), 6);
     }
+
+    // A time plot reading when its unit goes away stops with it: after connecting again the
+    // tab bar is free and the tab can start once more.
+    void aTimePlotThatLostItsUnitCanStartAgain()
+    {
+        QTRY_VERIFY(m_main->isVisible());
+        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
+        QVERIFY(ChartPages::chooseFromAddMenu(plus, "CPS(Time)"));
+        QObject* page = ChartPages::currentPage(m_main);
+        QObject* channels = ChartPages::panel(page, "activeChannels");
+        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 1")));
+        QVERIFY(QMetaObject::invokeMethod(page, "start"));
+        QVERIFY(page->property("reading").toBool());
+
+        m_rack.unit.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(m_welcome->isVisible(), 5000);
+        QVERIFY(!page->property("reading").toBool());
+        QString error;
+        QVERIFY2(m_rack.unit.start(&error), qPrintable(error));
+        WorkerAsync::instance()->connectToControlUnit(QStringLiteral("127.0.0.1"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
+        QVERIFY(itemsNamed(m_main->contentItem(), "tabBar").value(0)->isEnabled());
+        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+    }
 };
 
 int main(int argc, char** argv)
