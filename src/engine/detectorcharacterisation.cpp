@@ -26,9 +26,20 @@ constexpr double GatesPerReading = 2.0;
 
 const QString CurrentKey = QStringLiteral("current");
 
-double curveBias(double from, double to, int index, int count)
+// Where the dark counts rise, within the top 15 % below I_sw, the curve takes half of its
+// points: their slope sets how far below I_sw the recommendation has to stay.
+constexpr double DenseShare = 0.85;
+
+// The curve's bias at index of count: half the points from `from` up to the dense part,
+// the other half across it up to `to`.
+double curveBias(double from, double dense, double to, int index, int count)
 {
-    return from + (to - from) * index / (count - 1);
+    const int lower = count / 2;
+    if (dense <= from)
+        return from + (to - from) * index / (count - 1);
+    if (index < lower)
+        return from + (dense - from) * index / lower;
+    return dense + (to - dense) * (index - lower) / (count - lower - 1);
 }
 
 QJsonValue optionalNumber(const std::optional<double>& value)
@@ -396,7 +407,7 @@ void DetectorCharacterisation::curveRead()
         return analyseCurve();
     const double from = m_request.startShare * *m_switching;
     const double to = *m_switching - m_request.fineStep;
-    setBias(curveBias(from, to, m_index, m_request.points));
+    setBias(curveBias(from, DenseShare * *m_switching, to, m_index, m_request.points));
     then(int(wait), [this] { curveRead(); });
 }
 

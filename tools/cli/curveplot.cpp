@@ -59,7 +59,7 @@ QByteArray png(const QJsonObject& report, int width, int height)
     const double isw = report.value("switching_current_A").toDouble() * 1e6;
     double xMin = 0, xMax = isw > 0 ? isw * 1.03 : 1;
     double cpsMax = 10;
-    double cpsMin = cpsMax;
+    double cpsMin = 1e300;
     for (const QPointF& q : std::as_const(points)) {
         cpsMax = std::max(cpsMax, q.y());
         if (q.y() > 0)
@@ -67,7 +67,8 @@ QByteArray png(const QJsonObject& report, int width, int height)
     }
     if (!points.isEmpty())
         xMin = std::floor(points.first().x() * 0.95);
-    const Axes axes{QRectF(90, 50, width - 130, height - 120), xMin, std::max(xMax, xMin + 1), 0.0,
+    const Axes axes{QRectF(90, 50, width - 130, height - 120), xMin, std::max(xMax, xMin + 1),
+                    std::floor(std::log10(std::min(cpsMin, cpsMax))),
                     std::ceil(std::log10(cpsMax * 1.5))};
 
     // Frame, decades and bias ticks.
