@@ -88,6 +88,7 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
     connect(m_process, &WorkerProcess::sweepProgress, this, &WorkerAsync::setProgress);
     connect(m_process, &WorkerProcess::sweepFinished, this, &WorkerAsync::sweepFinished);
     connect(m_process, &WorkerProcess::commandExecuted, this, &WorkerAsync::commandExecuted);
+    connectCharacterisation();
     connect(m_settings, &Settings::timeConstantChanged, this, [this] {
         m_process->addCommand(CommandSetTimeOut, m_settings->timeConstant() * 1000.0);
     });
