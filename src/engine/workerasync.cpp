@@ -97,6 +97,7 @@ WorkerAsync::WorkerAsync(QObject* parent) : QObject(parent)
                 setStatusText(QStringLiteral("Connection failure!"));
                 setGUIEnable(true);
             });
+    connectCharacterisation();
     connect(m_settings, &Settings::timeConstantChanged, this, [this] {
         m_process->addCommand(CommandSetTimeOut, m_settings->timeConstant() * 1000.0);
     });

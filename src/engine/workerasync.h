@@ -142,6 +142,11 @@ public slots:
     void turnOnAllSelectedChannels(bool turnOn);
     void sendEepromData();
     void writeEeprom();
+    // The characterisation of one SSPD channel (see DetectorCharacterisation::requestFromMap
+    // for the keys); false, with the reason as an error message, for values out of range.
+    bool startCharacterisation(QVariantMap request);
+    // Ends it at its next step, the bias at 0 or where it was before.
+    void cancelCharacterisation(bool restoreBias);
 
 signals:
     void GUIEnableChanged();
@@ -162,6 +167,11 @@ signals:
     void sendMessage(QString title, QString message);
     // Relayed from the process: a queued command has run (see WorkerProcess).
     void commandExecuted(int command, QVariant parameter, bool ok);
+    // Relayed from the characterisation on the worker thread.
+    void characterisationStage(int stage, QString text);
+    void characterisationProgress(double percent);
+    void characterisationPoint(double bias, double cps, bool latched);
+    void characterisationFinished(QVariantMap report);
 
 private slots:
     void updateData(int address, QHash<QString, QVariant> data);
@@ -173,6 +183,7 @@ private slots:
 
 private:
     explicit WorkerAsync(QObject* parent = nullptr);
+    void connectCharacterisation();
     MyChartRect* chartRectFor(WorkerMode mode);
     // The rows a sweep start reads: those the settings show, else the mode's own.
     QList<DriverDataItem>* currentSweepRows(WorkerMode mode);

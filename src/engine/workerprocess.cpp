@@ -1,5 +1,6 @@
 #include "workerprocess.h"
 
+#include "detectorcharacterisation.h"
 #include "engine/workerasync.h"
 #include "enginelog.h"
 #include "link/cutcpsocketiointerface.h"
@@ -18,7 +19,9 @@ constexpr int InterruptionCheckMs = 100;
 
 } // namespace
 
-WorkerProcess::WorkerProcess(QObject* parent) : QObject(parent), m_stepWake(new QTimer(this))
+WorkerProcess::WorkerProcess(QObject* parent)
+    : QObject(parent), m_stepWake(new QTimer(this)),
+      m_characterisation(new DetectorCharacterisation(this))
 {
     m_stepWake->setSingleShot(true);
     // Time constants go down to 10 ms; a coarse timer would stretch them.
@@ -90,6 +93,8 @@ bool WorkerProcess::stopRequested()
 
 int WorkerProcess::msUntilNextStep() const
 {
+    if (m_characterisation->active())
+        return m_characterisation->msUntilDue();
     int interval = -1;
     switch (m_mode) {
     case WorkerAsync::WorkerModeAllChannels:

@@ -17,6 +17,7 @@
 #include <atomic>
 
 class AbstractDriver;
+class DetectorCharacterisation;
 class DriverHelper;
 class QTimer;
 class SweepParameters;
@@ -67,6 +68,9 @@ public:
     QList<AbstractDriver*> drivers() const { return m_drivers; }
     cuTcpSocketIOInterface* transport() const { return m_transport; }
     QVariantMap sweepParameters() const { return m_sweepParameters; }
+    // The characterisation of one SSPD channel; any thread may start and cancel it. While
+    // it runs, the loop steps it and nothing else.
+    DetectorCharacterisation* characterisation() const { return m_characterisation; }
 
     // Passes the main loop has made so far; any thread may read it (an idle loop makes
     // only a few passes a second).
@@ -161,4 +165,5 @@ private:
     // Wakes the loop when the next step is due.
     QTimer* m_stepWake = nullptr;
     std::atomic<quint64> m_loopPasses{0};
+    DetectorCharacterisation* m_characterisation = nullptr;
 };

@@ -2,6 +2,7 @@
 // at their time constant for the live views and time plots, and the reading of one module.
 #include "workerprocess.h"
 
+#include "detectorcharacterisation.h"
 #include "drivers/abstractdriver.h"
 #include "engine/workerasync.h"
 #include "enginelog.h"
@@ -25,6 +26,11 @@ const QString StatusKey = QStringLiteral("status");
 
 bool WorkerProcess::readingLoop()
 {
+    // The characterisation has the channel to itself; the views and sweeps wait for it.
+    if (m_characterisation->active()) {
+        m_characterisation->step();
+        return true;
+    }
     switch (m_mode) {
     case WorkerAsync::WorkerModeAllChannels:
         if (m_stepTimer.elapsed() > AllChannelsIntervalMs)

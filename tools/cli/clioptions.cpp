@@ -98,7 +98,12 @@ CliOptions::CliOptions()
         QCommandLineOption("keep-going",
                            "monitor: go on through a unit that stops answering, and end with "
                            "status 0 even when readings failed."),
-        valueOption("channel", "sweep: the SSPD channel's module address.", "N"),
+        valueOption("channel", "sweep, characterise: the SSPD channel's module address.", "N"),
+        valueOption("dark-limit",
+                    "characterise: excess dark counts allowed at the recommended bias "
+                    "(default 100).",
+                    "CPS"),
+        QCommandLineOption("apply", "characterise: leave the channel at the recommended bias."),
         valueOption("from", "sweep: start value (A, V or cps).", "X"),
         valueOption("to", "sweep: end value.", "Y"),
         valueOption("step", "sweep: step, or the histogram's bin width.", "S"),
@@ -125,7 +130,7 @@ CliOptions::CliOptions()
     m_parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("query, identity, read, write, list, monitor, set, sweep, preset, unit, "
-                       "eeprom, discover, firmware or boot."));
+                       "eeprom, characterise, discover, firmware or boot."));
     m_parser.addPositionalArgument(QStringLiteral("arguments"),
                                    QStringLiteral("Arguments of the command."),
                                    QStringLiteral("[...]"));

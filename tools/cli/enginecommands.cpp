@@ -1,5 +1,6 @@
 #include "enginecommands.h"
 
+#include "characterisecommand.h"
 #include "clioutput.h"
 #include "eepromcommands.h"
 #include "exitcode.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-const QStringList EngineCommands = {"list", "monitor", "set", "sweep", "preset", "unit", "eeprom"};
+const QStringList EngineCommands = {"list",   "monitor", "set",    "sweep",
+                                    "preset", "unit",    "eeprom", "characterise"};
 
 // Checks the command line, then connects and runs the command with a live engine.
 template <typename Request>
@@ -85,6 +87,7 @@ QString engineCommandsHelp()
                "                                     level, IV curve, count histogram) as CSV;\n"
                "                                     iv only steps the current: switch the\n"
                "                                     channel on first (set N operate 1)\n"
+               "%5"
                "  preset save FILE [--channels A,B,...]\n"
                "                                     after one reading, save the channels'\n"
                "                                     settings (default: every SSPD channel)\n"
@@ -134,7 +137,8 @@ QString engineCommandsHelp()
         .arg(setNamesHelp())
         .arg(monitorColumns(MonitorRequest::All).join(u','))
         .arg(monitorColumns(MonitorRequest::Cps).join(u','))
-        .arg(monitorColumns(MonitorRequest::Temperature).join(u','));
+        .arg(monitorColumns(MonitorRequest::Temperature).join(u','))
+        .arg(characteriseHelp());
 }
 
 int runEngineCommand(const EngineArguments& arguments, const EngineSession::Target& target)
@@ -155,6 +159,8 @@ int runEngineCommand(const EngineArguments& arguments, const EngineSession::Targ
         return checkedRun<SetRequest>(arguments, target, parseSet, setParameter);
     if (command == "sweep")
         return checkedRun<SweepRequest>(arguments, target, parseSweep, sweep);
+    if (command == "characterise")
+        return checkedRun<CharacteriseRequest>(arguments, target, parseCharacterise, characterise);
     if (command == "unit")
         return checkedRun<UnitRequest>(arguments, target, parseUnit, unitCommand);
     if (command == "preset")

@@ -800,6 +800,59 @@ private slots:
         QCOMPARE(m_main->property("currentIndex").toInt(), 0);
     }
 
+    // The SSPD driver page's characterisation: measured with the curve drawn, the result
+    // shown, and the recommended bias applied to the channel.
+    void characteriseDialogMeasuresAndApplies()
+    {
+        Settings* settings = WorkerAsync::instance()->settings();
+        settings->setActiveChannel(1);
+        QObject* home = ChartPages::pageAt(m_main, 0);
+        QVERIFY(QMetaObject::invokeMethod(home, "openOther", Q_ARG(QString, "SSPD Driver")));
+        const int index = m_main->property("currentIndex").toInt();
+        auto* page = qobject_cast<QQuickItem*>(ChartPages::currentPage(m_main));
+        QVERIFY(page);
+        QQuickItem* button = itemsNamed(page, "characteriseButton").value(0);
+        QObject* dialog = objectNamed(page, "characteriseDialog");
+        QVERIFY(button && dialog);
+        QTRY_VERIFY(button->isVisible());
+        click(button);
+        QTRY_VERIFY(dialog->property("opened").toBool());
+        QCOMPARE(dialog->property("address").toInt(), 1);
+        auto* content = dialog->property("contentItem").value<QQuickItem*>();
+        itemsNamed(content, "characteriseTimeConstant").value(0)->setProperty("text", "0.02");
+        itemsNamed(content, "characteriseTrigger").value(0)->setProperty("text", "0.05");
+        click(itemsNamed(content, "characteriseStart").value(0));
+        QTRY_VERIFY(dialog->property("running").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->property("running").toBool(), 60000);
+        const QVariantMap report = dialog->property("report").toMap();
+        QCOMPARE(report.value("outcome").toString(), QString("complete"));
+        QVERIFY(report.value("points").toList().size() >= 40);
+        QVERIFY(itemsNamed(content, "characteriseResult")
+                    .value(0)
+                    ->property("text")
+                    .toString()
+                    .contains("Recommended bias"));
+        QTest::qWait(100);
+        QVERIFY(m_main->grabWindow().save(shotPath("characterise-dialog")));
+
+        QQuickItem* apply = itemsNamed(content, "characteriseApply").value(0);
+        QTRY_VERIFY(apply->isEnabled());
+        click(apply);
+        const auto* sspd = qobject_cast<SimSspdM0*>(m_rack.unit.module(1));
+        const double recommended = report.value("recommended_bias_A").toDouble();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            qAbs(const_cast<SimSspdM0*>(sspd)->physics().detectorCurrent() - recommended) < 1e-9,
+            5000);
+
+        click(itemsNamed(content, "characteriseClose").value(0));
+        QTRY_VERIFY(!dialog->property("visible").toBool());
+        WorkerAsync::instance()->setParameter(1, "current", 0.0);
+        WorkerAsync::instance()->setParameter(1, "operate", false);
+        QTRY_COMPARE_WITH_TIMEOUT(const_cast<SimSspdM0*>(sspd)->physics().bias(), 0.0, 5000);
+        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
+        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+    }
+
     void losingTheUnitBringsBackTheForm()
     {
         QVERIFY(QMetaObject::invokeMethod(WorkerAsync::instance(), "disconnect"));
