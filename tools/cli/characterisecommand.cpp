@@ -113,13 +113,8 @@ int characterise(EngineSession& session, const CharacteriseRequest& request)
         if (QString error; !file->open(&error))
             return usageError(error);
     }
-    if (!session.connectToUnit())
+    if (!session.connectToSspdChannel(request.channel))
         return Exit::Failure;
-    const int type = session.moduleType(request.channel);
-    if (type != DataProviderList::DeviceTypeSspdM0 && type != DataProviderList::DeviceTypeSspdM1)
-        return failure(
-            type < 0 ? QStringLiteral("the unit has no module at address %1").arg(request.channel)
-                     : QStringLiteral("module %1 is no SSPD channel").arg(request.channel));
 
     WorkerAsync* worker = session.worker();
     DetectorCharacterisation* procedure = worker->process()->characterisation();

@@ -91,6 +91,18 @@ int EngineSession::moduleType(int address) const
     return -1;
 }
 
+bool EngineSession::connectToSspdChannel(int channel)
+{
+    if (!connectToUnit())
+        return false;
+    const int type = moduleType(channel);
+    if (type == DataProviderList::DeviceTypeSspdM0 || type == DataProviderList::DeviceTypeSspdM1)
+        return true;
+    failure(type < 0 ? QStringLiteral("the unit has no module at address %1").arg(channel)
+                     : QStringLiteral("module %1 is no SSPD channel").arg(channel));
+    return false;
+}
+
 QList<int> EngineSession::addressesOfTypes(const QList<int>& types) const
 {
     QList<int> addresses;

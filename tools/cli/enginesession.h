@@ -50,6 +50,9 @@ public:
     // The device list's type code of the module (DataProviderList::DeviceType), -1 when
     // the unit has no module at that address.
     int moduleType(int address) const;
+    // Connects and makes sure that channel is an SSPD module (model 0 or 1); false with the
+    // reason printed otherwise. Commands that drive one detector start here.
+    bool connectToSspdChannel(int channel);
     QList<int> addressesOfTypes(const QList<int>& types) const;
 
     // Runs queue(), which queues one or more commands, and waits until the first command

@@ -88,13 +88,8 @@ int sweep(EngineSession& session, const SweepRequest& request)
     OutputFile file(request.out);
     if (QString error; !file.open(&error))
         return usageError(error);
-    if (!session.connectToUnit())
+    if (!session.connectToSspdChannel(request.channel))
         return Exit::Failure;
-    const int type = session.moduleType(request.channel);
-    if (type != DataProviderList::DeviceTypeSspdM0 && type != DataProviderList::DeviceTypeSspdM1)
-        return failure(
-            type < 0 ? QStringLiteral("the unit has no module at address %1").arg(request.channel)
-                     : QStringLiteral("module %1 is no SSPD channel").arg(request.channel));
 
     // As the sweep tab does it: the channel, the mode's rows with the user's values, the
     // chart's series; then the mode starts.
