@@ -323,7 +323,9 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        antialiasing: true
+        // Live time plots redraw dense lines at every reading: smoothing them costs the
+        // software renderer several times the drawing itself.
+        antialiasing: !scope.dateTimeX
         backgroundColor: Theme.background
         plotAreaColor: Theme.background
         legend.visible: false

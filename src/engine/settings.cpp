@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "engine/enginelog.h"
+#include "engine/liveseries.h"
 #include "engine/mychartrect.h"
 #include "models/datamodel.h"
 #include "models/driverdatamodel.h"
@@ -12,7 +13,7 @@
 
 Settings::Settings(QObject* parent)
     : QObject(parent), m_chartRect(new MyChartRect(this)),
-      m_sweepParameterModel(new DriverDataModel(this))
+      m_sweepParameterModel(new DriverDataModel(this)), m_liveSeries(new LiveSeries(this))
 {
 }
 
@@ -87,7 +88,7 @@ void Settings::setSweepParameters(QList<DriverDataItem>* rows)
 void Settings::setAxisRange(QObject* axis, const QVariant& min, const QVariant& max) const
 {
     if (auto* chartAxis = qobject_cast<QAbstractAxis*>(axis))
-        chartAxis->setRange(min, max);
+        m_liveSeries->setAxisRange(chartAxis, min, max);
 }
 
 #include "moc_settings.cpp"

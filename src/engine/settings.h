@@ -7,6 +7,7 @@
 #include <QObject>
 
 class DriverDataModel;
+class LiveSeries;
 class MyChartRect;
 class QAbstractSeries;
 
@@ -54,9 +55,11 @@ public:
     QList<DriverDataItem>* sweepParameters() const { return m_sweepParameters; }
 
     // Sets both ends of a chart axis at once. Setting min and max one after the other makes
-    // the chart lay out every series on the axis twice, which on time plots with thousands of
-    // points per series is most of a monitoring step's work. Anything but an axis is ignored.
+    // the chart lay out every series on the axis twice; the live series along the axis are
+    // thinned for the new range before it (LiveSeries). Anything but an axis is ignored.
     Q_INVOKABLE void setAxisRange(QObject* axis, const QVariant& min, const QVariant& max) const;
+    // All points of the live time series, which their chart series show thinned.
+    LiveSeries* liveSeries() const { return m_liveSeries; }
 
 signals:
     void timeConstantChanged();
@@ -78,4 +81,5 @@ private:
     int m_activeChannel = -1;
     DriverDataModel* m_sweepParameterModel = nullptr;
     QList<DriverDataItem>* m_sweepParameters = nullptr;
+    LiveSeries* m_liveSeries = nullptr;
 };

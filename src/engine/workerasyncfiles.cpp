@@ -1,7 +1,9 @@
 // Files the user picks on the GUI thread: channel presets (JSON) and chart curves as text
 // tables. Writes go through QSaveFile, so a failed write leaves an existing file as it was.
 #include "engine/enginelog.h"
+#include "engine/liveseries.h"
 #include "engine/presetfile.h"
+#include "engine/settings.h"
 #include "engine/workerasync.h"
 #include "models/dataproviderlist.h"
 
@@ -112,8 +114,9 @@ void WorkerAsync::saveSeries(QAbstractSeries* series, QString fileName)
     auto* xy = qobject_cast<QXYSeries*>(series);
     if (!xy)
         return;
+    // A live series draws a thinned copy; the file takes every point.
     QByteArray text;
-    for (const QPointF& p : xy->points())
+    for (const QPointF& p : m_settings->liveSeries()->points(xy))
         text += number(p.x()) + '\t' + number(p.y()) + "\r\n";
     if (!writeWholeFile(fileName, text)) {
         qCDebug(lcEngine) << "can't open file" << fileName;
@@ -124,6 +127,7 @@ void WorkerAsync::saveSeries(QAbstractSeries* series, QString fileName)
 void WorkerAsync::saveMultipleSeries(QVariantList seriesList, QString fileName)
 {
     QList<QXYSeries*> series;
+    QList<QList<QPointF>> points;
     qsizetype rows = 0;
     for (const QVariant& entry : seriesList) {
         auto* xy = qobject_cast<QXYSeries*>(entry.value<QObject*>());
@@ -131,7 +135,8 @@ void WorkerAsync::saveMultipleSeries(QVariantList seriesList, QString fileName)
             continue;
         qCDebug(lcEngine) << "Processing series:" << xy->name();
         series.append(xy);
-        rows = qMax(rows, qsizetype(xy->count()));
+        points.append(m_settings->liveSeries()->points(xy));
+        rows = qMax(rows, points.last().size());
     }
     if (rows == 0)
         return;
@@ -140,10 +145,10 @@ void WorkerAsync::saveMultipleSeries(QVariantList seriesList, QString fileName)
     for (const QXYSeries* s : series)
         text += '|' + s->name().toUtf8() + "|\t";
     text += "\r\n";
-    for (int r = 0; r < rows; ++r) {
-        for (const QXYSeries* s : series) {
-            if (r < s->count())
-                text += number(s->at(r).x()) + '\t' + number(s->at(r).y()) + '\t';
+    for (qsizetype r = 0; r < rows; ++r) {
+        for (const QList<QPointF>& p : points) {
+            if (r < p.size())
+                text += number(p.at(r).x()) + '\t' + number(p.at(r).y()) + '\t';
             else
                 text += "---\t---\t";
         }

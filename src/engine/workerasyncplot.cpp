@@ -1,9 +1,10 @@
 // The GUI-thread half of the acquisition modes: queuing a mode for the worker thread, applying
 // each reading to the device list and the chart series, and fitting the chart rectangle.
 #include "engine/enginelog.h"
-#include "engine/sweepparameters.h"
+#include "engine/liveseries.h"
 #include "engine/mychartrect.h"
 #include "engine/settings.h"
+#include "engine/sweepparameters.h"
 #include "engine/workerasync.h"
 #include "engine/workerprocess.h"
 #include "models/dataproviderlist.h"
@@ -44,16 +45,6 @@ QString countsText(double cps)
     text.replace(QLatin1String("e+0"), QLatin1String("e"));
     text.remove(QLatin1Char(' '));
     return text;
-}
-
-// Appends without a repaint per point; the chart redraws when its rectangle follows.
-void appendTimePoint(QXYSeries* series, const QPointF& point)
-{
-    const bool wasBlocked = series->blockSignals(true);
-    series->append(point);
-    if (series->count() > MaxTimePoints)
-        series->removePoints(0, series->count() - MaxTimePoints);
-    series->blockSignals(wasBlocked);
 }
 
 double rowValue(const QList<DriverDataItem>* rows, const QString& name)
@@ -174,7 +165,7 @@ void WorkerAsync::updateData(int address, QHash<QString, QVariant> data)
         for (QAbstractSeries* s : m_settings->series()) {
             auto* series = qobject_cast<QXYSeries*>(s);
             if (series && series->name() == name)
-                appendTimePoint(series, QPointF(now, cps));
+                m_settings->liveSeries()->append(series, QPointF(now, cps), MaxTimePoints);
         }
         break;
     }
@@ -187,7 +178,7 @@ void WorkerAsync::updateData(int address, QHash<QString, QVariant> data)
         for (QAbstractSeries* s : m_settings->series()) {
             auto* series = qobject_cast<QXYSeries*>(s);
             if (series && series->name() == name)
-                appendTimePoint(series, QPointF(now, kelvin));
+                m_settings->liveSeries()->append(series, QPointF(now, kelvin), MaxTimePoints);
         }
         break;
     }
@@ -346,7 +337,9 @@ void WorkerAsync::updatePlot()
             // Free running: the plot grows from its first point until it spans 11 s, then
             // shows the last 10 s.
             auto* first = qobject_cast<QXYSeries*>(series.value(0));
-            if (first && first->count() > 0 && now - 11000 < first->at(0).x())
+            const QList<QPointF> points =
+                first ? m_settings->liveSeries()->points(first) : QList<QPointF>();
+            if (!points.isEmpty() && now - 11000 < points.first().x())
                 left = now - 9500;
         }
         rect->setLeft(left);
@@ -360,7 +353,7 @@ void WorkerAsync::updatePlot()
                 auto* xy = qobject_cast<QXYSeries*>(s);
                 if (!xy)
                     continue;
-                for (const QPointF& p : xy->points()) {
+                for (const QPointF& p : m_settings->liveSeries()->points(xy)) {
                     if (p.x() > left) {
                         visible = true;
                         bottom = qMin(bottom, p.y());
@@ -449,7 +442,7 @@ void WorkerAsync::rescaleChartRec(WorkerAsync::WorkerMode mode)
             if (area && area->upperSeries())
                 points.append(area->upperSeries()->points());
         } else if (auto* xy = qobject_cast<QXYSeries*>(s)) {
-            points.append(xy->points());
+            points.append(m_settings->liveSeries()->points(xy));
         }
     }
     if (points.isEmpty())
