@@ -75,6 +75,19 @@ double threadCpuMs()
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
+// Time this thread spent ready to run while other processes had the CPUs (Linux schedstat:
+// run time, run-queue wait, time slices). On a shared machine it is most of a step's wall time.
+double threadWaitMs()
+{
+    FILE* f = std::fopen("/proc/thread-self/schedstat", "r");
+    unsigned long long run = 0, wait = 0;
+    if (!f)
+        return 0;
+    const int read = std::fscanf(f, "%llu %llu", &run, &wait);
+    std::fclose(f);
+    return read == 2 ? double(wait) / 1e6 : 0;
+}
+
 struct Spread
 {
     double median = 0;
@@ -213,11 +226,12 @@ public:
     // One monitoring step as the GUI thread sees it: every channel's reading, the chart
     // rectangle, and the frame that shows them. False when no frame came. The slots are called
     // as the worker's queued signals call them, through the meta-object.
-    bool step(double* wallMs, double* cpuMs, double* dataMs, double* plotMs)
+    bool step(double* wallMs, double* cpuMs, double* waitMs, double* dataMs, double* plotMs)
     {
         WorkerAsync* worker = WorkerAsync::instance();
         QElapsedTimer wall;
         const double cpu0 = threadCpuMs();
+        const double wait0 = threadWaitMs();
         wall.start();
         for (int c = 0; c < m_count; ++c) {
             Reading reading{{QStringLiteral("cps"), countRate(m_seed, c)},
@@ -241,6 +255,7 @@ public:
             ++frames;
             *wallMs = double(wall.nsecsElapsed()) / 1e6;
             *cpuMs = threadCpuMs() - cpu0;
+            *waitMs = threadWaitMs() - wait0;
             quiet.start(QuietMs);
         });
         quiet.start(FrameTimeoutMs);
@@ -272,6 +287,7 @@ struct Figures
 {
     Spread wall;
     Spread cpu;
+    Spread wait; // ready to run, but other processes had the CPUs
     Spread data; // the readings: device list and series appends
     Spread plot; // the chart rectangle, with the axes and chart geometry that follow it
 };
@@ -283,21 +299,22 @@ bool measure(ChartBench& bench, int count, int steps, Figures* figures)
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return false;
     }
-    std::vector<double> wall, cpu, data, plot;
+    std::vector<double> wall, cpu, wait, data, plot;
     for (int i = 0; i < WarmUpSteps + steps; ++i) {
-        double w = 0, c = 0, d = 0, p = 0;
-        if (!bench.step(&w, &c, &d, &p)) {
+        double w = 0, c = 0, q = 0, d = 0, p = 0;
+        if (!bench.step(&w, &c, &q, &d, &p)) {
             std::fprintf(stderr, "no frame within %d ms after step %d\n", FrameTimeoutMs, i);
             return false;
         }
         if (i >= WarmUpSteps) {
             wall.push_back(w);
             cpu.push_back(c);
+            wait.push_back(q);
             data.push_back(d);
             plot.push_back(p);
         }
     }
-    *figures = {spread(wall), spread(cpu), spread(data), spread(plot)};
+    *figures = {spread(wall), spread(cpu), spread(wait), spread(data), spread(plot)};
     return true;
 }
 
@@ -356,6 +373,9 @@ int main(int argc, char** argv)
                 "            of which readings median %6.2f ms, chart rectangle median %6.2f "
                 "ms; the rest: axes, chart layout, the frame\n",
                 f.data.median, f.plot.median);
+            std::printf("            waiting for a CPU taken by other processes: median %6.2f ms  "
+                        "p90 %6.2f ms\n",
+                        f.wait.median, f.wait.p90);
             if (!met)
                 status = 3;
         };

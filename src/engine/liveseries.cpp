@@ -195,7 +195,9 @@ bool LiveSeries::columnsFor(QXYSeries* series, PlotColumns* columns)
     if (!series->chart() || !axis || !rangeOf(axis, columns))
         return false;
     follow(axis);
-    columns->count = int(std::ceil(series->chart()->plotArea().width()));
+    // A column as wide as the line: finer ones would draw over the same pixels.
+    const double columnWidth = qMax(1.0, series->pen().widthF());
+    columns->count = int(std::ceil(series->chart()->plotArea().width() / columnWidth));
     return true;
 }
 

@@ -62,6 +62,14 @@ QList<QPointF> thinToColumns(const QList<QPointF>& points, const PlotColumns& co
             }
             if (a > b)
                 std::swap(a, b);
+            if (a != b) {
+                // Many points in one column draw, in full, a solid bar from the lowest to the
+                // highest: a vertical stroke in the middle of the run draws the same.
+                const double x = (points.at(runStart).x() + points.at(end - 1).x()) / 2;
+                thinned.append(QPointF(x, points.at(a).y()));
+                thinned.append(QPointF(x, points.at(b).y()));
+                return;
+            }
         }
         thinned.append(points.at(a));
         if (b != a)

@@ -13,7 +13,8 @@ struct PlotColumns
 };
 
 // Walks the points in their order; each run of consecutive points that fall into one column
-// becomes its lowest and highest point, in their order. Runs beyond the edges keep their first
-// and last point, so lines still enter and leave the plot where the full data does. Points
-// stay as they are when there is nothing to gain or no usable range.
+// becomes its lowest and highest value, in their order, both at the middle of the run's x, so
+// that the line fills the column between them as the full data does. Runs beyond the edges
+// keep their first and last point, so lines still enter and leave the plot where the full data
+// does. Points stay as they are when there is nothing to gain or no usable range.
 QList<QPointF> thinToColumns(const QList<QPointF>& points, const PlotColumns& columns);
