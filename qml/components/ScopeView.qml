@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Layouts
 import QtQuick.Dialogs
+import QtQuick.Templates as T
 import QtCharts
 import MyStyle 1.0
 import Theme
@@ -240,8 +241,34 @@ Item {
     StyledAxis { axis: logAxisY; title: scope.axisYTitle; shown: scope.logY; minorTicks: 9
                  labelFormat: scope.axisYLabelFormat }
 
-    // A tool button that marks its checked state with an accent bar.
+    // A tool button that marks its checked state with an accent bar. With an icon it shows only
+    // the icon, and its text as a tooltip.
     component ToolButton: Button {
+        id: toolButton
+        display: String(icon.source) !== "" ? T.AbstractButton.IconOnly
+                                               : T.AbstractButton.TextOnly
+        Layout.preferredWidth: display === T.AbstractButton.IconOnly ? implicitHeight * 1.4
+                                                                      : implicitWidth
+        T.ToolTip {
+            id: tip
+            visible: toolButton.hovered && toolButton.display === T.AbstractButton.IconOnly
+            delay: 500
+            text: toolButton.text
+            y: toolButton.height + 4
+            padding: 6
+            contentItem: Text {
+                text: tip.text
+                font.family: Theme.applicationFont.family
+                font.pixelSize: Theme.smallTextSize
+                color: Theme.idleTextColor
+            }
+            background: Rectangle {
+                color: Theme.backgroundControlColor
+                border.width: 1
+                border.color: Theme.borderIdleControlColor
+                radius: 3
+            }
+        }
         Rectangle {
             anchors.left: parent.left
             anchors.right: parent.right
@@ -278,6 +305,7 @@ Item {
         ToolButton {
             id: selectButton
             objectName: "selectButton"
+            icon.source: "qrc:/Images/zoom-select.svg"
             text: "Select"
             checkable: true
             visible: scope.hasButton(ScopeView.ButtonEnables.SelectButton)
@@ -286,6 +314,7 @@ Item {
         ToolButton {
             id: moveButton
             objectName: "moveButton"
+            icon.source: "qrc:/Images/move.svg"
             text: "Move"
             checkable: true
             visible: scope.hasButton(ScopeView.ButtonEnables.MoveButton)
@@ -293,6 +322,7 @@ Item {
         }
         ToolButton {
             objectName: "rescaleButton"
+            icon.source: "qrc:/Images/rescale.svg"
             text: "Rescale"
             visible: scope.hasButton(ScopeView.ButtonEnables.RescaleButton)
             onClicked: scope.rescale()
@@ -300,6 +330,7 @@ Item {
         ToolButton {
             id: logXButton
             objectName: "logXButton"
+            icon.source: "qrc:/Images/log-x.svg"
             text: "log X"
             checkable: true
             visible: scope.hasButton(ScopeView.ButtonEnables.LogXButton)
@@ -308,6 +339,7 @@ Item {
         ToolButton {
             id: logYButton
             objectName: "logYButton"
+            icon.source: "qrc:/Images/log-y.svg"
             text: "log Y"
             checkable: true
             visible: scope.hasButton(ScopeView.ButtonEnables.LogYButton)

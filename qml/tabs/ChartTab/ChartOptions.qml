@@ -30,7 +30,7 @@ Panel {
         }
 
         Label { text: "Axis-Y autoscale" }
-        ValueSwitch {
+        Switch {
             objectName: "autoscaleSwitch"
             checked: options.settings.autoscale
             onToggled: options.settings.autoscale = checked

@@ -166,7 +166,7 @@ Panel {
                                 }
                                 onEditingFinished: if (acceptableInput) row.model.value = Number(text)
                             }
-                            ValueSwitch {
+                            Switch {
                                 objectName: "boolSwitch"
                                 anchors.right: parent.right
                                 anchors.verticalCenter: parent.verticalCenter
