@@ -66,6 +66,13 @@ private slots:
         QVERIFY(lines.at(9999).endsWith("\t5.000000\r"));
         QCOMPARE(all.readAll().count("\r\n"), 1 + 10000);
 
+        // Zooming in (the chart sets the range itself) shows the points there as they are.
+        const QPointF spike = points.at(5000);
+        time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(spike.x()) - 2000),
+                       QDateTime::fromMSecsSinceEpoch(qint64(spike.x()) + 2000));
+        QVERIFY(series->points().contains(spike));
+        QVERIFY(series->count() < 100);
+
         worker->activateMode(WorkerAsync::WorkerModeNoAction);
         settings->setSeries({});
     }
