@@ -69,6 +69,7 @@ void LiveSeries::append(QXYSeries* series, const QPointF& point, int cap)
         if (series->count() > cap)
             series->removePoints(0, series->count() - cap);
         series->blockSignals(wasBlocked);
+        emit pointAppended(series);
         return;
     }
     Kept& kept = keep(series);
@@ -78,6 +79,7 @@ void LiveSeries::append(QXYSeries* series, const QPointF& point, int cap)
     kept.pending = true;
     if (!m_lateDraw.isActive())
         m_lateDraw.start();
+    emit pointAppended(series);
 }
 
 QList<QPointF> LiveSeries::points(const QXYSeries* series) const

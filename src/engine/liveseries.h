@@ -29,6 +29,10 @@ public:
     // that the chart lays each of them out once, with the range.
     void setAxisRange(QAbstractAxis* axis, const QVariant& min, const QVariant& max);
 
+signals:
+    // A point was added to the series' points (kept here or the series' own).
+    void pointAppended(QXYSeries* series);
+
 private slots:
     void drawPending();
     void drawAlongSender();

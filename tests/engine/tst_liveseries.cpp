@@ -1,5 +1,6 @@
 // Live time series on a chart: the chart draws a copy thinned to its pixel columns, while the
 // cap, the exports and the visible extremes still come from every point.
+#include "engine/liveseries.h"
 #include "engine/settings.h"
 #include "enginetestsupport.h"
 
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLineSeries>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QValueAxis>
 
@@ -44,8 +46,10 @@ private slots:
         worker->initializeGUI(WorkerAsync::WorkerModeCpsVersTime);
         worker->activateMode(WorkerAsync::WorkerModeCpsVersTime);
         const QVariantHash reading{{"cps", 5.0}};
+        QSignalSpy appended(settings->liveSeries(), &LiveSeries::pointAppended);
         QVERIFY(QMetaObject::invokeMethod(worker, "updateData", Qt::DirectConnection, Q_ARG(int, 1),
                                           Q_ARG(QVariantHash, reading)));
+        QCOMPARE(appended.count(), 1); // also at the cap, where the count stays
         settings->setAxisRange(time, QDateTime::fromMSecsSinceEpoch(qint64(now) - 1000000),
                                QDateTime::fromMSecsSinceEpoch(qint64(now) + 1000));
 

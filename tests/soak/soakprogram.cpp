@@ -12,6 +12,7 @@
 // the screen side ("# waiting EPOCH_MS N"; with SOAK_TRACE set, also the scene's state once
 // a second). It runs until SIGTERM or SIGINT.
 #include "app/startup.h"
+#include "engine/liveseries.h"
 #include "engine/settings.h"
 #include "engine/workerasync.h"
 #include "engine/workerprocess.h"
@@ -24,6 +25,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTextStream>
@@ -104,14 +106,6 @@ QObject* openTab(QQuickWindow* main, const QString& name)
     return pageAt(main, main->property("currentIndex").toInt());
 }
 
-// What the screen shows of one channel, to see whether a reading reached it.
-struct Trace
-{
-    int count = -1;
-    double lastX = 0.0;
-    bool operator==(const Trace&) const = default;
-};
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -139,17 +133,12 @@ int main(int argc, char* argv[])
         QObject* page = nullptr;
         bool linked = false;
 
-        const auto traceOf = [worker](int address) {
-            const QString name = QStringLiteral("SSPD %1").arg(address);
-            for (QAbstractSeries* s : worker->settings()->series()) {
-                auto* series = qobject_cast<QXYSeries*>(s);
-                if (series && series->name() == name)
-                    return Trace{int(series->count()),
-                                 series->count() > 0 ? series->at(series->count() - 1).x() : 0.0};
-            }
-            return Trace{};
-        };
-        QHash<int, Trace> traces;
+        // Channels whose series gained a point since their last reading was judged. Points
+        // are counted as the engine appends them: at the 10 000-point cap a series keeps its
+        // length, and readings taken in one burst can carry the same time and value.
+        QSet<QString> appended;
+        QObject::connect(worker->settings()->liveSeries(), &LiveSeries::pointAppended, &app,
+                         [&appended](QXYSeries* series) { appended.insert(series->name()); });
         // Readings emitted on the worker thread, and those the screen side has taken: their
         // difference is the queue of readings still waiting for the screen.
         // Each reading is stamped when the worker emits it, so that a screen side that falls
@@ -183,7 +172,7 @@ int main(int argc, char* argv[])
                 if (address < 1 || address > Channels || !page ||
                     !page->property("reading").toBool())
                     return;
-                const Trace trace = traceOf(address);
+                const bool gained = appended.remove(QStringLiteral("SSPD %1").arg(address));
                 QString result = QStringLiteral("lost");
                 if (record.value("status").toInt() == StatusFault) {
                     for (const DataProviderItem& item : worker->dataList()->items()) {
@@ -191,10 +180,9 @@ int main(int argc, char* argv[])
                             item.value("status").toInt() == StatusFault)
                             result = QStringLiteral("marked");
                     }
-                } else if (trace.count > 0 && !(trace == traces.value(address))) {
+                } else if (gained) {
                     result = QStringLiteral("recorded");
                 }
-                traces.insert(address, trace);
                 out() << stamp << ',' << address << ',' << result << Qt::endl;
             },
             Qt::QueuedConnection);
@@ -217,7 +205,7 @@ int main(int argc, char* argv[])
                 worker->settings()->setTimeConstant(TimeConstantS);
             }
             if (!page->property("reading").toBool() && page->property("canStart").toBool()) {
-                traces.clear();
+                appended.clear();
                 QMetaObject::invokeMethod(page, "start");
                 out() << "# reading " << QDateTime::currentMSecsSinceEpoch() << Qt::endl;
             }
