@@ -73,6 +73,19 @@ public:
     bool installed = false;
 };
 
+// The same rack, started when the test says (the scene's program test starts it late).
+class SimulatedRack
+{
+public:
+    bool start(QString* error)
+    {
+        return SimRack::demo().install(&unit, error) && unit.start(error);
+    }
+
+    SimEnvironment environment{11};
+    SimUnit unit{&environment};
+};
+
 // Connects the front object to the rack and waits for the inventory to reach the device list.
 inline bool connectWorker(WorkerAsync* worker)
 {
