@@ -39,11 +39,6 @@ void setRow(QList<DriverDataItem>* rows, const QString& name, const QVariant& va
     }
 }
 
-QList<QPointF> pointsOf(const QXYSeries& series)
-{
-    return series.points();
-}
-
 } // namespace
 
 class TestPlotting : public QObject
@@ -164,7 +159,7 @@ private slots:
         // The counts axis is logarithmic: nothing below 1e-5.
         QCOMPARE(sspd1.at(1).y(), 1e-5);
         QCOMPARE(sspd1.at(2).y(), 1e-5);
-        for (const QPointF& p : pointsOf(sspd1))
+        for (const QPointF& p : sspd1.points())
             QVERIFY(p.x() >= before && p.x() <= after);
         QCOMPARE(sspd10.count(), 0);
         QCOMPARE(temperature1.count(), 0);
@@ -175,7 +170,7 @@ private slots:
                   {&sspd1, &sspd10, &temperature1, &temperature4});
         updateData(4, Reading{{"temperature", 0.0}, {"cps", 5.0}});
         updateData(4, Reading{{"temperature", 2.25}});
-        QCOMPARE(pointsOf(temperature4).size(), 2);
+        QCOMPARE(temperature4.count(), 2);
         QCOMPARE(temperature4.at(0).y(), 0.0);
         QCOMPARE(temperature4.at(1).y(), 2.25);
         QCOMPARE(sspd1.count(), 3);
@@ -345,12 +340,9 @@ private slots:
         QTest::addColumn<double>("step");
 
         QTest::newRow("zero width") << 0.0 << 1000.0 << 0.0;
-        QTest::newRow("negative width") << 0.0 << 1000.0 << -1.0;
         QTest::newRow("width not a number") << 0.0 << 1000.0 << qQNaN();
         QTest::newRow("infinite end") << 0.0 << qInf() << 1.0;
         QTest::newRow("end before start") << 1000.0 << 0.0 << 1.0;
-        QTest::newRow("less than one bin") << 0.0 << 0.5 << 1.0;
-        QTest::newRow("a billion bins") << 0.0 << 1e9 << 1.0;
         QTest::newRow("just over the limit") << 0.0 << 100001.0 << 1.0;
     }
 
@@ -380,15 +372,6 @@ private slots:
         updateData(1, Reading{{"cps", 0.5}});
         QCOMPARE(upper.count(), 4000);
         QCOMPARE(upper.at(1).y(), 1.0);
-    }
-
-    void histogramOnlyCountsIntoAnAreaSeries()
-    {
-        QLineSeries last;
-        enterMode(WorkerAsync::WorkerModeHistogram, {&last});
-        updateData(1, Reading{{"cps", 2.5}});
-        QCOMPARE(worker->statusText(), QStringLiteral("cps: 2.5"));
-        QCOMPARE(last.count(), 0);
     }
 
     void histogramOfTheLargestAllowedSizeStillLaysOut()
@@ -578,16 +561,6 @@ private slots:
         QCOMPARE(rect->bottom(), 0.0);
         QCOMPARE(rect->top(), 4.0);
         QCOMPARE(settings->chartRect(), rect);
-    }
-
-    void idleModeLeavesTheRectangleAlone()
-    {
-        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
-        worker->activateMode(WorkerAsync::WorkerModeNoAction);
-        rect->setLeft(1.0);
-        updatePlot();
-        QCOMPARE(settings->chartRect(), rect);
-        QCOMPARE(rect->left(), 1.0);
     }
 
     void rescaleFitsTheRectangleToAllData()

@@ -1,6 +1,7 @@
-// DriverHelper against a scripted module: the value maps of every module kind, the parameter
-// map, writes by name with their bytes on the wire, the "operate" sequences, cached values,
-// waiting in the event loop and the EEPROM store command.
+// DriverHelper against a scripted module, in one table per behaviour with the module model as
+// a column: the value maps (bytes at their offsets), counts per second, writes by name with
+// their bytes on the wire, the "operate" sequences, cached values, the EEPROM constants read,
+// written back and refused, and the store command.
 #include "bytes.h"
 #include "driverhelpermodule.h"
 #include "drivers/heaterdriverm0.h"
@@ -9,8 +10,8 @@
 #include "drivers/tempdriverm0.h"
 #include "drivers/tempdriverm1.h"
 #include "models/driverhelper.h"
+#include "models/eepromdatastorage.h"
 
-#include <QTest>
 #include <QTimer>
 #include <cmath>
 #include <limits>
@@ -19,25 +20,21 @@
 namespace {
 
 enum Model { SspdM0, SspdM1, TempM0, TempM1, Heater };
+const float NaN = std::numeric_limits<float>::quiet_NaN();
 
-const QStringList M0Flags = {"status_inite",        "status_shorted",       "status_amplifier_on",
-                             "status_rfkey_to_cmp", "status_comparator_on", "status_counter_on",
-                             "status_autoreset_on", "status_error"};
-const QStringList M1Flags = {"status_inite",        "status_shorted",       "status_amplifier_on",
-                             "status_hfmode_on",    "status_comparator_on", "status_counter_on",
-                             "status_autoreset_on", "status_error"};
+const QStringList Flags[2] = {
+    {"status_inite", "status_shorted", "status_amplifier_on", "status_rfkey_to_cmp",
+     "status_comparator_on", "status_counter_on", "status_autoreset_on", "status_error"},
+    {"status_inite", "status_shorted", "status_amplifier_on", "status_hfmode_on",
+     "status_comparator_on", "status_counter_on", "status_autoreset_on", "status_error"}};
 
 // Live data as the modules send it; every field differs so that a wrong offset shows.
-QByteArray m0Data(quint8 status, float counts = 4321.0f)
+QByteArray liveData(int model, quint8 status, float counts = 4321.0f)
 {
-    return Bytes().f32(1.25e-6f).f32(0.0375f).f32(counts).u8(status).pad(3, 0xA5);
-}
-QByteArray m1Data(quint8 status, float counts = 4321.0f)
-{
-    return Bytes().f32(1.5e-6f).f32(1.75e-6f).f32(0.0425f).f32(counts).u8(status).pad(3, 0x5A);
-}
-QByteArray tempData(quint8 commutator)
-{
+    if (model == SspdM0)
+        return Bytes().f32(1.25e-6f).f32(0.0375f).f32(counts).u8(status).pad(3, 0xA5);
+    if (model == SspdM1)
+        return Bytes().f32(1.5e-6f).f32(1.75e-6f).f32(0.0425f).f32(counts).u8(status).pad(3, 0x5A);
     return Bytes()
         .f32(4.2f)
         .f32(1.3e-3f)
@@ -45,12 +42,94 @@ QByteArray tempData(quint8 commutator)
         .f32(1.62f)
         .f32(0.71f)
         .f32(0.33f)
-        .u8(commutator)
+        .u8(status)
         .pad(3);
 }
-QByteArray params(float timeConst, quint32 autoResetCounts = 4000000000u)
+QVariantMap liveMap(int model, quint8 status, bool operate)
 {
-    return Bytes().f32(0.15f).f32(timeConst).f32(0.8f).f32(2.5f).u32(autoResetCounts);
+    QVariantMap map{{"operate", operate}};
+    const QStringList names[3] = {{"current", "voltage", "counts"},
+                                  {"current", "currentMonitor", "voltage", "counts"},
+                                  {"temperature", "pressure", "temperature_sensor_current",
+                                   "temperature_sensor_voltage", "pressure_sensor_voltage_pos",
+                                   "pressure_sensor_voltage_neg"}};
+    const QList<float> values[3] = {{1.25e-6f, 0.0375f, 4321.0f},
+                                    {1.5e-6f, 1.75e-6f, 0.0425f, 4321.0f},
+                                    {4.2f, 1.3e-3f, 1.0e-5f, 1.62f, 0.71f, 0.33f}};
+    for (int i = 0; i < names[model].size(); ++i)
+        map.insert(names[model].at(i), values[model].at(i));
+    for (int bit = 0; model != TempM0 && bit < 8; ++bit)
+        map.insert(Flags[model].at(bit), bool(status & (1 << bit)));
+    return map;
+}
+QByteArray params(float timeConst)
+{
+    return Bytes().f32(0.15f).f32(timeConst).f32(0.8f).f32(2.5f).u32(4000000000u);
+}
+QByteArray byte(quint8 b)
+{
+    return QByteArray(1, char(b));
+}
+
+// EEPROM structures as the modules send them, every float its own value, and the item names
+// at their offsets; the temperature module's table point i.
+const QByteArray EepromBytes[3] = {
+    Bytes().f32(1.01f).f32(0.02f).f32(2.03f).f32(0.04f).f32(3.05f).f32(0.06f).f32(4.07f).f32(0.08f),
+    Bytes()
+        .f32(1.11f)
+        .f32(0.12f)
+        .f32(2.13f)
+        .f32(0.14f)
+        .f32(3.15f)
+        .f32(0.16f)
+        .f32(4.17f)
+        .f32(0.18f)
+        .f32(2.5e-9f)
+        .f32(5.19f)
+        .f32(0.2f),
+    Bytes()
+        .f32(1.21f)
+        .f32(0.22f)
+        .f32(2.23f)
+        .f32(0.24f)
+        .f32(3.25f)
+        .f32(0.26f)
+        .f32(4.27f)
+        .f32(0.28f)
+        .f32(5.29f)
+        .f32(0.3f)
+        .f32(6.31f)
+        .f32(0.32f)};
+const QList<QPair<QString, int>> EepromPairs[3] = {
+    {{"Current_ADC", 0}, {"Voltage_ADC", 8}, {"Current_DAC", 16}, {"Cmp_Ref_DAC", 24}},
+    {{"Current_ADC", 0},
+     {"Voltage_ADC", 8},
+     {"Current_DAC", 16},
+     {"CurrentMonitor_ADC", 24},
+     {"Cmp_Ref_DAC", 36}},
+    {{"tempSensorCurrentAdc", 0},
+     {"tempSensorCurrentDac", 8},
+     {"tempSensorVoltage", 16},
+     {"pressSensorVoltageP", 24},
+     {"pressSensorVoltageN", 32},
+     {"pressSensorCoeffs", 40}}};
+quint8 eepromReadCode(int model)
+{
+    return model == TempM0 ? 26 : 41;
+}
+EepromPair tablePoint(int i)
+{
+    // Rounded to float through a store: the module only holds floats.
+    const volatile float voltage = float(0.4 + 0.0125 * i);
+    const volatile float temperature = float(320.0 - 3.125 * i);
+    return {voltage, temperature};
+}
+QByteArray tableEntries(int start, int count)
+{
+    Bytes bytes;
+    for (int i = start; i < start + count; ++i)
+        bytes.f32(float(tablePoint(i).first)).f32(float(tablePoint(i).second));
+    return bytes;
 }
 
 std::unique_ptr<CommonDriver> makeDriver(int model)
@@ -69,27 +148,6 @@ std::unique_ptr<CommonDriver> makeDriver(int model)
     }
 }
 
-void compareFloat(const QVariantMap& map, const QString& key, float expected)
-{
-    const QVariant value = map.value(key);
-    QVERIFY2(value.metaType().id() == QMetaType::Float, qPrintable(key));
-    QVERIFY2(value.toFloat() == expected, qPrintable(key));
-}
-
-void compareFlags(const QVariantMap& map, const QStringList& keys, quint8 status)
-{
-    for (int bit = 0; bit < 8; ++bit) {
-        const QVariant flag = map.value(keys.at(bit));
-        QVERIFY2(flag.metaType().id() == QMetaType::Bool, qPrintable(keys.at(bit)));
-        QVERIFY2(flag.toBool() == bool(status & (1 << bit)), qPrintable(keys.at(bit)));
-    }
-}
-
-QByteArray byte(quint8 b)
-{
-    return QByteArray(1, char(b));
-}
-
 } // namespace
 
 class TestDriverHelper : public QObject
@@ -97,232 +155,118 @@ class TestDriverHelper : public QObject
     Q_OBJECT
 
     std::unique_ptr<ScriptedModule> module;
+    std::unique_ptr<CommonDriver> driver;
+    std::unique_ptr<DriverHelper> helper;
+    int tableChunksAnswered = 10; // table chunks the module answers (the rest get none)
 
-    std::unique_ptr<CommonDriver> attached(int model)
+    void attach(int model)
     {
-        std::unique_ptr<CommonDriver> driver = makeDriver(model);
+        helper.reset();
+        driver = makeDriver(model);
         module->attach(*driver);
-        return driver;
+        helper = std::make_unique<DriverHelper>(driver.get());
     }
-    // Asserts that nothing went out since mark.
-    void checkNothingSent(CommonDriver& driver, int mark)
+    // The packets sent since mark, once everything sent has reached the module.
+    QList<PeerPacket> sentSince(int mark)
     {
         bool flushed = false;
-        const QList<PeerPacket> sent = module->flushedSince(driver, mark, &flushed);
-        QVERIFY(flushed);
-        QCOMPARE(sent.size(), 0);
+        const QList<PeerPacket> sent = module->flushedSince(*driver, mark, &flushed);
+        return flushed ? sent : QList<PeerPacket>{{0, 0xFF, {}}};
+    }
+    void answerIdentity(const QByteArray& type)
+    {
+        module->answers[6] = Bytes().text(type, 24);
+        module->answers[5] = QByteArray::fromHex("00112233445566778899AABB");
     }
 
 private slots:
     void init()
     {
         module = std::make_unique<ScriptedModule>();
+        tableChunksAnswered = 10;
+        module->special = [this](const PeerPacket& p) -> QByteArray {
+            // Table read requests carry start and count.
+            if (p.command != 40 || p.data.size() != 2 ||
+                quint8(p.data.at(0)) / 10 >= tableChunksAnswered)
+                return {};
+            return LoopbackPeer::packet(ScriptedModule::Address, 40,
+                                        tableEntries(quint8(p.data.at(0)), quint8(p.data.at(1))));
+        };
         QVERIFY(module->start());
     }
-    void cleanup() { module.reset(); }
+    void cleanup()
+    {
+        helper.reset();
+        driver.reset();
+        module.reset();
+    }
 
     void typeCodes()
     {
         for (int model : {SspdM0, SspdM1, TempM0, TempM1, Heater}) {
-            const std::unique_ptr<CommonDriver> driver = makeDriver(model);
-            const DriverHelper helper(driver.get());
-            QCOMPARE(helper.type(), model == Heater ? int(DriverHelper::TypeOther) : model);
-            QCOMPARE(helper.isSspd(), model == SspdM0 || model == SspdM1);
-            QCOMPARE(helper.driver(), driver.get());
+            attach(model);
+            QCOMPARE(helper->type(), model);
+            QCOMPARE(helper->isSspd(), model <= SspdM1);
         }
-        const DriverHelper none(nullptr);
-        QCOMPARE(none.type(), int(DriverHelper::TypeOther));
-        QVERIFY(none.driver() == nullptr);
+        QCOMPARE(DriverHelper(nullptr).type(), int(DriverHelper::TypeOther));
     }
 
-    void sspdM0Data_data()
-    {
-        QTest::addColumn<quint8>("status");
-        QTest::addColumn<bool>("operate");
-        QTest::newRow("0x3C operating") << quint8(0x3C) << true;
-        QTest::newRow("0x3E shorted") << quint8(0x3E) << false;
-        QTest::newRow("0xFD all but shorted") << quint8(0xFD) << true;
-        QTest::newRow("0x34 rf key off") << quint8(0x34) << false;
-        QTest::newRow("0xC1 off") << quint8(0xC1) << false;
-        QTest::newRow("0x55 mixed") << quint8(0x55) << false;
-    }
-    void sspdM0Data()
-    {
-        QFETCH(quint8, status);
-        QFETCH(bool, operate);
-        const auto driver = attached(SspdM0);
-        module->answers[16] = m0Data(status);
-        DriverHelper helper(driver.get());
-        const QVariantMap map = helper.readData(1);
-        QCOMPARE(map.size(), 3 + 8 + 1); // no "cps" without a time constant
-        compareFloat(map, "current", 1.25e-6f);
-        compareFloat(map, "voltage", 0.0375f);
-        compareFloat(map, "counts", 4321.0f);
-        compareFlags(map, M0Flags, status);
-        QCOMPARE(map.value("operate").metaType().id(), QMetaType::Bool);
-        QCOMPARE(map.value("operate").toBool(), operate);
-    }
-
-    void sspdM1Data_data()
-    {
-        QTest::addColumn<quint8>("status");
-        QTest::addColumn<bool>("operate");
-        QTest::newRow("0x3C operating, hf mode") << quint8(0x3C) << true;
-        QTest::newRow("0x34 operating") << quint8(0x34) << true;
-        QTest::newRow("0x36 shorted") << quint8(0x36) << false;
-        QTest::newRow("0x2C comparator off") << quint8(0x2C) << false;
-        QTest::newRow("0xF5 all but shorted") << quint8(0xF5) << true;
-        QTest::newRow("0x0A off") << quint8(0x0A) << false;
-    }
-    void sspdM1Data()
-    {
-        QFETCH(quint8, status);
-        QFETCH(bool, operate);
-        const auto driver = attached(SspdM1);
-        module->answers[16] = m1Data(status);
-        DriverHelper helper(driver.get());
-        const QVariantMap map = helper.readData(1);
-        QCOMPARE(map.size(), 4 + 8 + 1);
-        compareFloat(map, "current", 1.5e-6f);
-        compareFloat(map, "currentMonitor", 1.75e-6f);
-        compareFloat(map, "voltage", 0.0425f);
-        compareFloat(map, "counts", 4321.0f);
-        compareFlags(map, M1Flags, status);
-        QCOMPARE(map.value("operate").toBool(), operate);
-    }
-
-    void countsPerSecond_data()
+    void valueMaps_data()
     {
         QTest::addColumn<int>("model");
-        QTest::newRow("model 0") << int(SspdM0);
-        QTest::newRow("model 1") << int(SspdM1);
+        QTest::addColumn<quint8>("status");
+        QTest::addColumn<bool>("operate");
+        QTest::newRow("m0 0x3C operating") << int(SspdM0) << quint8(0x3C) << true;
+        QTest::newRow("m0 0x3E shorted") << int(SspdM0) << quint8(0x3E) << false;
+        QTest::newRow("m0 0xFD all but shorted") << int(SspdM0) << quint8(0xFD) << true;
+        QTest::newRow("m0 0x34 rf key off") << int(SspdM0) << quint8(0x34) << false;
+        QTest::newRow("m1 0x34 operating") << int(SspdM1) << quint8(0x34) << true;
+        QTest::newRow("m1 0x36 shorted") << int(SspdM1) << quint8(0x36) << false;
+        QTest::newRow("m1 0x2C comparator off") << int(SspdM1) << quint8(0x2C) << false;
+        QTest::newRow("m1 0xF5 all but shorted") << int(SspdM1) << quint8(0xF5) << true;
+        QTest::newRow("temperature, commutator on") << int(TempM0) << quint8(1) << true;
+        QTest::newRow("temperature, commutator off") << int(TempM0) << quint8(0) << false;
     }
-    void countsPerSecond()
+    void valueMaps()
     {
         QFETCH(int, model);
-        const auto driver = attached(model);
-        module->answers[29] = params(0.5f);
-        module->answers[16] = model == SspdM0 ? m0Data(0x3C, 150.0f) : m1Data(0x3C, 150.0f);
-        DriverHelper helper(driver.get());
-        QVERIFY(!helper.readParams(1).isEmpty());
-        const QVariantMap map = helper.readData(1);
-        compareFloat(map, "cps", 300.0f);
+        QFETCH(quint8, status);
+        QFETCH(bool, operate);
+        attach(model);
+        module->answers[16] = liveData(model, status);
+        const QVariantMap map = helper->readData(1);
+        // Exact types too: floats stay floats, flags are booleans. No "cps" without a time
+        // constant.
+        QCOMPARE(map, liveMap(model, status, operate));
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            QCOMPARE(it.value().metaType(),
+                     liveMap(model, status, operate).value(it.key()).metaType());
     }
 
     // A time constant that gives no rate leaves "cps" out rather than filling it with an
     // infinite or undefined number.
-    void countsPerSecondWithoutTimeConstant_data()
-    {
-        QTest::addColumn<float>("timeConst");
-        QTest::newRow("zero") << 0.0f;
-        QTest::newRow("negative") << -0.5f;
-        QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN();
-        QTest::newRow("infinite") << std::numeric_limits<float>::infinity();
-    }
-    void countsPerSecondWithoutTimeConstant()
-    {
-        QFETCH(float, timeConst);
-        const auto driver = attached(SspdM0);
-        module->answers[29] = params(timeConst);
-        module->answers[16] = m0Data(0x3C, 150.0f);
-        DriverHelper helper(driver.get());
-        QVERIFY(!helper.readParams(1).isEmpty());
-        const QVariantMap map = helper.readData(1);
-        QVERIFY(!map.isEmpty());
-        QVERIFY(!map.contains("cps"));
-        compareFloat(map, "counts", 150.0f);
-    }
-
-    void temperatureM0Data_data()
-    {
-        QTest::addColumn<quint8>("commutator");
-        QTest::newRow("commutator on") << quint8(1);
-        QTest::newRow("commutator off") << quint8(0);
-    }
-    void temperatureM0Data()
-    {
-        QFETCH(quint8, commutator);
-        const auto driver = attached(TempM0);
-        module->answers[16] = tempData(commutator);
-        DriverHelper helper(driver.get());
-        const QVariantMap map = helper.readData(1);
-        QCOMPARE(map.size(), 7);
-        compareFloat(map, "temperature", 4.2f);
-        compareFloat(map, "pressure", 1.3e-3f);
-        compareFloat(map, "temperature_sensor_current", 1.0e-5f);
-        compareFloat(map, "temperature_sensor_voltage", 1.62f);
-        compareFloat(map, "pressure_sensor_voltage_pos", 0.71f);
-        compareFloat(map, "pressure_sensor_voltage_neg", 0.33f);
-        QCOMPARE(map.value("operate").metaType().id(), QMetaType::Bool);
-        QCOMPARE(map.value("operate").toBool(), commutator != 0);
-    }
-
-    void failedReadGivesEmptyMap_data()
+    void countsPerSecond_data()
     {
         QTest::addColumn<int>("model");
-        QTest::addColumn<QByteArray>("answer"); // empty: the module stays silent
-        QTest::newRow("silent model 0") << int(SspdM0) << QByteArray();
-        QTest::newRow("silent model 1") << int(SspdM1) << QByteArray();
-        QTest::newRow("silent temperature") << int(TempM0) << QByteArray();
-        QTest::newRow("model 0, answer a byte short") << int(SspdM0) << m0Data(0x3C).left(15);
-        QTest::newRow("temperature, answer a byte long")
-            << int(TempM0) << QByteArray(tempData(1) + '\0');
+        QTest::addColumn<float>("timeConst");
+        QTest::newRow("model 0") << int(SspdM0) << 0.5f;
+        QTest::newRow("model 1") << int(SspdM1) << 0.5f;
+        QTest::newRow("zero") << int(SspdM0) << 0.0f;
+        QTest::newRow("negative") << int(SspdM0) << -0.5f;
+        QTest::newRow("not a number") << int(SspdM0) << NaN;
+        QTest::newRow("infinite") << int(SspdM1) << std::numeric_limits<float>::infinity();
     }
-    void failedReadGivesEmptyMap()
+    void countsPerSecond()
     {
         QFETCH(int, model);
-        QFETCH(QByteArray, answer);
-        const auto driver = attached(model);
-        DriverHelper helper(driver.get());
-        // A good read first: a failed one must not hand its values back as new.
-        module->answers[16] = model == SspdM0   ? m0Data(0x3C)
-                              : model == SspdM1 ? m1Data(0x3C)
-                                                : tempData(1);
-        QVERIFY(!helper.readData(1).isEmpty());
-        if (answer.isEmpty()) {
-            module->answers.remove(16);
-            driver->setAnswerTimeout(20);
-        } else
-            module->answers[16] = answer;
-        QVERIFY(helper.readData(2).isEmpty());
-    }
-
-    // The model-1 module is read through its own operations (all four channels at once) and
-    // shows its first sensor; without both answers it has no reading.
-    void temperatureModel1ShowsItsFirstSensor()
-    {
-        const auto driver = attached(TempM1);
-        driver->setAnswerTimeout(20);
-        QSet<quint8> silent;
-        module->special = [&](const PeerPacket& p) {
-            if (p.data != QByteArray(1, char(0xFF)) || silent.contains(p.command))
-                return QByteArray();
-            const float first = p.command == 17 ? 3.5f : 1.25f;
-            return LoopbackPeer::packet(ScriptedModule::Address, p.command,
-                                        Bytes().f32(first).f32(7).f32(8).f32(9));
-        };
-        DriverHelper helper(driver.get());
-        const QVariantMap map = helper.readData(1);
-        QCOMPARE(map.keys(), QStringList({"temperature", "temperature_sensor_voltage"}));
-        compareFloat(map, "temperature", 3.5f);
-        compareFloat(map, "temperature_sensor_voltage", 1.25f);
-        for (quint8 code : {17, 21}) {
-            silent = {code};
-            QVERIFY(helper.readData(1).isEmpty());
-        }
-    }
-
-    void modulesWithoutValueMap()
-    {
-        const int model = Heater;
-        const auto driver = attached(model);
-        module->answers[16] = QByteArray(28, '\1');
-        module->answers[29] = params(0.5f);
-        DriverHelper helper(driver.get());
-        const int mark = module->mark();
-        QVERIFY(helper.readData(1).isEmpty());
-        QVERIFY(helper.readParams(1).isEmpty());
-        checkNothingSent(*driver, mark);
+        QFETCH(float, timeConst);
+        attach(model);
+        module->answers[29] = params(timeConst);
+        module->answers[16] = liveData(model, 0x3C, 150.0f);
+        QVERIFY(!helper->readParams(1).isEmpty());
+        const QVariantMap map = helper->readData(1);
+        QCOMPARE(map.value("counts"), QVariant(150.0f));
+        QCOMPARE(map.value("cps"), timeConst == 0.5f ? QVariant(300.0f) : QVariant());
     }
 
     void parameterMap_data()
@@ -334,21 +278,67 @@ private slots:
     void parameterMap()
     {
         QFETCH(int, model);
-        const auto driver = attached(model);
-        module->answers[29] = params(0.25f, 4000000000u);
-        DriverHelper helper(driver.get());
-        const QVariantMap map = helper.readParams(1);
-        QCOMPARE(map.size(), 5);
-        compareFloat(map, "cmp_ref_level", 0.15f);
-        compareFloat(map, "time_const", 0.25f);
-        compareFloat(map, "auto_reset_threshold", 0.8f);
-        compareFloat(map, "auto_reset_time_out", 2.5f);
-        QCOMPARE(map.value("auto_reset_counts").metaType().id(), QMetaType::UInt);
-        QCOMPARE(map.value("auto_reset_counts").toUInt(), 4000000000u);
-
+        attach(model);
+        module->answers[29] = params(0.25f);
+        QCOMPARE(helper->readParams(1), QVariantMap({{"cmp_ref_level", 0.15f},
+                                                     {"time_const", 0.25f},
+                                                     {"auto_reset_threshold", 0.8f},
+                                                     {"auto_reset_time_out", 2.5f},
+                                                     {"auto_reset_counts", 4000000000u}}));
+        QCOMPARE(helper->readParams(1).value("auto_reset_counts").typeId(), QMetaType::UInt);
         module->answers.remove(29);
-        QVERIFY(helper.readParams(1).isEmpty());
+        driver->setAnswerTimeout(20);
+        QVERIFY(helper->readParams(1).isEmpty());
         QVERIFY(DriverHelper(makeDriver(TempM0).get()).readParams(1).isEmpty());
+    }
+
+    void failedReadGivesEmptyMap_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QByteArray>("answer"); // empty: the module stays silent
+        QTest::newRow("silent model 0") << int(SspdM0) << QByteArray();
+        QTest::newRow("silent model 1") << int(SspdM1) << QByteArray();
+        QTest::newRow("silent temperature") << int(TempM0) << QByteArray();
+        QTest::newRow("model 0, answer a byte short")
+            << int(SspdM0) << liveData(SspdM0, 0x3C).left(15);
+        QTest::newRow("temperature, answer a byte long")
+            << int(TempM0) << QByteArray(liveData(TempM0, 1) + '\0');
+    }
+    void failedReadGivesEmptyMap()
+    {
+        QFETCH(int, model);
+        QFETCH(QByteArray, answer);
+        attach(model);
+        driver->setAnswerTimeout(20);
+        // A good read first: a failed one must not hand its values back as new.
+        module->answers[16] = liveData(model, 0x3C);
+        QVERIFY(!helper->readData(1).isEmpty());
+        module->answers[16] = answer;
+        if (answer.isEmpty())
+            module->answers.remove(16);
+        QVERIFY(helper->readData(2).isEmpty());
+    }
+
+    // The model-1 module is read through its own operations (all four channels at once) and
+    // shows its first sensor; without both answers it has no reading.
+    void temperatureModel1ShowsItsFirstSensor()
+    {
+        attach(TempM1);
+        driver->setAnswerTimeout(20);
+        QSet<quint8> silent;
+        module->special = [&](const PeerPacket& p) {
+            if (p.data != byte(0xFF) || silent.contains(p.command))
+                return QByteArray();
+            return LoopbackPeer::packet(
+                ScriptedModule::Address, p.command,
+                Bytes().f32(p.command == 17 ? 3.5f : 1.25f).f32(7).f32(8).f32(9));
+        };
+        QCOMPARE(helper->readData(1),
+                 QVariantMap({{"temperature", 3.5f}, {"temperature_sensor_voltage", 1.25f}}));
+        for (quint8 code : {17, 21}) {
+            silent = {code};
+            QVERIFY(helper->readData(1).isEmpty());
+        }
     }
 
     void writeByName_data()
@@ -359,30 +349,20 @@ private slots:
         QTest::addColumn<quint8>("code");
         QTest::addColumn<QByteArray>("payload");
         for (int model : {SspdM0, SspdM1}) {
-            const char* m = model == SspdM0 ? "m0 " : "m1 ";
-            auto row = [m](const char* name) -> QTestData& {
-                return QTest::newRow(qPrintable(m + QString(name)));
+            auto row = [model](const char* name, const QVariant& value, quint8 code,
+                               const QByteArray& payload) {
+                QTest::addRow("m%d %s", model, name) << model << name << value << code << payload;
             };
-            row("current") << model << "current" << QVariant(2.5e-6) << quint8(18)
-                           << Bytes().f32(2.5e-6f).toByteArray();
-            row("time_const") << model << "time_const" << QVariant(0.125f) << quint8(34)
-                              << Bytes().f32(0.125f).toByteArray();
-            row("cmp_ref_level") << model << "cmp_ref_level" << QVariant(-0.03) << quint8(32)
-                                 << Bytes().f32(-0.03f).toByteArray();
-            row("auto_reset_threshold") << model << "auto_reset_threshold" << QVariant(0.7)
-                                        << quint8(36) << Bytes().f32(0.7f).toByteArray();
-            row("auto_reset_time_out") << model << "auto_reset_time_out" << QVariant(3.25)
-                                       << quint8(38) << Bytes().f32(3.25f).toByteArray();
-            row("status_shorted") << model << "status_shorted" << QVariant(true) << quint8(23)
-                                  << byte(1);
-            row("status_amplifier_on")
-                << model << "status_amplifier_on" << QVariant(false) << quint8(24) << byte(0);
-            row("status_comparator_on")
-                << model << "status_comparator_on" << QVariant(true) << quint8(26) << byte(1);
-            row("status_counter_on")
-                << model << "status_counter_on" << QVariant(1) << quint8(27) << byte(1);
-            row("status_autoreset_on")
-                << model << "status_autoreset_on" << QVariant(true) << quint8(28) << byte(1);
+            row("current", 2.5e-6, 18, Bytes().f32(2.5e-6f));
+            row("time_const", 0.125f, 34, Bytes().f32(0.125f));
+            row("cmp_ref_level", -0.03, 32, Bytes().f32(-0.03f));
+            row("auto_reset_threshold", 0.7, 36, Bytes().f32(0.7f));
+            row("auto_reset_time_out", 3.25, 38, Bytes().f32(3.25f));
+            row("status_shorted", true, 23, byte(1));
+            row("status_amplifier_on", false, 24, byte(0));
+            row("status_comparator_on", true, 26, byte(1));
+            row("status_counter_on", 1, 27, byte(1));
+            row("status_autoreset_on", true, 28, byte(1));
         }
         QTest::newRow("m0 status_rfkey_to_cmp")
             << int(SspdM0) << "status_rfkey_to_cmp" << QVariant(true) << quint8(25) << byte(1);
@@ -399,21 +379,19 @@ private slots:
         QFETCH(QVariant, value);
         QFETCH(quint8, code);
         QFETCH(QByteArray, payload);
-        const auto driver = attached(model);
-        DriverHelper helper(driver.get());
+        attach(model);
         const int mark = module->mark();
-        QVERIFY(helper.writeParameter(name, value, 1));
+        QVERIFY(helper->writeParameter(name, value, 1));
         const QList<PeerPacket> sent = module->since(mark);
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.at(0).address, ScriptedModule::Address);
         QCOMPARE(sent.at(0).command, code);
         QCOMPARE(sent.at(0).data, payload);
-
         // Without an acknowledgement the write reports failure, after the given tries.
         module->acknowledgeWrites = false;
         driver->setAnswerTimeout(20);
         const int silent = module->mark();
-        QVERIFY(!helper.writeParameter(name, value, 2));
+        QVERIFY(!helper->writeParameter(name, value, 2));
         QTRY_COMPARE(module->since(silent).size(), 2);
     }
 
@@ -424,21 +402,19 @@ private slots:
         QTest::addColumn<int>("model");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QVariant>("value");
-        QTest::newRow("auto_reset_counts") << int(SspdM0) << "auto_reset_counts" << QVariant(3);
-        QTest::newRow("m1 auto_reset_counts") << int(SspdM1) << "auto_reset_counts" << QVariant(3u);
+        QTest::newRow("auto_reset_counts") << int(SspdM1) << "auto_reset_counts" << QVariant(3u);
         QTest::newRow("hf mode on model 0") << int(SspdM0) << "status_hfmode_on" << QVariant(true);
         QTest::newRow("rf key on model 1")
             << int(SspdM1) << "status_rfkey_to_cmp" << QVariant(true);
         QTest::newRow("unknown name") << int(SspdM0) << "bias" << QVariant(1.0);
         QTest::newRow("current on temperature") << int(TempM0) << "current" << QVariant(1.0e-6);
         QTest::newRow("sensor current on sspd")
-            << int(SspdM1) << "temperature_sensor_current" << QVariant(1.0e-6);
+            << int(SspdM1) << "temperature_sensor_current" << QVariant(1e-6);
         QTest::newRow("operate on temperature model 1")
             << int(TempM1) << "operate" << QVariant(true);
         QTest::newRow("operate on heater") << int(Heater) << "operate" << QVariant(true);
         QTest::newRow("current as text") << int(SspdM0) << "current" << QVariant("high");
-        QTest::newRow("current not a number")
-            << int(SspdM0) << "current" << QVariant(std::numeric_limits<double>::quiet_NaN());
+        QTest::newRow("current not a number") << int(SspdM0) << "current" << QVariant(double(NaN));
         QTest::newRow("threshold beyond float")
             << int(SspdM1) << "auto_reset_threshold" << QVariant(1e300);
         QTest::newRow("invalid time constant") << int(SspdM0) << "time_const" << QVariant();
@@ -450,11 +426,10 @@ private slots:
         QFETCH(int, model);
         QFETCH(QString, name);
         QFETCH(QVariant, value);
-        const auto driver = attached(model);
-        DriverHelper helper(driver.get());
+        attach(model);
         const int mark = module->mark();
-        QVERIFY(!helper.writeParameter(name, value, 1));
-        checkNothingSent(*driver, mark);
+        QVERIFY(!helper->writeParameter(name, value, 1));
+        QVERIFY(sentSince(mark).isEmpty());
     }
 
     void operate_data()
@@ -479,6 +454,9 @@ private slots:
             << int(SspdM1) << quint8(0xFF) << false << quint8(0xCB);
         QTest::newRow("model 1, off from 0x34")
             << int(SspdM1) << quint8(0x34) << false << quint8(0x02);
+        // Without the module taking the new status the line is left shorted.
+        QTest::newRow("model 1, unacknowledged")
+            << int(SspdM1) << quint8(0x00) << true << quint8(0);
     }
     void operate()
     {
@@ -486,102 +464,57 @@ private slots:
         QFETCH(quint8, cached);
         QFETCH(bool, on);
         QFETCH(quint8, written);
-        const auto driver = attached(model);
-        module->answers[16] = model == SspdM0 ? m0Data(cached) : m1Data(cached);
-        DriverHelper helper(driver.get());
-        QVERIFY(!helper.readData(1).isEmpty());
+        attach(model);
+        module->answers[16] = liveData(model, cached);
+        QVERIFY(!helper->readData(1).isEmpty());
+        module->acknowledgeWrites = written != 0;
         const int mark = module->mark();
-
         // A timer due well inside the short removal delay runs while the helper waits, and
         // at that moment the short is still on.
-        bool fired = false;
         qsizetype sentWhenFired = -1;
-        QTimer::singleShot(100, [&] {
-            fired = true;
-            sentWhenFired = module->since(mark).size();
-        });
-        QVERIFY(helper.writeParameter("operate", on, 1));
-        const bool firedInside = fired;
-
-        bool flushed = false;
-        const QList<PeerPacket> sent = module->flushedSince(*driver, mark, &flushed);
-        QVERIFY(flushed);
-        QCOMPARE(sent.size(), on ? 2 : 1);
+        QTimer::singleShot(100, [&] { sentWhenFired = module->since(mark).size(); });
+        QCOMPARE(helper->writeParameter("operate", on, 1), written != 0);
+        const bool firedInside = sentWhenFired >= 0;
+        module->acknowledgeWrites = true;
+        const QList<PeerPacket> sent = sentSince(mark);
+        QCOMPARE(sent.size(), on && written ? 2 : 1);
         QCOMPARE(sent.at(0).command, quint8(22));
-        QCOMPARE(sent.at(0).data, byte(written));
-        if (on) {
+        if (written)
+            QCOMPARE(sent.at(0).data, byte(written));
+        if (on && written) {
             QCOMPARE(sent.at(1).command, quint8(23));
             QCOMPARE(sent.at(1).data, byte(0));
-            QVERIFY(firedInside);
-            QVERIFY(sentWhenFired <= 1);
+            QVERIFY(firedInside && sentWhenFired <= 1);
         }
-        QTRY_VERIFY(fired);
+        QTRY_VERIFY(sentWhenFired >= 0);
     }
 
-    // Without the module taking the new status the line is left shorted.
-    void operateUnacknowledgedKeepsShort()
+    void temperatureCommutatorAndCachedValues()
     {
-        const auto driver = attached(SspdM1);
-        module->answers[16] = m1Data(0x00);
-        DriverHelper helper(driver.get());
-        QVERIFY(!helper.readData(1).isEmpty());
-        module->acknowledgeWrites = false;
-        const int mark = module->mark();
-        QVERIFY(!helper.writeParameter("operate", true, 1));
-        bool flushed = false;
-        const QList<PeerPacket> sent = module->flushedSince(*driver, mark, &flushed);
-        QVERIFY(flushed);
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.at(0).command, quint8(22));
-    }
-
-    void temperatureCommutator()
-    {
-        const auto driver = attached(TempM0);
-        DriverHelper helper(driver.get());
-        module->answers[16] = tempData(1);
-        QVERIFY(!helper.readData(1).isEmpty());
-
-        int mark = module->mark();
-        QVERIFY(helper.writeParameter("operate", true, 1));
-        checkNothingSent(*driver, mark);
-
-        mark = module->mark();
-        QVERIFY(helper.writeParameter("operate", false, 1));
-        QList<PeerPacket> sent = module->since(mark);
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.at(0).command, quint8(25));
-        QCOMPARE(sent.at(0).data, byte(0));
-
-        module->answers[16] = tempData(0);
-        QVERIFY(!helper.readData(1).isEmpty());
-        mark = module->mark();
-        QVERIFY(helper.writeParameter("operate", false, 1));
-        checkNothingSent(*driver, mark);
-        mark = module->mark();
-        QVERIFY(helper.writeParameter("operate", true, 1));
-        sent = module->since(mark);
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.at(0).command, quint8(25));
-        QCOMPARE(sent.at(0).data, byte(1));
-    }
-
-    void cachedVoltage()
-    {
+        attach(TempM0);
+        QVERIFY(!helper->value("voltage").isValid());
+        for (quint8 commutator : {1, 0}) {
+            module->answers[16] = liveData(TempM0, commutator);
+            QVERIFY(!helper->readData(1).isEmpty());
+            for (bool on : {bool(commutator), !commutator}) {
+                const int mark = module->mark();
+                QVERIFY(helper->writeParameter("operate", on, 1));
+                // Only a change goes out.
+                const QList<PeerPacket> sent = sentSince(mark);
+                QCOMPARE(sent.size(), int(on != bool(commutator)));
+                if (!sent.isEmpty())
+                    QVERIFY(sent.at(0).command == 25 && sent.at(0).data == byte(on));
+            }
+        }
         for (int model : {SspdM0, SspdM1}) {
-            const auto driver = attached(model);
-            DriverHelper helper(driver.get());
-            module->answers[16] = model == SspdM0 ? m0Data(0) : m1Data(0);
-            QVERIFY(!helper.readData(1).isEmpty());
+            attach(model);
+            module->answers[16] = liveData(model, 0);
+            QVERIFY(!helper->readData(1).isEmpty());
             const int mark = module->mark();
-            const QVariant voltage = helper.value("voltage");
-            QCOMPARE(voltage.metaType().id(), QMetaType::Float);
-            QCOMPARE(voltage.toFloat(), model == SspdM0 ? 0.0375f : 0.0425f);
-            QVERIFY(!helper.value("current").isValid());
-            checkNothingSent(*driver, mark);
+            QCOMPARE(helper->value("voltage"), QVariant(model == SspdM0 ? 0.0375f : 0.0425f));
+            QVERIFY(!helper->value("current").isValid());
+            QVERIFY(sentSince(mark).isEmpty());
         }
-        const auto temperature = attached(TempM0);
-        QVERIFY(!DriverHelper(temperature.get()).value("voltage").isValid());
     }
 
     void waitRunsEvents()
@@ -592,47 +525,175 @@ private slots:
             this, [&] { queued = true; }, Qt::QueuedConnection);
         QTimer::singleShot(30, [&] { timed = true; });
         DriverHelper::wait(150);
-        QVERIFY(queued);
-        QVERIFY(timed);
+        QVERIFY(queued && timed);
     }
 
-    void storeEeprom_data()
-    {
-        QTest::addColumn<int>("model");
-        QTest::newRow("model 0") << int(SspdM0);
-        QTest::newRow("model 1") << int(SspdM1);
-        QTest::newRow("temperature model 0") << int(TempM0);
-    }
     void storeEeprom()
     {
-        QFETCH(int, model);
-        const auto driver = attached(model);
-        module->commands.insert(12);
-        DriverHelper helper(driver.get());
-        int mark = module->mark();
-        QVERIFY(helper.storeEeprom());
-        QList<PeerPacket> sent = module->since(mark);
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.at(0).command, quint8(12));
-        QVERIFY(sent.at(0).data.isEmpty());
-
-        // One try only; no confirmation is a failure.
-        module->commands.remove(12);
-        driver->setAnswerTimeout(20);
-        mark = module->mark();
-        QVERIFY(!helper.storeEeprom());
-        QTRY_COMPARE(module->since(mark).size(), 1);
+        for (int model : {SspdM0, SspdM1, TempM0, TempM1, Heater}) {
+            attach(model);
+            module->commands.insert(12);
+            int mark = module->mark();
+            const bool stores = model <= TempM0;
+            QCOMPARE(helper->storeEeprom(), stores);
+            QCOMPARE(sentSince(mark).size(), int(stores));
+            if (!stores)
+                continue;
+            QCOMPARE(module->since(mark).at(0).command, quint8(12));
+            // One try only; no confirmation is a failure.
+            module->commands.remove(12);
+            driver->setAnswerTimeout(20);
+            mark = module->mark();
+            QVERIFY(!helper->storeEeprom());
+            QTRY_COMPARE(module->since(mark).size(), 1);
+        }
     }
 
-    void storeEepromElsewhereSendsNothing()
+    // The constants the module answered, with its identity; a module without EEPROM items
+    // (temperature model 1) gives its identity and its own type, so that the storage takes
+    // no other module's table for it.
+    void eepromRead_data()
     {
-        for (int model : {TempM1, Heater}) {
-            const auto driver = attached(model);
-            module->commands.insert(12);
-            const int mark = module->mark();
-            QVERIFY(!DriverHelper(driver.get()).storeEeprom());
-            checkNothingSent(*driver, mark);
+        QTest::addColumn<int>("model");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<int>("tableChunks");
+        QTest::newRow("sspd model 0") << int(SspdM0) << true << 10;
+        QTest::newRow("sspd model 1") << int(SspdM1) << true << 10;
+        QTest::newRow("temperature model 0") << int(TempM0) << true << 10;
+        QTest::newRow("temperature model 1") << int(TempM1) << false << 0;
+        // Constants the module did not answer stay out of the map: old or zero values would
+        // be shown as the module's own and could be written back.
+        QTest::newRow("sspd model 1 silent") << int(SspdM1) << false << 10;
+        QTest::newRow("temperature silent") << int(TempM0) << false << 10;
+        QTest::newRow("temperature table cut short") << int(TempM0) << true << 3;
+    }
+    void eepromRead()
+    {
+        QFETCH(int, model);
+        QFETCH(bool, answered);
+        QFETCH(int, tableChunks);
+        attach(model);
+        driver->setAnswerTimeout(20);
+        answerIdentity("VX9TYPE");
+        if (answered)
+            module->answers[eepromReadCode(model)] = EepromBytes[model];
+        tableChunksAnswered = tableChunks;
+        const QVariantMap map = helper->readEepromConst(1);
+        QVariantMap expected{{"address", int(ScriptedModule::Address)},
+                             {"type", model},
+                             {"type_str", "VX9TYPE"},
+                             {"UDID", "0011-2233-4455-6677-8899-AABB"}};
+        for (const auto& [name, offset] :
+             answered ? EepromPairs[model] : QList<QPair<QString, int>>{}) {
+            float pair[2];
+            std::memcpy(pair, EepromBytes[model].constData() + offset, 8);
+            expected.insert(name, QVariant::fromValue(EepromPair(pair[0], pair[1])));
         }
+        if (answered && model == SspdM1)
+            expected.insert("PulseWidth", double(2.5e-9f));
+        for (int i = 0; answered && model == TempM0 && tableChunks == 10 && i < 100; ++i)
+            expected.insert(QString("tempTable_%1").arg(i), QVariant::fromValue(tablePoint(i)));
+        QCOMPARE(map, expected);
+        if (model == TempM1) {
+            EepromDataStorage storage;
+            storage.initialize(map);
+            QCOMPARE(storage.count(), 0);
+        }
+    }
+
+    // Read, shown in a storage and written back unchanged, the module gets its own bytes in
+    // the order of its structure, and the table in chunks of ten.
+    void eepromRoundTrip_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::newRow("sspd model 0") << int(SspdM0);
+        QTest::newRow("sspd model 1") << int(SspdM1);
+        QTest::newRow("temperature model 0") << int(TempM0);
+    }
+    void eepromRoundTrip()
+    {
+        QFETCH(int, model);
+        attach(model);
+        answerIdentity("VX9");
+        module->answers[eepromReadCode(model)] = EepromBytes[model];
+        EepromDataStorage storage;
+        storage.initialize(helper->readEepromConst(1));
+        const int mark = module->mark();
+        QVERIFY(helper->writeEepromConst(&storage, 1));
+        const QList<PeerPacket> sent = module->since(mark);
+        QCOMPARE(sent.size(), model == TempM0 ? 11 : 1);
+        QCOMPARE(sent.at(0).command, quint8(eepromReadCode(model) + 1));
+        QCOMPARE(sent.at(0).data, EepromBytes[model]);
+        for (int chunk = 0; model == TempM0 && chunk < 10; ++chunk) {
+            QCOMPARE(sent.at(1 + chunk).command, quint8(41));
+            QCOMPARE(
+                sent.at(1 + chunk).data,
+                Bytes().u8(chunk * 10).u8(10).bytes(tableEntries(chunk * 10, 10)).toByteArray());
+        }
+    }
+
+    // A storage that does not hold every item of the module's table as a storable value of
+    // the right kind writes nothing at all; the table only follows constants the module took.
+    void eepromRefusedWrites_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("model 0, item missing") << int(SspdM0) << "missing Cmp_Ref_DAC";
+        QTest::newRow("model 0, single for a pair") << int(SspdM0) << "single Current_DAC";
+        QTest::newRow("model 0, model 1 storage") << int(SspdM0) << "type 1";
+        QTest::newRow("model 1, pulse width a pair") << int(SspdM1) << "pair PulseWidth";
+        QTest::newRow("temperature, table entry missing") << int(TempM0) << "missing tempTable_57";
+        QTest::newRow("temperature, table entry beyond float")
+            << int(TempM0) << "huge tempTable_99";
+        QTest::newRow("temperature model 1") << int(TempM1) << "type 3";
+        QTest::newRow("temperature, constants refused") << int(TempM0) << "unacknowledged";
+    }
+    void eepromRefusedWrites()
+    {
+        QFETCH(int, model);
+        QFETCH(QString, fault);
+        attach(model);
+        answerIdentity("VX9");
+        module->answers[eepromReadCode(model)] =
+            EepromBytes[fault == "type 1" ? SspdM1 : qMin(model, int(TempM0))];
+        EepromDataStorage storage;
+        if (fault == "type 1") {
+            // A complete read of a model-1 module at the same address.
+            const std::unique_ptr<CommonDriver> other = makeDriver(SspdM1);
+            module->attach(*other);
+            storage.initialize(DriverHelper(other.get()).readEepromConst(1));
+            QCOMPARE(storage.count(), 6);
+        } else {
+            storage.initialize(helper->readEepromConst(1));
+        }
+        const QString name = fault.section(' ', 1);
+        if (fault.startsWith("missing") || fault.startsWith("single") || fault.startsWith("pair") ||
+            fault.startsWith("huge")) {
+            QVERIFY(storage.getByName(name));
+            storage.removeItem(name);
+            const QVariant value = fault.startsWith("single") ? QVariant(1.0)
+                                   : fault.startsWith("pair")
+                                       ? QVariant::fromValue(EepromPair(1.0, 2.0))
+                                       : QVariant::fromValue(EepromPair(1e300, 1.0));
+            if (!fault.startsWith("missing"))
+                storage.addItem("g", name, name,
+                                fault.startsWith("single") ? EepromDataItem::Single
+                                                           : EepromDataItem::Pair,
+                                value);
+        }
+        if (fault == "unacknowledged") {
+            module->acknowledgeWrites = false;
+            driver->setAnswerTimeout(20);
+        }
+        const int mark = module->mark();
+        QVERIFY(!helper->writeEepromConst(&storage, 2));
+        module->acknowledgeWrites = true;
+        driver->setAnswerTimeout(100);
+        QList<int> codes;
+        for (const PeerPacket& p : sentSince(mark))
+            codes << p.command;
+        QCOMPARE(codes, fault == "unacknowledged" ? QList<int>({27, 27}) : QList<int>());
+        QVERIFY(!helper->writeEepromConst(nullptr, 1));
     }
 };
 

@@ -1,0 +1,869 @@
+// The worker on its own thread against a scripted unit and the simulated rack: inventory, its
+// loop and commands, the monitoring steps, sweeps and histogram, units that fall silent or go
+// away, and the characterisation of an SSPD channel.
+#include "drivers/abstractdriver.h"
+#include "engine/detectorcharacterisation.h"
+#include "engine/sweepparameters.h"
+#include "enginetestsupport.h"
+#include "models/eepromdatastorage.h"
+#include "modules/simsspdm0.h"
+
+#include <QRegularExpression>
+#include <limits>
+#include <tuple>
+
+namespace {
+
+using Characterisation = DetectorCharacterisation;
+const Record Fault{{"status", 2}};
+constexpr int Sspd = ScriptedUnit::Address;
+
+QVariantMap sweep(double from, double to, double step, double timeConstant = 0.02)
+{
+    return {{"from", from},
+            {"to", to},
+            {"step", step},
+            {"time_constant", timeConstant},
+            {"current", 0}};
+}
+
+template <typename T> bool near(const QList<T>& actual, const QList<double>& expected)
+{
+    bool same = actual.size() == expected.size();
+    for (qsizetype i = 0; same && i < actual.size(); ++i)
+        same = qAbs(double(actual.at(i)) - expected.at(i)) <= 1e-6 * qAbs(expected.at(i)) + 1e-12;
+    return same;
+}
+
+bool matches(const QString& pattern, const QString& text)
+{
+    return QRegularExpression(pattern).match(text).hasMatch();
+}
+
+Characterisation::Request request(int address)
+{
+    Characterisation::Request r;
+    r.address = address;
+    r.timeConstant = 0.02;
+    r.trigger = 0.05;
+    r.settleMs = 5;
+    return r;
+}
+
+} // namespace
+
+class TestWorker : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ScriptedUnit> unit;
+    std::unique_ptr<SimulatedUnit> sim;
+    std::unique_ptr<WorkerHarness> worker;
+
+    WorkerRecorder& rec() { return worker->recorder; }
+    bool startScripted(bool connect = true, int answerTimeoutMs = 150)
+    {
+        unit = std::make_unique<ScriptedUnit>();
+        worker = std::make_unique<WorkerHarness>(answerTimeoutMs);
+        return unit->listening && (!connect || worker->connectToUnit());
+    }
+    bool startSimulated()
+    {
+        sim = std::make_unique<SimulatedUnit>();
+        worker = std::make_unique<WorkerHarness>();
+        return sim->installed && worker->connectToUnit();
+    }
+    void run(Mode mode, const QVariantList& channels, double timeConstantMs = 20)
+    {
+        worker->command(Cmd::CommandSetActiveChannels, channels);
+        worker->command(Cmd::CommandSetTimeOut, timeConstantMs);
+        worker->command(Cmd::CommandSetMode, mode);
+    }
+    bool runSweep(Mode mode, const QVariantMap& parameters)
+    {
+        worker->command(Cmd::CommandSetActiveChannels, QVariantList{Sspd});
+        worker->command(Cmd::CommandSweepParams, parameters);
+        worker->command(Cmd::CommandSetMode, mode);
+        return waitUntil([&] { return rec().count("sweep finished") == 1; });
+    }
+    // Lines the unit received after the inventory.
+    QList<QByteArray> commandLines() const { return unit->peer.lines().mid(1); }
+    // Class names of the worker's drivers with their addresses, in list order.
+    QStringList drivers()
+    {
+        return worker->onWorker([&] {
+            QStringList list;
+            for (AbstractDriver* d : worker->process->drivers())
+                list << QStringLiteral("%1@%2").arg(d->metaObject()->className()).arg(d->address());
+            return list;
+        });
+    }
+    bool unlinked()
+    {
+        return worker->onWorker([&] { return worker->process->transport() == nullptr; });
+    }
+
+private slots:
+    void cleanup()
+    {
+        worker.reset();
+        unit.reset();
+        sim.reset();
+    }
+
+    // ---- Inventory
+
+    void jsonInventoryOfTheRack()
+    {
+        QVERIFY(startSimulated());
+        const QJsonObject list = rec().lists.value(0);
+        QCOMPARE(list.value("count").toInt(), 6);
+        QCOMPARE(list.value("info").toArray().first().toObject().value("UDID").toString(),
+                 sim->unit.module(1)->identity().udid.toString());
+        // The heater has no driver in the engine.
+        QCOMPARE(drivers(), QStringList({"SspdDriverM0@1", "SspdDriverM0@2", "SspdDriverM1@3",
+                                         "TempDriverM0@4", "TempDriverM1@5"}));
+        QVERIFY(rec().events.indexOf("list") < rec().events.indexOf("connected"));
+
+        // A failed connection leaves no link and no drivers; the unit back on line connects.
+        sim->unit.stop();
+        worker->command(Cmd::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(worker->settle());
+        QCOMPARE(rec().connects, 1);
+        QVERIFY(drivers().isEmpty() && unlinked());
+        worker->command(Cmd::CommandSetMode, Mode::WorkerModeAllChannels);
+        QVERIFY(sim->unit.start());
+        QVERIFY(worker->connectToUnit());
+        QVERIFY(waitUntil([&] { return rec().readings.size() >= 5; }));
+        // Another connect replaces the link.
+        QVERIFY(worker->connectToUnit());
+        QVERIFY(waitUntil([&] { return sim->unit.connectionCount() == 1; }));
+        QCOMPARE(drivers().size(), 5);
+    }
+
+    void legacyLinesAreReadFieldByField()
+    {
+        QVERIFY(startScripted(false));
+        unit->answers["SYST:DEVJ?"] = "UNKNOWN COMMAND\r\n";
+        unit->answers["SYST:DEVL?"] = "a=1:addr=3:type=VX9SDM1<br>no colons here<br>"
+                                      "b:noequals:type=VX9SDM0<br>m=2:addr=300:type=VX9SDM0<br>"
+                                      "m=3:addr=6:type=VX9HTM0\r\n";
+        QVERIFY(worker->connectToUnit());
+        QCOMPARE(unit->peer.lines(), QList<QByteArray>({"SYST:DEVJ?", "SYST:DEVL?"}));
+        const QJsonObject list = rec().lists.first();
+        QCOMPARE(list.value("software_version").toString(), QStringLiteral("<1.3.0"));
+        QCOMPARE(list.value("count").toInt(), 2); // entries without a driver are not counted
+        const QJsonObject first = list.value("info").toArray().at(0).toObject();
+        QCOMPARE(first.value("type").toString(), QStringLiteral("VX9SDM1"));
+        QCOMPARE(first.value("UDID").toString(), QStringLiteral("0011-2233-4455-6677-8899-AABB"));
+        QStringList texts;
+        for (const char* key : {"Modification", "Hardware", "Firmware", "Description"})
+            texts << first.value(key).toString();
+        QCOMPARE(texts, QStringList({"text 7", "text 8", "text 9", "text 10"}));
+        // Only the low eight bits of an address count.
+        QCOMPARE(drivers(), QStringList({"SspdDriverM1@3", "SspdDriverM0@44"}));
+    }
+
+    void jsonEntriesMakeDrivers_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("drivers");
+        const QJsonArray two{ScriptedUnit::entry(3, "VX9SDM0"), ScriptedUnit::entry(7, "VX9TDM1")};
+        QTest::newRow("two of two") << ScriptedUnit::moduleListJson(two, 2)
+                                    << QStringList{"SspdDriverM0@3", "TempDriverM1@7"};
+        const QJsonArray others{ScriptedUnit::entry(2, "VX9HTM0"),
+                                ScriptedUnit::entry(300, "VX9SDM1"), QJsonValue(5)};
+        QTest::newRow("other types and entries")
+            << ScriptedUnit::moduleListJson(others, 3) << QStringList{"SspdDriverM1@44"};
+        QTest::newRow("not JSON") << QByteArray("{not json\r\n") << QStringList{};
+    }
+    void jsonEntriesMakeDrivers()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, drivers);
+        QVERIFY(startScripted(false));
+        unit->answers["SYST:DEVJ?"] = answer;
+        QVERIFY(worker->connectToUnit());
+        QCOMPARE(this->drivers(), drivers);
+        // The unit's object goes to the screen as it came (empty when it is none).
+        QCOMPARE(rec().lists,
+                 QList<QJsonObject>{QJsonDocument::fromJson(answer.trimmed()).object()});
+    }
+
+    void silentUnitGivesNoConnection()
+    {
+        QVERIFY(startScripted(false));
+        unit->peer.setTextResponder([](const QByteArray&) { return QByteArray(); });
+        worker->command(Cmd::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(waitUntil([&] { return unit->peer.lines().size() == 1; }));
+        QVERIFY(worker->settle());
+        QVERIFY(rec().connects == 0 && rec().lists.isEmpty() && unlinked());
+    }
+
+    // An old unit's modules are asked one by one, up to a hundred times each: silent ones
+    // must not keep the user from quitting or from connecting elsewhere.
+    void silentLegacyModulesGiveWayToTheUser_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("quit") << true;
+        QTest::newRow("connect anew") << false;
+    }
+    void silentLegacyModulesGiveWayToTheUser()
+    {
+        QFETCH(bool, quit);
+        // Every try waits the full answer time of 500 ms; the user waits a second at most.
+        QVERIFY(startScripted(false, 500));
+        unit->answers["SYST:DEVJ?"] = "UNKNOWN COMMAND\r\n";
+        unit->answers["SYST:DEVL?"] = "a=1:addr=3:type=VX9SDM0<br>a=2:addr=4:type=VX9SDM0\r\n";
+        unit->silent = true;
+        worker->command(Cmd::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(waitUntil([&] { return unit->peer.packets().size() >= 2; }));
+        if (quit) {
+            worker->thread.requestInterruption(); // as the program's end asks it
+            worker->thread.quit();
+            QVERIFY(worker->thread.wait(QDeadlineTimer(1000)));
+            QCOMPARE(rec().connects, 0);
+            return;
+        }
+        unit->answers["SYST:DEVJ?"] = ScriptedUnit::moduleListJson({}, 0);
+        worker->command(Cmd::CommandConnect, QStringLiteral("127.0.0.1"));
+        QVERIFY(waitUntil([&] { return rec().connects == 1; }, 1000));
+        // The given-up inventory reported nothing; the new one is the only list.
+        QCOMPARE(rec().lists.size(), 1);
+        QCOMPARE(rec().lists.first().value("count").toInt(), 0);
+    }
+
+    // ---- Loop and commands
+
+    void loopSleepsWhenIdleAndEndsOnInterruption()
+    {
+        QVERIFY(startScripted());
+        runEvents(50);
+        quint64 before = worker->process->loopPasses();
+        runEvents(500);
+        // Half a second of nothing to do: a handful of passes, not thousands.
+        QVERIFY(worker->process->loopPasses() - before < 25);
+        run(Mode::WorkerModeCpsVersTime, {Sspd}, 200);
+        QVERIFY(waitUntil([&] { return rec().readings.size() >= 1; }));
+        before = worker->process->loopPasses();
+        runEvents(600);
+        QVERIFY(rec().readings.size() >= 3);
+        QVERIFY(worker->process->loopPasses() - before < 40);
+        // The interruption alone ends a monitoring loop.
+        worker->thread.requestInterruption();
+        QVERIFY(waitUntil([&] { return rec().count("finished") == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return worker->thread.isFinished(); }, 5000));
+    }
+
+    // The unit's text commands: what goes out, and how an answer without "ok" (in any case)
+    // is reported; a refused lock stops the update, a refused step a module list change.
+    void unitTextCommands_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("parameter");
+        QTest::addColumn<QByteArray>("refused"); // the line answered "ERROR"
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("outcome"); // the error, or the message
+        auto row = [](const char* name, Cmd c, int p, const QByteArray& refused,
+                      const QByteArray& sent, const QString& outcome = {}) {
+            QTest::newRow(name) << int(c) << p << refused << sent << outcome;
+        };
+        row("reset", Cmd::CommandResetUnits, 0, {}, "SYST:URES\r\n");
+        row("system reset", Cmd::CommandSystemReset, 0, {}, "SYST:SRES\r\n");
+        row("power off", Cmd::CommandPowerOff, 0, {}, "SYST:POFF\r\n");
+        row("lock 5", Cmd::CommandLock, 5, {}, "SYST:LOCK 1\r\n");
+        row("lock 0", Cmd::CommandLock, 0, {}, "SYST:LOCK 0\r\n");
+        // The update text ends in a line end of its own, so two go out.
+        row("update", Cmd::CommandUpdateUnit, 3, {}, "SYST:LOCK 1\r\nSYST:UPDT 3\r\n\r\n");
+        row("update, lock refused", Cmd::CommandUpdateUnit, 3, "SYST:LOCK 1", "SYST:LOCK 1\r\n",
+            "Error at 'SYST:LOCK 1' command");
+        row("reset refused", Cmd::CommandResetUnits, 0, "SYST:URES", "SYST:URES\r\n",
+            "Error at 'SYST:URES' command");
+        const QByteArray add = "SYST:DEVL:ADD 7\r\nSYST:DEVL:SAVE\r\nSYST:DEVJ?\r\n";
+        row("add", Cmd::CommandAddUnit, 7, {}, add, "Unit 7 sicessfully added");
+        row("remove", Cmd::CommandRemoveUnit, 3, {},
+            "SYST:DEVL:REMV 3\r\nSYST:DEVL:SAVE\r\nSYST:DEVJ?\r\n", "Unit 3 ");
+        row("add refused", Cmd::CommandAddUnit, 7, "SYST:DEVL:ADD 7", add.left(17),
+            "Error at 'SYST:DEVL:ADD 7' command");
+        row("save refused", Cmd::CommandAddUnit, 7, "SYST:DEVL:SAVE", add.left(33),
+            "Error at 'SYST:DEVL:SAVE' command");
+        row("inventory refused", Cmd::CommandAddUnit, 7, "SYST:DEVJ?", add,
+            "Error at 'get device list' command");
+    }
+    void unitTextCommands()
+    {
+        QFETCH(int, command);
+        QFETCH(int, parameter);
+        QFETCH(QByteArray, refused);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, outcome);
+        QVERIFY(startScripted());
+        if (command == Cmd::CommandAddUnit || command == Cmd::CommandRemoveUnit)
+            unit->answers["SYST:DEVJ?"] = ScriptedUnit::moduleListJson(
+                command == Cmd::CommandAddUnit ? QJsonArray{ScriptedUnit::entry(3, "VX9SDM0"),
+                                                            ScriptedUnit::entry(7, "VX9TDM0")}
+                                               : QJsonArray{},
+                command == Cmd::CommandAddUnit ? 2 : 0);
+        // A refusal is an answer without "ok"; the inventory fails on silence.
+        if (!refused.isEmpty())
+            unit->answers[refused] = refused == "SYST:DEVJ?" ? QByteArray() : "ERROR: no\r\n";
+        const qsizetype before = unit->peer.rawReceived().size();
+        worker->process->addCommand(command, parameter);
+        QVERIFY(waitUntil([&] { return unit->peer.rawReceived().size() >= before + sent.size(); }));
+        QVERIFY(worker->settle());
+        QCOMPARE(unit->peer.rawReceived().mid(before), sent);
+        const bool failed = outcome.startsWith("Error");
+        QCOMPARE(rec().errors,
+                 failed ? QList<Message>{Message("Error", outcome)} : QList<Message>{});
+        if (!outcome.isEmpty() && !failed) {
+            QCOMPARE(rec().messages.size(), 1);
+            QCOMPARE(rec().messages.first().first, QStringLiteral("Success"));
+            QVERIFY(rec().messages.first().second.startsWith(outcome));
+            QCOMPARE(rec().lists.size(), 2); // the new inventory goes to the screen
+            QCOMPARE(drivers(), command == Cmd::CommandAddUnit
+                                    ? QStringList({"SspdDriverM0@3", "TempDriverM0@7"})
+                                    : QStringList());
+        } else {
+            QVERIFY(rec().messages.isEmpty());
+            QCOMPARE(rec().lists.size(), 1);
+        }
+    }
+
+    void withoutUnitNothingIsSentOrReported()
+    {
+        QVERIFY(startScripted(false));
+        for (Cmd command :
+             {Cmd::CommandResetUnits, Cmd::CommandSystemReset, Cmd::CommandPowerOff,
+              Cmd::CommandLock, Cmd::CommandUpdateUnit, Cmd::CommandAddUnit, Cmd::CommandRemoveUnit,
+              Cmd::CommandUpdateEepromConst, Cmd::CommandWriteEEPROM})
+            worker->command(command, 3);
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "current", 1e-6});
+        QVERIFY(worker->settle());
+        QCOMPARE(unit->peer.connectionCount(), 0);
+        QVERIFY(rec().events.isEmpty());
+    }
+
+    void parameterWritesTakeOnlyKnownNames()
+    {
+        QVERIFY(startScripted());
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "auto_reset_counts", 5});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "no_such_name", 1});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{9, "current", 1e-6});
+        // A short list ends this pass; what follows still runs at the next one.
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "current"});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "current", 2e-5});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "operate", true});
+        QVERIFY(waitUntil([&] { return unit->writeCodes().size() == 3; }));
+        QVERIFY(worker->settle());
+        // current, then the status with the chain on and shorted, then the short removed.
+        QCOMPARE(unit->writeCodes(),
+                 QList<int>({ScriptedUnit::CurrentWrite, ScriptedUnit::StatusWrite,
+                             ScriptedUnit::ShortEnable}));
+        QCOMPARE(unit->written(ScriptedUnit::CurrentWrite), QList<float>{2e-5f});
+        QCOMPARE(unit->status, quint8(0x3C));
+    }
+
+    void eepromConstantsTravelBothWays()
+    {
+        QVERIFY(startScripted());
+        worker->command(Cmd::CommandUpdateEepromConst, 9);
+        worker->command(Cmd::CommandUpdateEepromConst, 3);
+        QVERIFY(waitUntil([&] { return !rec().eepromReads.isEmpty(); }));
+        QVERIFY(worker->settle());
+        QCOMPARE(rec().eepromReads.size(), 1);
+        const auto [address, constants] = rec().eepromReads.first();
+        QCOMPARE(address, 3);
+        QCOMPARE(constants.value("address").toInt(), 3);
+        QCOMPARE(constants.value("type").toInt(), 0);
+
+        EepromDataStorage storage;
+        storage.initialize(constants);
+        worker->command(Cmd::CommandSetEepromConst, QVariant::fromValue(&storage));
+        QVERIFY(waitUntil([&] { return rec().count("eeprom updated") == 1; }));
+        // The constants go back as they came.
+        QCOMPARE(unit->writeCodes().last(), int(ScriptedUnit::EepromConstWrite));
+        QCOMPARE(
+            unit->peer.packets().last().data,
+            Bytes().f32(1.5f).f32(0.25f).f32(2).f32(0).f32(3).f32(0).f32(4).f32(0).toByteArray());
+        worker->command(Cmd::CommandWriteEEPROM, 9);
+        worker->command(Cmd::CommandWriteEEPROM, 3);
+        QVERIFY(waitUntil([&] { return rec().count("eeprom updated") == 2; }));
+        QVERIFY(worker->settle());
+        QCOMPARE(rec().count("eeprom updated"), 2);
+        QCOMPARE(unit->writeCodes().last(), int(ScriptedUnit::EepromStore));
+
+        // Unanswered writes are errors; the dialog still hears the end of each transfer.
+        unit->silent = true;
+        worker->command(Cmd::CommandSetEepromConst, QVariant::fromValue(&storage));
+        worker->command(Cmd::CommandWriteEEPROM, 3);
+        QVERIFY(waitUntil([&] { return rec().count("eeprom updated") == 4; }));
+        QCOMPARE(rec().errors,
+                 (QList<Message>{Message("Error", "EEPROM constants of unit 3 were not written"),
+                                 Message("Error", "Unit 3 did not store its EEPROM")}));
+        QCOMPARE(rec().events.mid(rec().events.indexOf("error")),
+                 (QStringList{"error", "eeprom updated", "error", "eeprom updated"}));
+    }
+
+    void everyCommandReportsHowItEnded()
+    {
+        QVERIFY(startScripted());
+        QObject context; // the connection ends with this test
+        QList<std::tuple<int, QVariant, bool>> outcomes;
+        connect(worker->process, &WorkerProcess::commandExecuted, &context,
+                [&](int command, QVariant parameter, bool ok) {
+                    if (command != Cmd::CommandConnect)
+                        outcomes.append({command, parameter, ok});
+                });
+        // "ok" is found in any case and place, but not spread out.
+        unit->answers.insert("SYST:LOCK 1", "done, Ok.\r\n");
+        unit->answers.insert("SYST:LOCK 0", "o k\r\n");
+        worker->command(Cmd::CommandLock, 1);
+        worker->command(Cmd::CommandLock, 0);
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "current", 2e-5});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{9, "current", 2e-5});
+        worker->command(Cmd::CommandFreeStyle, QVariantList{3, "no_such_name", 1});
+        // Values that do not convert change nothing.
+        worker->command(Cmd::CommandSetTimeOut, QStringLiteral("soon"));
+        worker->command(Cmd::CommandSetActiveChannels, QStringLiteral("all"));
+        worker->command(Cmd::CommandSweepParams, 7);
+        // A sweep without a step never ends: it does not start.
+        worker->command(Cmd::CommandSetActiveChannels, QVariant::fromValue(QList<int>{3}));
+        worker->command(Cmd::CommandSweepParams, sweep(1e-6, 2e-6, 0.0));
+        worker->command(Cmd::CommandSetMode, int(Mode::WorkerModeIVCurves));
+        worker->command(Cmd::CommandSetMode, int(Mode::WorkerModeAllChannels));
+        // A mode that does not exist is no success, though the worker is safely idle; a
+        // number outside the command set is dropped without stopping the queue.
+        worker->command(Cmd::CommandSetMode, 42);
+        worker->process->addCommand(42, 1);
+        worker->command(Cmd::CommandResetUnits);
+        QVERIFY(waitUntil([&] { return outcomes.size() >= 13 && commandLines().size() == 3; }));
+        QCOMPARE(commandLines(), QList<QByteArray>({"SYST:LOCK 1", "SYST:LOCK 0", "SYST:URES"}));
+        const QList<bool> ok = {true,  false, true, false, false, false, false,
+                                false, true,  true, false, true,  false};
+        for (int i = 0; i < ok.size(); ++i)
+            QVERIFY2(std::get<2>(outcomes.at(i)) == ok.at(i), qPrintable(QString::number(i)));
+        QCOMPARE(std::get<0>(outcomes.at(1)), int(Cmd::CommandLock));
+        QCOMPARE(std::get<1>(outcomes.at(1)), QVariant(0));
+        QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
+    }
+
+    // ---- Monitoring
+
+    void homeViewReadsEveryModule()
+    {
+        QVERIFY(startSimulated());
+        worker->command(Cmd::CommandSetMode, Mode::WorkerModeAllChannels);
+        QVERIFY(waitUntil([&] { return rec().readings.size() >= 5; }));
+        QList<int> order;
+        for (const WorkerRecorder::Reading& r : rec().readings.mid(0, 5)) {
+            order << r.address;
+            QCOMPARE(r.record.value("status").toInt(), 1);
+        }
+        QCOMPARE(order, QList<int>({1, 2, 3, 4, 5}));
+        for (const char* key : {"current", "voltage", "cps", "time_const", "operate"})
+            QVERIFY2(rec().readings.at(2).record.contains(key), key);
+        // Both temperature models give readings; model 1 shows its first sensor.
+        QVERIFY(rec().readings.at(3).record.value("temperature").toDouble() > 0);
+        QVERIFY(rec().readings.at(4).record.value("temperature").toDouble() > 0);
+        QVERIFY(rec().readings.at(4).record.contains("temperature_sensor_voltage"));
+        // The home view never touches a module's time constant.
+        QCOMPARE(rec().readings.at(0).record.value("time_const").toFloat(), 0.1f);
+        QCOMPARE(rec().count("plot"), 0);
+    }
+
+    void singleChannelFollowsTheModulePace()
+    {
+        QVERIFY(startScripted());
+        unit->timeConst = 0.004f;
+        run(Mode::WorkerModeSspdSingleChannel, {Sspd}, 500);
+        QVERIFY(waitUntil([&] { return rec().count("plot") >= 3; }));
+        // Never faster than 10 ms, and the module's own value is left alone.
+        auto pace = [&] {
+            return worker->onWorker([&] { return worker->process->timeConstant(); });
+        };
+        QCOMPARE(pace(), 10);
+        QVERIFY(unit->writeCodes().isEmpty());
+        unit->timeConst = 0.05f;
+        QVERIFY(QTest::qWaitFor([&] { return pace() == 50; }, 5000));
+        QVERIFY(rec().statusTexts.isEmpty());
+    }
+
+    void cpsAgainstTimeReportsEveryChannel()
+    {
+        QVERIFY(startSimulated());
+        run(Mode::WorkerModeCpsVersTime, {1, 9, 2}, 50);
+        QVERIFY(waitUntil([&] { return rec().statusTexts.size() >= 2; }));
+        QVERIFY(matches("^SSPD 1: \\d+\\.\\d cps\\r\\nSSPD 2: \\d+\\.\\d cps\\r\\n"
+                        "Time: \\d\\d:\\d\\d:\\d\\d$",
+                        rec().statusTexts.last()));
+        // Each step: the readings, then the plot, then the status line.
+        const QStringList step = rec().events.mid(rec().events.indexOf("plot") - 2, 4);
+        QCOMPARE(step.mid(0, 3), QStringList({"data 1", "data 2", "plot"}));
+        QVERIFY(step.at(3).startsWith("status SSPD 1: "));
+        // The modules were given the worker's time constant.
+        QCOMPARE(rec().readingsOf(2).last().record.value("time_const").toFloat(), 0.05f);
+    }
+
+    // A channel that fails never stops the others of the step.
+    void failedChannelLeavesTheOthersOfTheStep()
+    {
+        QVERIFY(startSimulated());
+        QVERIFY(sim->unit.removeModule(5)); // falls silent
+        run(Mode::WorkerModeTemperatureVersTime, {5, 4});
+        QVERIFY(waitUntil([&] { return rec().statusTexts.size() >= 2; }));
+        QCOMPARE(rec().readingsOf(5).first().record, Fault);
+        QCOMPARE(rec().readingsOf(4).first().record.value("status").toInt(), 1);
+        // The status line tells of the channels that answered.
+        QVERIFY(matches("^Temperature 4: \\d+\\.\\d\\d K\\r\\nTime: \\d\\d:\\d\\d:\\d\\d$",
+                        rec().statusTexts.last()));
+    }
+
+    void timeConstantChangeIsWrittenOnce()
+    {
+        QVERIFY(startScripted());
+        // 20 ms is 0.0199999996 s as the module's float: still the same time constant.
+        run(Mode::WorkerModeCpsVersTime, {Sspd}, 20);
+        QVERIFY(waitUntil([&] { return rec().count("plot") >= 5; }));
+        QCOMPARE(unit->written(ScriptedUnit::TimeConstWrite), QList<float>{0.02f});
+        // Parameters, the new time constant, then the data once the module has counted.
+        QList<int> codes;
+        for (const PeerPacket& p : unit->peer.packets().mid(0, 4))
+            codes << p.command;
+        QCOMPARE(codes, QList<int>({ScriptedUnit::ParamsRead, ScriptedUnit::TimeConstWrite,
+                                    ScriptedUnit::Data, ScriptedUnit::ParamsRead}));
+        const int plots = rec().count("plot");
+        worker->command(Cmd::CommandSetTimeOut, 30.0);
+        QVERIFY(waitUntil([&] { return rec().count("plot") >= plots + 3; }));
+        QCOMPARE(unit->written(ScriptedUnit::TimeConstWrite), QList<float>({0.02f, 0.03f}));
+    }
+
+    // ---- Sweeps
+
+    void sweepTimeConstantIsRoundedToMilliseconds()
+    {
+        // 0.57 s is 569.99999 ms in binary.
+        QCOMPARE(SweepParameters(sweep(0, 1, 1, 0.57)).timeConstantMs(), 570);
+        QCOMPARE(SweepParameters(QVariantMap{{"from", 0}}).timeConstantMs(), -1);
+    }
+
+    void ivCurveStepsToOneBeyondTheEnd_data()
+    {
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<QList<double>>("currents");
+        QTest::newRow("up") << 1e-6 << 3e-6 << QList<double>{1e-6, 2e-6, 3e-6, 4e-6};
+        QTest::newRow("down") << 3e-6 << 1e-6 << QList<double>{3e-6, 2e-6, 1e-6, 0.0};
+        // The step beyond the end would be beyond the bias limit: the sweep ends at its end.
+        QTest::newRow("at the bias limit")
+            << 0.998e-3 << 1e-3 << QList<double>{0.998e-3, 0.999e-3, 1e-3};
+        QTest::newRow("without span") << 2e-6 << 2e-6 << QList<double>{2e-6};
+    }
+    void ivCurveStepsToOneBeyondTheEnd()
+    {
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(QList<double>, currents);
+        QVERIFY(startScripted());
+        QVERIFY(runSweep(Mode::WorkerModeIVCurves, sweep(from, to, from == to ? 0 : 1e-6)));
+        QVERIFY(near(unit->written(ScriptedUnit::CurrentWrite), currents));
+        QCOMPARE(rec().progress.last(), 100.0);
+        QCOMPARE(rec().readings.size(), currents.size());
+        QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
+        if (currents.size() != 4)
+            return;
+        // No short, no switching on for an IV curve.
+        QCOMPARE(unit->writeCodes(),
+                 QList<int>({ScriptedUnit::CurrentWrite, ScriptedUnit::TimeConstWrite,
+                             ScriptedUnit::CurrentWrite, ScriptedUnit::CurrentWrite,
+                             ScriptedUnit::CurrentWrite}));
+        QCOMPARE(unit->written(ScriptedUnit::TimeConstWrite), QList<float>{0.02f});
+        QVERIFY(near(rec().progress, {0, 0, 50, 100, 100}));
+        QCOMPARE(rec().statusTexts,
+                 QStringList({"Start Sweep process...",
+                              QStringLiteral("Setting start current: %1 \u03bcA").arg(from * 1e6),
+                              "Setting driver parameters..."}));
+        // The last reading is taken one step beyond the end; it gets no plot of its own.
+        QCOMPARE(rec().count("plot"), 3);
+        QCOMPARE(rec().events.mid(rec().events.size() - 3),
+                 QStringList({QStringLiteral("data %1").arg(Sspd), "progress", "sweep finished"}));
+        QCOMPARE(worker->onWorker([&] { return worker->process->timeConstant(); }), 20);
+    }
+
+    void countsAgainstCurrentStopAtTheTrigger()
+    {
+        QVERIFY(startScripted());
+        unit->voltageAt = [](float current) { return current > 21e-6f ? -0.5f : 0.001f; };
+        QVariantMap parameters = sweep(10e-6, 40e-6, 5e-6);
+        parameters["trigger"] = 0.1;
+        QVERIFY(runSweep(Mode::WorkerModeCpsVersCurrent, parameters));
+        QCOMPARE(rec().statusTexts,
+                 QStringList({"Start Sweep process...", "Short-circiuts enable",
+                              QStringLiteral("Setting start current: 10 \u03bcA"),
+                              "Setting driver parameters...", "Delay 1 sec...", "Turn on ..."}));
+        // Shorted, start current, time constant, then switched on (status with the chain on,
+        // short removed); then one current per step until the detector switched.
+        QCOMPARE(unit->writeCodes(),
+                 QList<int>({ScriptedUnit::ShortEnable, ScriptedUnit::CurrentWrite,
+                             ScriptedUnit::TimeConstWrite, ScriptedUnit::StatusWrite,
+                             ScriptedUnit::ShortEnable, ScriptedUnit::CurrentWrite,
+                             ScriptedUnit::CurrentWrite, ScriptedUnit::CurrentWrite}));
+        QVERIFY(near(unit->written(ScriptedUnit::CurrentWrite), {10e-6, 15e-6, 20e-6, 25e-6}));
+        QVERIFY(near(rec().progress, {0, 0, 50.0 / 3, 100.0 / 3, 100}));
+        QCOMPARE(unit->status, quint8(0x3C));
+        QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
+    }
+
+    void countsAgainstTriggerStepTheLevel()
+    {
+        QVERIFY(startScripted());
+        QVERIFY(runSweep(Mode::WorkerModeCpsVersTrigger, sweep(0.0, 0.01, 0.005)));
+        QCOMPARE(rec().statusTexts.at(2), QStringLiteral("Setting start trigger : 0 mV"));
+        QVERIFY(near(unit->written(ScriptedUnit::CmpRefLevelWrite), {0.0, 0.005, 0.01, 0.015}));
+        QVERIFY(unit->written(ScriptedUnit::CurrentWrite).isEmpty());
+        QVERIFY(near(rec().progress, {0, 0, 50, 100, 100}));
+    }
+
+    void sweepThatCannotEndIsRefused_data()
+    {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QTest::addColumn<QVariantMap>("parameters");
+        QTest::addColumn<QString>("status");
+        const QString step = QStringLiteral("the step must be a number above 0");
+        QTest::newRow("step 0") << sweep(1e-6, 3e-6, 0) << step;
+        QTest::newRow("step not a number") << sweep(1e-6, 3e-6, nan) << step;
+        QTest::newRow("step lost in rounding") << sweep(1.0, 2.0, 1e-20) << step;
+        QTest::newRow("end not a number")
+            << sweep(1e-6, nan, 1e-6) << QStringLiteral("start and end must be finite numbers");
+        QTest::newRow("time constant 0")
+            << sweep(1e-6, 3e-6, 1e-6, 0.0)
+            << QStringLiteral("the time constant must be at least 1 ms");
+        // Work without end, and values no parameter write may send.
+        QTest::newRow("endless steps")
+            << sweep(0, 1e-4, 1e-15)
+            << QStringLiteral("from 0 to 0.0001 in steps of 1e-15 takes 1e+11 steps; at most "
+                              "100000 are allowed");
+        QTest::newRow("end beyond the bias limit")
+            << sweep(0, 0.01, 1e-4)
+            << QStringLiteral("current 0.01 A is outside -0.001 to 0.001 A");
+        QTest::newRow("time constant beyond its limit")
+            << sweep(1e-6, 3e-6, 1e-6, 1000)
+            << QStringLiteral("time_const 1000 s is outside 0.01 to 100 s");
+        QVariantMap noTrigger = sweep(1e-6, 3e-6, 1e-6);
+        noTrigger["trigger"] = nan;
+        QTest::newRow("trigger not a number")
+            << noTrigger << QStringLiteral("the stop trigger must be a finite number");
+    }
+    void sweepThatCannotEndIsRefused()
+    {
+        QFETCH(QVariantMap, parameters);
+        QFETCH(QString, status);
+        QVERIFY(startScripted());
+        QVERIFY(runSweep(Mode::WorkerModeIVCurves, parameters));
+        QCOMPARE(rec().statusTexts, QStringList{"Sweep not started: " + status});
+        QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
+        runEvents(50);
+        QVERIFY(unit->writeCodes().isEmpty() && rec().readings.isEmpty());
+    }
+
+    // Another mode leaves the histogram or a sweep without ending it as a sweep.
+    void histogramAndSweepRunUntilAnotherMode()
+    {
+        QVERIFY(startScripted());
+        unit->counts = 25;
+        worker->command(Cmd::CommandSweepParams, sweep(0, 1000, 1, 0.01));
+        run(Mode::WorkerModeHistogram, {Sspd});
+        QVERIFY(waitUntil([&] { return rec().count("plot") >= 5; }));
+        QCOMPARE(rec().statusTexts,
+                 QStringList({"Start process...", "Setting driver parameters..."}));
+        QCOMPARE(unit->writeCodes(), QList<int>{ScriptedUnit::TimeConstWrite});
+        QCOMPARE(rec().readings.last().record.value("cps").toDouble(), 2500.0);
+        QVERIFY(rec().progress.isEmpty());
+        worker->command(Cmd::CommandSweepParams, sweep(0.0, 1e-3, 1e-7, 0.01));
+        worker->command(Cmd::CommandSetMode, Mode::WorkerModeIVCurves);
+        QVERIFY(waitUntil([&] { return rec().progress.size() >= 4; }));
+        worker->command(Cmd::CommandSetMode, Mode::WorkerModeNoAction);
+        QVERIFY(QTest::qWaitFor([&] { return worker->mode() == Mode::WorkerModeNoAction; }, 5000));
+        const qsizetype readings = rec().readings.size();
+        runEvents(100);
+        QCOMPARE(rec().readings.size(), readings);
+        QCOMPARE(rec().count("sweep finished"), 0);
+    }
+
+    // ---- Units that fall silent or go away
+
+    void failedReadEndsTheStepWithoutPlot()
+    {
+        QVERIFY(startScripted());
+        unit->silent = true;
+        run(Mode::WorkerModeCpsVersTime, {Sspd}, 10);
+        QVERIFY(waitUntil([&] { return rec().readings.size() >= 2; }));
+        for (const WorkerRecorder::Reading& r : rec().readings)
+            QCOMPARE(r.record, Fault);
+        QVERIFY(rec().count("plot") == 0 && rec().statusTexts.isEmpty());
+        unit->silent = false;
+        QVERIFY(waitUntil([&] { return rec().count("plot") >= 1; }));
+        QCOMPARE(rec().readings.last().record.value("status").toInt(), 1);
+    }
+
+    void lostUnitEndsTheMeasurement_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("loss");
+        QTest::addColumn<QString>("status");
+        const QString sweepEnd = QStringLiteral("Sweep ended: the unit stopped answering");
+        QTest::newRow("IV curve, unit silent")
+            << int(Mode::WorkerModeIVCurves) << "silent" << sweepEnd;
+        QTest::newRow("IV curve, connection dropped")
+            << int(Mode::WorkerModeIVCurves) << "dropped" << sweepEnd;
+        QTest::newRow("histogram, unit silent")
+            << int(Mode::WorkerModeHistogram) << "silent"
+            << QStringLiteral("Histogram ended: the unit stopped answering");
+        QTest::newRow("counts sweep, silent before the start")
+            << int(Mode::WorkerModeCpsVersCurrent) << "before"
+            << QStringLiteral("Sweep not started: the unit does not answer");
+    }
+    void lostUnitEndsTheMeasurement()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, loss);
+        QFETCH(QString, status);
+        QVERIFY(startSimulated());
+        QSignalSpy lost(worker->process, &WorkerProcess::measurementLost);
+        SimFaults mute;
+        mute.mute = true;
+        if (loss == "before")
+            sim->unit.setFaults(mute);
+        worker->command(Cmd::CommandSweepParams, sweep(0.0, 1e-3, 1e-7, 0.01));
+        run(Mode(mode), {1});
+        if (loss != "before") {
+            QVERIFY(waitUntil([&] { return rec().readings.size() >= 3; }));
+            if (loss == "dropped")
+                sim->unit.stop(); // its connections close and nobody listens any more
+            else
+                sim->unit.setFaults(mute);
+        }
+        QVERIFY(waitUntil([&] { return rec().count("sweep finished") == 1; }, 10000));
+        QCOMPARE(rec().statusTexts.last(), status);
+        QCOMPARE(lost.size(), loss == "before" ? 0 : 1);
+        if (loss != "before")
+            QCOMPARE(lost.at(0).at(0).toString(), status);
+        // Only failed readings led there (a closed connection ends it at once), and nothing
+        // passes for a complete sweep.
+        const QList<WorkerRecorder::Reading> readings = rec().readings;
+        for (qsizetype i = qMax(0, readings.size() - WorkerProcess::UnitLostAfterFailedReadings);
+             loss != "dropped" && i < readings.size(); ++i)
+            QCOMPARE(readings.at(i).record, Fault);
+        QVERIFY(!rec().progress.contains(100.0));
+        QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
+        // The worker still takes commands, and the link comes back with the unit.
+        if (loss == "dropped")
+            QVERIFY(sim->unit.start());
+        else
+            sim->unit.setFaults({});
+        QVERIFY(worker->connectToUnit());
+        QCOMPARE(rec().connects, 2);
+    }
+
+    // A unit that closes the connection during the home view is reported once; the worker
+    // idles without its modules and connects again when asked.
+    void closedConnectionDuringHomeView()
+    {
+        QVERIFY(startScripted());
+        QSignalSpy lost(worker->process, &WorkerProcess::connectionLost);
+        worker->command(Cmd::CommandSetMode, Mode::WorkerModeAllChannels);
+        QVERIFY(waitUntil([&] { return rec().readings.size() >= 1; }));
+        QCOMPARE(rec().readings.first().record.value("status").toInt(), 1);
+        unit->peer.closeClients();
+        QVERIFY(waitUntil([&] { return lost.size() == 1; }, 3000));
+        QCOMPARE(lost.at(0).at(0).toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
+        QVERIFY(drivers().isEmpty() && unlinked());
+        QVERIFY(worker->connectToUnit());
+        QCOMPARE(rec().connects, 2);
+        QCOMPARE(lost.size(), 1);
+    }
+
+    // ---- Characterisation of an SSPD channel against the simulator's own physics
+
+    void characterisationWithinTargets_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<bool>("apply");
+        QTest::newRow("channel B, 18 uA, applied") << 2 << true;
+    }
+    void characterisationWithinTargets()
+    {
+        QFETCH(int, address);
+        QFETCH(bool, apply);
+        QVERIFY(startSimulated());
+        SspdPhysics& physics =
+            static_cast<SimSspdM0*>(sim->unit.module(quint8(address)))->physics();
+        Characterisation* procedure = worker->process->characterisation();
+        Characterisation::Request r = request(address);
+        r.afterwards = apply ? Characterisation::BiasRecommended : Characterisation::BiasZero;
+        QSignalSpy finished(procedure, &Characterisation::finished);
+        QSignalSpy points(procedure, &Characterisation::pointMeasured);
+        procedure->start(r);
+        QVERIFY(finished.wait(60000));
+        const QJsonObject report = finished.first().first().toJsonObject();
+        QCOMPARE(report.value("outcome").toString(), QString("complete"));
+        const SspdPhysics::Parameters& truth = physics.parameters();
+        const double isw = report.value("switching_current_A").toDouble();
+        const double ir = report.value("retrapping_current_A").toDouble();
+        QVERIFY(qAbs(isw - truth.switchingCurrent) <=
+                qMax(0.02 * truth.switchingCurrent, r.fineStep));
+        QVERIFY(qAbs(ir - truth.retrappingCurrent) <= 0.05 * truth.retrappingCurrent);
+        QVERIFY(report.value("plateau_reached").toBool());
+        const double bias = report.value("recommended_bias_A").toDouble();
+        QVERIFY2(bias > 0, qPrintable(report.value("note").toString()));
+        QVERIFY(physics.darkRate(bias) <= 100);
+        QVERIFY(physics.efficiency(bias) >= 0.9 * truth.efficiency);
+        QVERIFY(report.value("points").toArray().size() >= 40);
+        QCOMPARE(points.size(), report.value("points").toArray().size());
+        // Left operating, at the recommendation or at zero, and superconducting.
+        QCOMPARE(physics.bias(), apply ? double(float(bias)) : 0.0);
+        QVERIFY(!physics.latched());
+        QCOMPARE(report.value("applied").toBool(), apply);
+    }
+
+    void characterisationCancelLeavesBiasSafe_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<bool>("restore");
+        for (int stage :
+             {int(Characterisation::StageSwitching), int(Characterisation::StageRetrapping),
+              int(Characterisation::StageCurve)}) {
+            const char* name = QMetaEnum::fromType<Characterisation::Stage>().valueToKey(stage);
+            QTest::addRow("%s", name) << stage << (stage == Characterisation::StageRetrapping);
+        }
+    }
+    void characterisationCancelLeavesBiasSafe()
+    {
+        QFETCH(int, stage);
+        QFETCH(bool, restore);
+        QVERIFY(startSimulated());
+        SspdPhysics& physics = static_cast<SimSspdM0*>(sim->unit.module(1))->physics();
+        Characterisation* procedure = worker->process->characterisation();
+        const double before = 7e-6;
+        worker->command(Cmd::CommandFreeStyle, QVariantList{1, "current", before});
+        QVERIFY(waitUntil([&] { return qAbs(physics.bias() - before) < 1e-9; }));
+        QSignalSpy finished(procedure, &Characterisation::finished);
+        connect(procedure, &Characterisation::stageChanged, this, [&](int reached) {
+            if (reached == stage)
+                procedure->cancel(restore ? Characterisation::BiasPrevious
+                                          : Characterisation::BiasZero);
+        });
+        procedure->start(request(1));
+        QVERIFY(finished.wait(30000));
+        const QJsonObject report = finished.first().first().toJsonObject();
+        QCOMPARE(report.value("outcome").toString(), QString("cancelled"));
+        QCOMPARE(report.value("cancelled_in").toString(),
+                 QString(QMetaEnum::fromType<Characterisation::Stage>().valueToKey(stage)));
+        // As before means as the module read it before, within its current noise.
+        QVERIFY(qAbs(physics.bias() - (restore ? before : 0.0)) < 5e-9);
+        QVERIFY(!physics.latched());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorker)
+#include "tst_worker.moc"

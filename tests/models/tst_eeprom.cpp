@@ -1,0 +1,486 @@
+// The EEPROM constants: the storage's item tables per module type and its bookkeeping, the
+// calibration file written from and read into it (and the files it refuses), and the list
+// model the dialog edits them through.
+#include "models/eepromcalibrationfile.h"
+#include "models/eepromdatamodel.h"
+#include "models/eepromdatastorage.h"
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <limits>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr int ValueRole = 261;
+
+QVariant pairOf(double first, double second)
+{
+    return QVariant::fromValue(EepromPair{first, second});
+}
+
+// Modules as a read delivers them.
+QVariantMap sspdM0Map()
+{
+    return {{"type", 0},
+            {"address", 5},
+            {"type_str", "VX9SDM0"},
+            {"UDID", "0011-2233-4455-6677-8899-AABB"},
+            {"Current_ADC", pairOf(1.25, -0.5)},
+            {"Current_DAC", pairOf(2.5, 0.125)},
+            {"Voltage_ADC", pairOf(3.0, 0.0)},
+            {"Cmp_Ref_DAC", pairOf(-4.0, 1.0)}};
+}
+QVariantMap sspdM1Map()
+{
+    QVariantMap map = sspdM0Map();
+    map.insert({{"type", 1},
+                {"type_str", "VX9SDM1"},
+                {"CurrentMonitor_ADC", pairOf(0.75, 0.25)},
+                {"PulseWidth", 12.5}});
+    return map;
+}
+QVariantMap tempM0Map()
+{
+    QVariantMap map{{"type", 2},
+                    {"address", 7},
+                    {"type_str", "VX9TDM0"},
+                    {"UDID", "FFFF-0000-FFFF-0000-FFFF-0000"}};
+    const QStringList names = {"tempSensorCurrentAdc", "tempSensorCurrentDac", "tempSensorVoltage",
+                               "pressSensorVoltageP",  "pressSensorVoltageN",  "pressSensorCoeffs"};
+    for (int i = 0; i < names.size(); ++i)
+        map[names.at(i)] = pairOf(2 * i + 1, 2 * i + 2);
+    for (int i = 0; i < 100; ++i)
+        map[QStringLiteral("tempTable_%1").arg(i)] = pairOf(0.25 * i, 300.0 - i);
+    return map;
+}
+
+QStringList namesOf(const EepromDataStorage& storage)
+{
+    QStringList names;
+    for (const EepromDataItem* item : storage.items())
+        names << item->name();
+    return names;
+}
+// Every item's value, to see that a load left everything alone.
+QVariantList valuesOf(const EepromDataStorage& storage)
+{
+    QVariantList values;
+    for (const EepromDataItem* item : storage.items())
+        values << item->value();
+    return values;
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestEeprom : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+
+    void initialiseCreatesTheTableOfTheType_data()
+    {
+        QTest::addColumn<QVariantMap>("map");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QVariantList>("groups");
+        const QString bias = "Bias unit (slope, intercept)";
+        const QString readOut = "Read out (slope, intercept)";
+        QTest::newRow("sspd m0") << sspdM0Map()
+                                 << QStringList{"Current_ADC", "Current_DAC", "Voltage_ADC",
+                                                "Cmp_Ref_DAC"}
+                                 << QVariantList{bias, readOut};
+        QTest::newRow("sspd m1") << sspdM1Map()
+                                 << QStringList{"Current_ADC", "Current_DAC", "CurrentMonitor_ADC",
+                                                "Voltage_ADC", "Cmp_Ref_DAC", "PulseWidth"}
+                                 << QVariantList{bias, readOut};
+        QStringList temp = {"tempSensorCurrentAdc", "tempSensorCurrentDac", "tempSensorVoltage",
+                            "pressSensorVoltageP",  "pressSensorVoltageN",  "pressSensorCoeffs"};
+        for (int i = 0; i < 100; ++i)
+            temp << QStringLiteral("tempTable_%1").arg(i);
+        QTest::newRow("temp m0") << tempM0Map() << temp
+                                 << QVariantList{"Temperature sensor (slope, intercept)",
+                                                 "Pressure sensor (slope, intercept)",
+                                                 "Temperature table (voltage, temperature)"};
+    }
+    void initialiseCreatesTheTableOfTheType()
+    {
+        QFETCH(QVariantMap, map);
+        QFETCH(QStringList, names);
+        QFETCH(QVariantList, groups);
+        EepromDataStorage storage;
+        storage.initialize(map);
+        QCOMPARE(namesOf(storage), names);
+        QCOMPARE(storage.groups(), groups);
+        QCOMPARE(storage.address(), map["address"].toInt());
+        QCOMPARE(storage.deviceType(), map["type"].toInt());
+        QCOMPARE(storage.typeString(), map["type_str"].toString());
+        QCOMPARE(storage.udid(), map["UDID"].toString());
+        for (const EepromDataItem* item : storage.items()) {
+            QCOMPARE(item->value(), map.value(item->name()));
+            QCOMPARE(item->type(),
+                     item->name() == "PulseWidth" ? EepromDataItem::Single : EepromDataItem::Pair);
+        }
+        if (storage.deviceType() == 2) {
+            QCOMPARE(storage.get(105)->displayedName(), QString("99"));
+            QCOMPARE(storage.getByName("pressSensorVoltageP")->displayedName(),
+                     QString("Voltage \"+\" ADC:"));
+            QCOMPARE(storage.getByGroup(groups.last().toString()).size(), 100);
+        }
+    }
+
+    void initialiseOtherTypeKeepsTheModuleButNoItems()
+    {
+        EepromDataStorage storage;
+        storage.initialize(sspdM0Map());
+        QSignalSpy cleared(&storage, &EepromDataStorage::storageCleared);
+        QSignalSpy added(&storage, &EepromDataStorage::itemAdded);
+        QSignalSpy updated(&storage, &EepromDataStorage::updated);
+        storage.initialize(
+            {{"type", 3}, {"address", 11}, {"type_str", "VX9TDM1"}, {"Current_ADC", pairOf(1, 1)}});
+        QCOMPARE(storage.count(), 0);
+        QCOMPARE(cleared.count(), 1);
+        QCOMPARE(added.count() + updated.count(), 0);
+        QCOMPARE(storage.address(), 11);
+        QCOMPARE(storage.typeString(), QString("VX9TDM1"));
+        // Missing values stay invalid.
+        storage.initialize({{"type", 1}});
+        QCOMPARE(storage.count(), 6);
+        QVERIFY(!storage.getByName("Current_ADC")->value().isValid());
+    }
+
+    void itemBookkeeping()
+    {
+        EepromDataStorage storage;
+        QStringList order;
+        connect(&storage, &EepromDataStorage::countChanged, this,
+                [&] { order << QString("count %1").arg(storage.count()); });
+        connect(&storage, &EepromDataStorage::itemAdded, this,
+                [&](EepromDataItem* item) { order << "added " + item->name(); });
+        connect(&storage, &EepromDataStorage::itemRemoved, this,
+                [&](const QString& name) { order << "removed " + name; });
+        connect(&storage, &EepromDataStorage::storageCleared, this, [&] { order << "cleared"; });
+        storage.addItem("B", "a", "A:", EepromDataItem::Pair, pairOf(1, 2));
+        storage.addItem("A", "b", "B:", EepromDataItem::Single, 3.0);
+        storage.addItem("B", "c", "C:", EepromDataItem::Single, 3.0);
+        QCOMPARE(storage.groups(), (QVariantList{"B", "A"}));
+        QVERIFY(!storage.get(-1) && !storage.get(3) && !storage.getByName("x"));
+        QCOMPARE(storage.getByGroup("B").size(), 2);
+
+        // An existing name updates the item, announcing only what changed.
+        EepromDataItem* item = storage.getByName("a");
+        QSignalSpy label(item, &EepromDataItem::displayedNameChanged);
+        QSignalSpy value(item, &EepromDataItem::valueChanged);
+        QSignalSpy type(item, &EepromDataItem::typeChanged);
+        for (int i = 0; i < 2; ++i)
+            storage.addItem("B", "a", "New:", EepromDataItem::Pair, pairOf(1, 5));
+        QCOMPARE(storage.getByName("a"), item);
+        QCOMPARE(QList<int>({int(label.count()), int(value.count()), int(type.count())}),
+                 QList<int>({1, 1, 0}));
+        item->setValue(pairOf(1, 5));
+        item->setType(EepromDataItem::Single);
+        QCOMPARE(QList<int>({int(value.count()), int(type.count())}), QList<int>({1, 1}));
+
+        // Removed items live until the event loop; cleared ones die at once.
+        QPointer<EepromDataItem> removed = item;
+        QPointer<EepromDataItem> cleared = storage.getByName("b");
+        storage.removeItem("a");
+        storage.removeItem("a");
+        QVERIFY(!storage.getByName("a") && removed);
+        QTRY_VERIFY(!removed);
+        storage.clear();
+        QVERIFY(!cleared);
+        // Clearing what is empty changes no count, but still tells the views.
+        storage.clear();
+        QCOMPARE(order,
+                 (QStringList{"count 1", "added a", "count 2", "added b", "count 3", "added c",
+                              "count 2", "removed a", "count 0", "cleared", "cleared"}));
+    }
+
+    void calibrationFileKeysOfEachType()
+    {
+        EepromDataStorage m0;
+        m0.initialize(sspdM0Map());
+        QVERIFY(m0.saveToFile(path("m0.json")));
+        QJsonObject object = QJsonDocument::fromJson(readFile(path("m0.json"))).object();
+        QCOMPARE(object, QJsonObject({{"DeviceType", "VX9SDM0"},
+                                      {"UDID", "0011-2233-4455-6677-8899-AABB"},
+                                      {"CurrentAdcCoeffs", QJsonArray{1.25, -0.5}},
+                                      {"CurrentDacCoeffs", QJsonArray{2.5, 0.125}},
+                                      {"VoltageAdcCoeffs", QJsonArray{3.0, 0.0}},
+                                      {"leCmpRefDacCoeffs", QJsonArray{-4.0, 1.0}}}));
+        // Indented, as people read and edit these files.
+        QVERIFY(readFile(path("m0.json")).contains("\n    \""));
+
+        EepromDataStorage m1;
+        m1.initialize(sspdM1Map());
+        QVERIFY(m1.saveToFile(path("m1.json")));
+        object = QJsonDocument::fromJson(readFile(path("m1.json"))).object();
+        QCOMPARE(object["PulseWidth"].toDouble(), 12.5);
+        QCOMPARE(object["CurrentMonitorAdcCoeffs"].toArray(), (QJsonArray{0.75, 0.25}));
+        QVERIFY(!object.contains("TempTable"));
+
+        EepromDataStorage temp;
+        temp.initialize(tempM0Map());
+        QVERIFY(temp.saveToFile(path("t0.json")));
+        object = QJsonDocument::fromJson(readFile(path("t0.json"))).object();
+        QCOMPARE(object.size(), 9);
+        QCOMPARE(object["TempTable"].toArray().size(), 100);
+        QCOMPARE(object["TempTable"].toArray().at(99).toArray(), (QJsonArray{24.75, 201.0}));
+        QCOMPARE(object["PressSensorCoeffs"].toArray(), (QJsonArray{11, 12}));
+    }
+
+    void calibrationFileRoundTrip_data()
+    {
+        QTest::addColumn<QVariantMap>("map");
+        QTest::newRow("sspd m0") << sspdM0Map();
+        QTest::newRow("sspd m1") << sspdM1Map();
+        QTest::newRow("temp m0") << tempM0Map();
+    }
+    void calibrationFileRoundTrip()
+    {
+        QFETCH(QVariantMap, map);
+        EepromDataStorage original;
+        original.initialize(map);
+        QVERIFY(writeFile(path("roundtrip.json"), QByteArray(100000, 'x'))); // replaced
+        QVERIFY(original.saveToFile(path("roundtrip.json")));
+        EepromDataStorage loaded;
+        loaded.initialize({{"type", map["type"]}});
+        QSignalSpy updated(&loaded, &EepromDataStorage::updated);
+        QVERIFY(loaded.loadFromFile(path("roundtrip.json")));
+        QCOMPARE(updated.count(), 1);
+        QCOMPARE(valuesOf(loaded), valuesOf(original));
+        // Another type's file changes nothing.
+        EepromDataStorage other;
+        other.initialize(map["type"] == 2 ? sspdM0Map() : tempM0Map());
+        const QVariantList before = valuesOf(other);
+        QVERIFY(other.loadFromFile(path("roundtrip.json")));
+        QCOMPARE(valuesOf(other), before);
+    }
+
+    // Bad entries are skipped one by one; the good ones beside them are taken.
+    void loadSkipsMalformedEntries_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("one element") << QByteArray(R"({"CurrentAdcCoeffs": [1]})");
+        QTest::newRow("three elements") << QByteArray(R"({"CurrentAdcCoeffs": [1, 2, 3]})");
+        QTest::newRow("texts") << QByteArray(R"({"CurrentAdcCoeffs": ["1", "2"]})");
+        QTest::newRow("null element") << QByteArray(R"({"CurrentAdcCoeffs": [1, null]})");
+        QTest::newRow("bool element") << QByteArray(R"({"CurrentAdcCoeffs": [true, 2]})");
+        QTest::newRow("object") << QByteArray(R"({"CurrentAdcCoeffs": {"first": 1}})");
+        QTest::newRow("beyond float") << QByteArray(R"({"CurrentAdcCoeffs": [1e39, 2]})");
+        QTest::newRow("pulse width text") << QByteArray(R"({"PulseWidth": "5"})");
+        QTest::newRow("pulse width beyond float") << QByteArray(R"({"PulseWidth": -1e300})");
+        QTest::newRow("truncated") << QByteArray("{\"CurrentAdcCoeffs\": [9, 9], \"Current");
+        QTest::newRow("array document") << QByteArray(R"([{"CurrentAdcCoeffs": [9, 9]}])");
+        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{\"", 5);
+        QTest::newRow("deep nesting") << QByteArray(100000, '[');
+    }
+    void loadSkipsMalformedEntries()
+    {
+        QFETCH(QByteArray, json);
+        QVERIFY(writeFile(path("bad.json"), json));
+        EepromDataStorage storage;
+        storage.initialize(sspdM1Map());
+        const QVariantList before = valuesOf(storage);
+        QSignalSpy updated(&storage, &EepromDataStorage::updated);
+        QVERIFY(storage.loadFromFile(path("bad.json")));
+        QCOMPARE(updated.count(), 1);
+        QCOMPARE(valuesOf(storage), before);
+
+        QVERIFY(writeFile(path("mixed.json"),
+                          R"({"CurrentAdcCoeffs": [10, 20], "CurrentDacCoeffs": ["x", 1],
+                                                  "PulseWidth": 40.5, "VoltageAdcCoeffs": [1, 2, 3]})"));
+        QVERIFY(storage.loadFromFile(path("mixed.json")));
+        QCOMPARE(storage.getByName("Current_ADC")->pairValue(), EepromPair(10.0, 20.0));
+        QCOMPARE(storage.getByName("Current_DAC")->pairValue(), EepromPair(2.5, 0.125));
+        QCOMPARE(storage.getByName("PulseWidth")->value(), QVariant(40.5));
+
+        // Table rows too; a short table goes as far as it goes.
+        EepromDataStorage temp;
+        temp.initialize(tempM0Map());
+        QVERIFY(writeFile(path("table.json"),
+                          R"({"TempTable": [[1, 2], [3], "x", [4, 5], [6, 7, 8]]})"));
+        QVERIFY(temp.loadFromFile(path("table.json")));
+        QList<EepromPair> table;
+        for (int i = 0; i < 6; ++i)
+            table << temp.getByName(QStringLiteral("tempTable_%1").arg(i))->pairValue();
+        QCOMPARE(table, (QList<EepromPair>{
+                            {1, 2}, {0.25, 299}, {0.5, 298}, {4, 5}, {1, 296}, {1.25, 295}}));
+    }
+
+    void filesThatCannotBeReadOrWrittenChangeNothing()
+    {
+        EepromDataStorage storage;
+        storage.initialize(tempM0Map());
+        const QVariantList before = valuesOf(storage);
+        QSignalSpy updated(&storage, &EepromDataStorage::updated);
+        QVERIFY(!storage.loadFromFile(QString()));
+        QVERIFY(!storage.loadFromFile(path("missing.json")));
+        // A valid document drowned in padding is far beyond any calibration file.
+        QByteArray huge = R"({"CurrentAdcCoeffs": [9, 9]})";
+        huge.append(QByteArray(EepromCalibrationFile::maxFileSize, ' '));
+        QVERIFY(writeFile(path("huge.json"), huge));
+        QVERIFY(!storage.loadFromFile(path("huge.json")));
+        QCOMPARE(updated.count(), 0);
+        QCOMPARE(valuesOf(storage), before);
+
+        QVERIFY(!storage.saveToFile(QString()));
+        QVERIFY(!storage.saveToFile(path("no/such/dir/file.json")));
+        // A write that fails half-way (as on a full disk) keeps the old file, and no copy.
+        const QByteArray old = R"({"DeviceType": "old"})";
+        QVERIFY(writeFile(path("keep.json"), old));
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit tight = saved;
+        tight.rlim_cur = 64;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        const bool ok = storage.saveToFile(path("keep.json"));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!ok);
+        QCOMPARE(readFile(path("keep.json")), old);
+        QCOMPARE(QDir(dir.path()).entryList({"keep.json*"}, QDir::Files), QStringList{"keep.json"});
+    }
+
+    void modelShowsAndEditsTheItems()
+    {
+        EepromDataStorage storage;
+        storage.initialize(sspdM1Map());
+        EepromDataModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setStorage(&storage);
+        QCOMPARE(model.roleNames(), (QHash<int, QByteArray>{{257, "group"},
+                                                            {258, "name"},
+                                                            {259, "displayedName"},
+                                                            {260, "type"},
+                                                            {261, "value"}}));
+        QCOMPARE(model.rowCount(), 6);
+        const QModelIndex first = model.index(0);
+        const QVariantMap pair{{"first", 1.25}, {"second", -0.5}};
+        QCOMPARE(QVariantList({first.data(257), first.data(258), first.data(259), first.data(260),
+                               first.data(ValueRole)}),
+                 QVariantList({"Bias unit (slope, intercept)", "Current_ADC",
+                               "Current ADC:", int(EepromDataItem::Pair), pair}));
+        QCOMPARE(model.index(5).data(ValueRole), QVariant(12.5));
+        QCOMPARE(model.allCategories(), storage.groups());
+
+        // A pair takes a list or what data() hands out; a single value becomes a double;
+        // number texts count.
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QVERIFY(model.setData(model.index(1), QVariantList{1.5, -0.25}, ValueRole));
+        QCOMPARE(storage.getByName("Current_DAC")->value(), pairOf(1.5, -0.25));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>{ValueRole});
+        QVERIFY(model.setData(model.index(0), pair, ValueRole));
+        QVERIFY(model.setData(model.index(3), QVariantList{"0.5", " -2 "}, ValueRole));
+        QCOMPARE(storage.getByName("Voltage_ADC")->pairValue(), EepromPair(0.5, -2.0));
+        QVERIFY(model.setData(model.index(5), 20, ValueRole));
+        QCOMPARE(storage.getByName("PulseWidth")->value().typeId(), int(QMetaType::Double));
+        QVERIFY(model.setData(model.index(5), "7.25", ValueRole));
+        QCOMPARE(storage.getByName("PulseWidth")->value(), QVariant(7.25));
+        QVERIFY(!model.setData(model.index(5), "Other", 258));
+        QVERIFY(!model.setData(model.index(5), 1.0, Qt::EditRole));
+        QVERIFY(!model.data(model.index(0), Qt::UserRole + 100).isValid());
+    }
+
+    void modelRefusesEditsThatAreNoNumbers_data()
+    {
+        QTest::addColumn<int>("row"); // 0: a pair, 5: a single value
+        QTest::addColumn<QVariant>("value");
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("pair: one number") << 0 << QVariant(QVariantList{1.0});
+        QTest::newRow("pair: three numbers") << 0 << QVariant(QVariantList{1.0, 2.0, 3.0});
+        QTest::newRow("pair: a number") << 0 << QVariant(5.0);
+        QTest::newRow("pair: a text") << 0 << QVariant("1, 2");
+        QTest::newRow("pair: a word") << 0 << QVariant(QVariantList{"a", 2.0});
+        QTest::newRow("pair: booleans") << 0 << QVariant(QVariantList{true, false});
+        QTest::newRow("pair: nan") << 0 << QVariant(QVariantList{nan, 1.0});
+        QTest::newRow("pair: beyond float") << 0 << QVariant(QVariantList{1e39, 1.0});
+        QTest::newRow("pair: map without second") << 0 << QVariant(QVariantMap{{"first", 1.0}});
+        QTest::newRow("pair: invalid") << 0 << QVariant();
+        QTest::newRow("single: word") << 5 << QVariant("wide");
+        QTest::newRow("single: list") << 5 << QVariant(QVariantList{1.0, 2.0});
+        QTest::newRow("single: nan") << 5 << QVariant(nan);
+        QTest::newRow("single: beyond float") << 5 << QVariant(-1e300);
+    }
+    void modelRefusesEditsThatAreNoNumbers()
+    {
+        QFETCH(int, row);
+        QFETCH(QVariant, value);
+        EepromDataStorage storage;
+        storage.initialize(sspdM1Map());
+        EepromDataModel model;
+        model.setStorage(&storage);
+        const QVariantList before = valuesOf(storage);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QVERIFY(!model.setData(model.index(row), value, ValueRole));
+        QCOMPARE(valuesOf(storage), before);
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void modelFollowsTheStorage()
+    {
+        QCOMPARE(EepromDataModel::instance(), EepromDataModel::instance());
+        QVERIFY(!EepromDataModel::instance()->parent());
+        auto* storage = new EepromDataStorage;
+        storage->initialize(sspdM1Map());
+        EepromDataModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy storageChanged(&model, &EepromDataModel::storageChanged);
+        model.setStorage(storage);
+        model.setStorage(storage);
+        QCOMPARE(storageChanged.count(), 1);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        storage->addItem("Extra", "extra", "Extra:", EepromDataItem::Single, 1.0);
+        storage->removeItem("Current_ADC");
+        QVERIFY(storage->loadFromData(R"({"CurrentDacCoeffs": [6, 7]})"));
+        QCOMPARE(reset.count(), 3);
+        QCOMPARE(model.rowCount(), 6);
+        storage->initialize({{"type", 2}});
+        QCOMPARE(model.rowCount(), 106);
+        QCOMPARE(model.index(105).data(259), QVariant("99"));
+
+        // Another storage: the old one no longer reaches the model; a destroyed one leaves it
+        // empty.
+        EepromDataStorage other;
+        model.setStorage(&other);
+        reset.clear();
+        storage->clear();
+        QCOMPARE(reset.count(), 0);
+        model.setStorage(storage);
+        delete storage;
+        QCOMPARE(storageChanged.count(), 4);
+        QVERIFY(!model.storage() && model.rowCount() == 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEeprom)
+#include "tst_eeprom.moc"
