@@ -97,9 +97,8 @@ class TestTempDrivers : public QObject
         return p.data.isEmpty() ? QByteArray() : answer({});
     }
 
-    void start()
+    void start(int channels = 4)
     {
-        QFETCH(int, channels);
         unit = std::make_unique<DriverUnit>();
         QVERIFY(unit->start());
         unit->peer.setPacketResponder([this](const PeerPacket& p) { return respond(p); });
@@ -149,11 +148,6 @@ class TestTempDrivers : public QObject
                 QCOMPARE(model.get(ch, i), read ? moduleEntry(ch, i) : Zero);
             }
     }
-    static void addModel1()
-    {
-        QTest::addColumn<int>("channels");
-        QTest::newRow("model 1") << 4;
-    }
     static void addModels()
     {
         QTest::addColumn<int>("channels");
@@ -176,7 +170,8 @@ private slots:
     void tablesAreWrittenInChunks_data() { addModels(); }
     void tablesAreWrittenInChunks()
     {
-        start();
+        QFETCH(int, channels);
+        start(channels);
         fillDriver();
         QVERIFY(model.write());
         QCOMPARE(unit->peer.packets().size(), 10 * model.channels);
@@ -197,7 +192,8 @@ private slots:
     void tableWriteStopsAtAChunkNeverAcknowledged_data() { addModels(); }
     void tableWriteStopsAtAChunkNeverAcknowledged()
     {
-        start();
+        QFETCH(int, channels);
+        start(channels);
         fillDriver();
         const int ch = model.channels - 1;
         silentChunk = ch * 1000 + 40;
@@ -216,7 +212,8 @@ private slots:
     void tablesAreReadInChunks_data() { addModels(); }
     void tablesAreReadInChunks()
     {
-        start();
+        QFETCH(int, channels);
+        start(channels);
         // Two extra entries after a full chunk fill nothing beyond it.
         chunkAnswers[90] = LoopbackPeer::packet(
             Address, 40, entriesBytes(tables[0].mid(90, 10) << pair_t<float>{1e9f, 1e9f}));
@@ -243,7 +240,8 @@ private slots:
     }
     void tableReadStops()
     {
-        start();
+        QFETCH(int, channels);
+        start(channels);
         QFETCH(QString, how);
         const int ch = model.channels > 1 ? 2 : 0, start = 30, key = ch * 1000 + start;
         int filled = start, tries = 1;
@@ -264,7 +262,6 @@ private slots:
         checkReadUpTo(ch, filled);
     }
 
-    void switcherModeTravelsAsItsFirstByte_data() { addModel1(); }
     void switcherModeTravelsAsItsFirstByte()
     {
         start();
@@ -288,7 +285,6 @@ private slots:
     }
 
     // Code 20 carries the channel (0..3, or 255 for all) and the value; tried once.
-    void sensorCurrent_data() { addModel1(); }
     void sensorCurrent()
     {
         start();
@@ -309,10 +305,9 @@ private slots:
     // long or missing answer leaves every held value as it was.
     void channelValues_data()
     {
-        QTest::addColumn<int>("channels");
         QTest::addColumn<int>("code");
-        QTest::newRow("sensor voltages") << 4 << 21;
-        QTest::newRow("temperatures") << 4 << 17;
+        QTest::newRow("sensor voltages") << 21;
+        QTest::newRow("temperatures") << 17;
     }
     void channelValues()
     {
@@ -369,15 +364,15 @@ private slots:
 
     // Settings: four channels of a flag byte and a float, packed; calibration: four channels
     // of four floats. Written with 47 and 27, read with 46 and 26, five tries each.
-    void settingsAndCalibration_data() { addModel1(); }
     void settingsAndCalibration()
     {
         start();
         const VX9TDM1_ChannelSetting_t settings[4] = {
             {1, {}, 0.5f}, {0, {}, -1.25f}, {1, {}, 3.0f}, {0, {}, 1e-3f}};
-        Bytes calibration;
+        Bytes settingBytes, calibration;
         for (int ch = 0; ch < 4; ++ch) {
             m1->setChannelSetting(ch, settings[ch]);
+            settingBytes.u8(settings[ch].flag).f32(settings[ch].value);
             m1->setCalibration(ch, 10 * ch + 1, 10 * ch + 2, 10 * ch + 3, 10 * ch + 4);
             calibration.f32(10 * ch + 1).f32(10 * ch + 2).f32(10 * ch + 3).f32(10 * ch + 4);
         }
@@ -388,16 +383,7 @@ private slots:
         QVERIFY(m1->writeChannelSettings());
         QVERIFY(m1->writeCalibration());
         QCOMPARE(unit->codes(), QList<quint8>({47, 27}));
-        QCOMPARE(unit->peer.packets().at(0).data, Bytes()
-                                                      .u8(1)
-                                                      .f32(0.5f)
-                                                      .u8(0)
-                                                      .f32(-1.25f)
-                                                      .u8(1)
-                                                      .f32(3.0f)
-                                                      .u8(0)
-                                                      .f32(1e-3f)
-                                                      .toByteArray());
+        QCOMPARE(unit->peer.packets().at(0).data, settingBytes.toByteArray());
         QCOMPARE(unit->peer.packets().at(1).data, calibration.toByteArray());
 
         answers[46] = Bytes().u8(0).f32(7.5f).u8(7).f32(-8.5f).u8(1).f32(9.5f).u8(0).f32(0);
@@ -428,7 +414,6 @@ private slots:
         QCOMPARE(m1->calibration(3).d, -8.0f);
     }
 
-    void localTablesAreRangeChecked_data() { addModel1(); }
     void localTablesAreRangeChecked()
     {
         start();
