@@ -20,7 +20,6 @@ class TestDriver : public CommonDriver
 public:
     DriverPropertyReadOnly<float> temperature{this, 16, No};
     DriverProperty<unsigned int> counter{this, 17, 18};
-    DriverProperty_p table{this, 21, No};
     DriverPropertyWriteOnly<bool> enable{this, No, 31};
 };
 
@@ -116,15 +115,6 @@ private slots:
         lonely.temperature.read(&ok, 2);
         QVERIFY(!ok);
         QVERIFY(!lonely.waitForAnswer());
-    }
-
-    void untypedPropertyTakesAnyLength()
-    {
-        const QByteArray block = QByteArray::fromHex("00112233445566778899aabbccddeeff0011223344");
-        answers[21] = block;
-        bool ok = false;
-        QCOMPARE(driver->table.exchange(21, {}, &ok, 1), block);
-        QVERIFY(ok);
     }
 
     void writeIsAcknowledgedWithoutTouchingTheCache()

@@ -165,33 +165,17 @@ private slots:
 
     // Written, the high nibble masks the relays to change and the low nibble gives their
     // states; a state wider than a nibble must not reach the mask and change another relay.
-    void relayChangeByte_data()
+    // Read, bit 0 is relay 0 and bit 1 relay 1.
+    void relayByte()
     {
-        QTest::addColumn<int>("mask");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<int>("byte");
-        QTest::newRow("relay 0 on") << 0x1 << 0x1 << 0x11;
-        QTest::newRow("relay 1 off") << 0x2 << 0x0 << 0x20;
-        QTest::newRow("both") << 0x3 << 0x1 << 0x31;
-        QTest::newRow("mask wider than a nibble") << 0x12 << 0x0 << 0x20;
-        QTest::newRow("state wider than a nibble") << 0x1 << 0x11 << 0x11;
-        QTest::newRow("state with high bits only") << 0x2 << 0xF0 << 0x20;
-    }
-    void relayChangeByte()
-    {
-        QFETCH(int, mask);
-        QFETCH(int, state);
-        QTEST(int(cRelaysStatus(quint8(mask), quint8(state)).raw()), "byte");
-    }
-
-    void relayStatesByIndex()
-    {
-        const QList<QPair<int, int>> bytesAndStates = {{0x00, 0}, {0x01, 1}, {0x02, 2},
-                                                       {0x03, 3}, {0xF2, 2}, {0x0C, 0}};
-        for (const auto& [byte, states] : bytesAndStates) {
-            const cRelaysStatus status(static_cast<quint8>(byte));
-            QCOMPARE(status[0], bool(states & 1));
-            QCOMPARE(status[1], bool(states & 2));
+        const int written[][3] = {{0x1, 0x1, 0x11},  {0x2, 0x0, 0x20},  {0x3, 0x1, 0x31},
+                                  {0x12, 0x0, 0x20}, {0x1, 0x11, 0x11}, {0x2, 0xF0, 0x20}};
+        for (const auto& [mask, state, byte] : written)
+            QCOMPARE(int(cRelaysStatus(quint8(mask), quint8(state)).raw()), byte);
+        for (const int byte : {0x00, 0x01, 0x02, 0x03, 0xF2, 0x0C}) {
+            const cRelaysStatus status{quint8(byte)};
+            QCOMPARE(status[0], bool(byte & 1));
+            QCOMPARE(status[1], bool(byte & 2));
         }
         cRelaysStatus full(0xFF);
         QCOMPARE(full.clearMask().raw(), quint8(0x0F));
