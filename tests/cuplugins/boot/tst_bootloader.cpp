@@ -5,19 +5,13 @@
 #include "link/gpiomemory.h"
 #include "link/velnorprotocol.h"
 
-#include <QCoreApplication>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/statvfs.h>
 #include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -79,13 +73,12 @@ private:
     QByteArray m_pending;
 };
 
-QByteArray image300()
-{
+const QByteArray Image = [] {
     QByteArray image;
     for (int i = 0; i < 300; ++i)
         image.append(char(i * 7 + 1));
     return image;
-}
+}();
 
 } // namespace
 
@@ -122,10 +115,12 @@ class TestBootloader : public QObject
         return run;
     }
 
-    void makeLoader(Bootloader& loader)
+    void makeLoader(Bootloader& loader, ScriptedModule& module)
     {
         loader.setPortName(m_slaveName);
         loader.setTimeouts({100, 100, 20, 100, 100, 100});
+        module.answers = {{"Init", {"Ok"}}, {"G", {"boot 2.4"}}, {"C", {"Ok"}},
+                          {"D", {"Ok"}},    {"P", {"Ok"}},       {"S", {"Ok"}}};
     }
 
     quint32 gpioRegister(int index) const
@@ -133,12 +128,6 @@ class TestBootloader : public QObject
         quint32 value = 0;
         pread(m_gpio.fd(), &value, sizeof value, GpioMemory::MapOffset + index * 4);
         return value;
-    }
-
-    static void fillAnswers(ScriptedModule& module)
-    {
-        module.answers = {{"Init", {"Ok"}}, {"G", {"boot 2.4"}}, {"C", {"Ok"}},
-                          {"D", {"Ok"}},    {"P", {"Ok"}},       {"S", {"Ok"}}};
     }
 
 private slots:
@@ -155,7 +144,7 @@ private slots:
         m_imagePath = m_gpio.filePath("image.bin");
         QFile image(m_imagePath);
         QVERIFY(image.open(QIODevice::WriteOnly));
-        image.write(image300());
+        image.write(Image);
     }
 
     void init()
@@ -185,9 +174,8 @@ private slots:
     void writesTheImageInBlocks()
     {
         ScriptedModule module(m_master);
-        fillAnswers(module);
         Bootloader loader;
-        makeLoader(loader);
+        makeLoader(loader, module);
         const Run run = load(loader, m_imagePath);
 
         QCOMPARE(run.errors, QStringList());
@@ -211,9 +199,8 @@ private slots:
                        });
         QCOMPARE(packets, QList<QByteArray>{QByteArray::fromHex("ff0b00")});
 
-        const QByteArray image = image300();
         for (int i = 0; i < 3; ++i) {
-            QByteArray data = image.mid(i * 128, 128);
+            QByteArray data = Image.mid(i * 128, 128);
             data.append(128 - data.size(), char(0xFF));
             uchar crc[4];
             qToLittleEndian(
@@ -299,21 +286,19 @@ private slots:
         QFETCH(Script, script);
         QFETCH(bool, waitForDevice);
         ScriptedModule module(m_master);
-        fillAnswers(module);
-        module.answers.insert(script);
         Bootloader loader;
-        makeLoader(loader);
+        makeLoader(loader, module);
+        module.answers.insert(script);
         loader.setWaitForDevice(waitForDevice);
         const Run run = load(loader, m_imagePath);
 
         QTEST(module.commands.join(' '), "commands");
         // Each block sent, by its place in the image (0: not a block of the image).
-        const QByteArray image = image300();
         QStringList blocks;
         for (const QByteArray& block : module.blocks) {
             int index = 0;
             for (int i = 0; i < 3 && !index; ++i)
-                index = block == Bootloader::blockPacket(image.mid(i * 128, 128)) ? i + 1 : 0;
+                index = block == Bootloader::blockPacket(Image.mid(i * 128, 128)) ? i + 1 : 0;
             blocks << QString::number(index);
         }
         QTEST(blocks.join(' '), "blocks");
@@ -347,9 +332,8 @@ private slots:
         QFETCH(QString, port);
         QFile(m_gpio.filePath("empty.bin")).open(QIODevice::WriteOnly);
         ScriptedModule module(m_master);
-        fillAnswers(module);
         Bootloader loader;
-        makeLoader(loader);
+        makeLoader(loader, module);
         loader.setPortName(port == "slave" ? m_slaveName : port);
         QFETCH(QString, file);
         const Run run = load(loader, file);

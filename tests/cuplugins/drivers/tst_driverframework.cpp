@@ -1,242 +1,198 @@
-// The property framework against a scripted module: requests on the wire, answer matching
-// by address and code, lengths, callbacks, tries and time-outs.
-#include "drivers/abstractdriver.h"
+// The property framework and the common module identity against a scripted module (answer
+// matching by address and code, lengths, tries, time-outs, giving up, callbacks, identity and
+// common commands), and the value types around the drivers: structures as JSON, identifiers
+// in text form, the relay byte (and the stop on a relay that does not exist), the windowed
+// average.
+#include "bytes.h"
+#include "drivers/commondriver.h"
+#include "drivers/crelaysstatus.h"
 #include "drivers/pair.h"
-#include "link/cutcpsocketiointerface.h"
-#include "loopbackpeer.h"
+#include "drivers/structurejson.h"
+#include "drivers/windowedaverage.h"
+#include "driverunit.h"
 
+#include <QJsonArray>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
-#include <cstring>
+#include <sys/resource.h>
+
+namespace probe {
+Q_NAMESPACE
+enum Mode : quint32 { ModeOff = 0, ModeAuto = 2, ModeManual = 7 };
+Q_ENUM_NS(Mode)
+
+struct Inner
+{
+    Q_GADGET
+    Q_PROPERTY(quint32 counts MEMBER counts)
+    Q_PROPERTY(bool on MEMBER on)
+public:
+    quint32 counts;
+    bool on;
+    friend bool operator==(const Inner&, const Inner&) = default;
+};
+
+struct Outer
+{
+    Q_GADGET
+    Q_PROPERTY(float level MEMBER level)
+    Q_PROPERTY(pair_t<float> slope MEMBER slope)
+    Q_PROPERTY(probe::Inner inner MEMBER inner)
+    Q_PROPERTY(probe::Mode mode MEMBER mode)
+    Q_PROPERTY(qint16 offset MEMBER offset)
+public:
+    float level;
+    pair_t<float> slope;
+    Inner inner;
+    Mode mode;
+    qint16 offset;
+    friend bool operator==(const Outer&, const Outer&) = default;
+};
+} // namespace probe
+Q_DECLARE_METATYPE(probe::Inner)
+Q_DECLARE_METATYPE(probe::Outer)
 
 namespace {
-constexpr quint8 None = 0xFF;
-constexpr int ShortTimeoutMs = 40;
+// Run as a child with this argument, the program indexes a relay that does not exist.
+constexpr char BadIndexArgument[] = "--index-relay";
+const probe::Outer Sample{1.5f, {2.0f, -0.5f}, {42, true}, probe::ModeManual, -3};
+constexpr quint8 No = DriverProperty_p::NoCode;
+constexpr quint8 Address = 5;
 
-QByteArray floatBytes(float v)
-{
-    QByteArray b(4, '\0');
-    std::memcpy(b.data(), &v, 4);
-    return b;
-}
-
-// A module with one property of each kind the framework offers.
-class TestDriver : public AbstractDriver
+// A module with one property of each kind the framework offers, on top of the identity.
+class TestDriver : public CommonDriver
 {
 public:
-    explicit TestDriver(QObject* parent = nullptr) : AbstractDriver(parent)
-    {
-        temperature = new DriverPropertyReadOnly<float>(this, 16, None);
-        counter = new DriverProperty<unsigned int>(this, 17, 18);
-        calibration = new DriverProperty<pair_t<float>>(this, 19, 20);
-        table = new DriverProperty_p(this, 21, None);
-        reset = new DriverCommand(this, None, 30);
-        enable = new DriverPropertyWriteOnly<bool>(this, None, 31);
-    }
-    ~TestDriver() override
-    {
-        delete temperature;
-        delete counter;
-        delete calibration;
-        delete table;
-        delete reset;
-        delete enable;
-    }
-    DriverPropertyReadOnly<float>* temperature;
-    DriverProperty<unsigned int>* counter;
-    DriverProperty<pair_t<float>>* calibration;
-    DriverProperty_p* table;
-    DriverCommand* reset;
-    DriverPropertyWriteOnly<bool>* enable;
+    DriverPropertyReadOnly<float> temperature{this, 16, No};
+    DriverProperty<unsigned int> counter{this, 17, 18};
+    DriverPropertyWriteOnly<bool> enable{this, No, 31};
 };
+
+QByteArray text24(const QByteArray& text)
+{
+    return text + QByteArray(24 - text.size(), '\0');
+}
 } // namespace
 
 class TestDriverFramework : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<LoopbackPeer> peer;
-    std::unique_ptr<cuTcpSocketIOInterface> link;
+    std::unique_ptr<DriverUnit> unit;
     std::unique_ptr<TestDriver> driver;
-
-    // The module at address 5 answers every read request from the table below and
-    // acknowledges every write with an empty packet of the write code.
+    // Answers to read requests by code; every write and command is acknowledged.
     QHash<quint8, QByteArray> answers;
 
 private slots:
     void init()
     {
-        answers.clear();
-        peer = std::make_unique<LoopbackPeer>();
-        QVERIFY(peer->listen());
-        peer->setPacketResponder([this](const PeerPacket& p) -> QByteArray {
-            if (p.address != 5)
+        answers = {
+            {6, text24("VX9SDM0")},      {7, text24("M0V1")},
+            {8, text24("HW 2.1")},       {9, text24("FW 1.7.3")},
+            {10, text24("SSPD driver")}, {5, QByteArray::fromHex("00112233445566778899aabb")}};
+        unit = std::make_unique<DriverUnit>();
+        QVERIFY(unit->start());
+        unit->peer.setPacketResponder([this](const PeerPacket& p) -> QByteArray {
+            if (p.address != Address)
                 return {};
             if (p.data.isEmpty() && answers.contains(p.command))
-                return LoopbackPeer::packet(5, p.command, answers.value(p.command));
-            if (!p.data.isEmpty() || p.command == 30)
-                return LoopbackPeer::packet(5, p.command);
+                return LoopbackPeer::packet(Address, p.command, answers.value(p.command));
+            if (!p.data.isEmpty() || p.command <= 12)
+                return LoopbackPeer::packet(Address, p.command);
             return {};
         });
-        link = std::make_unique<cuTcpSocketIOInterface>();
-        link->setHostAddress(QHostAddress::LocalHost);
-        link->setPort(peer->port());
         driver = std::make_unique<TestDriver>();
-        driver->setAddress(5);
-        driver->setInterface(link.get());
-        driver->setAnswerTimeout(ShortTimeoutMs);
+        unit->attach(*driver, Address, 40);
     }
     void cleanup()
     {
         driver.reset();
-        link.reset();
-        peer.reset();
+        unit.reset();
     }
 
     void readStoresTheAnswerAndRunsCallbacksInOrder()
     {
-        answers[16] = floatBytes(2.25f);
+        answers[16] = Bytes().f32(2.25f);
         QStringList order;
-        driver->temperature->answerCallbacks()->add([&] { order << "first"; });
-        driver->temperature->answerCallbacks()->add([&] { order << "second"; });
+        driver->temperature.answerCallbacks()->add([&] { order << "first"; });
+        const int second = driver->temperature.answerCallbacks()->add([&] { order << "second"; });
         bool ok = false;
-        QCOMPARE(driver->temperature->read(&ok, 1), 2.25f);
+        QCOMPARE(driver->temperature.read(&ok, 1), 2.25f);
         QVERIFY(ok);
-        QCOMPARE(driver->temperature->cached(), 2.25f);
+        QCOMPARE(driver->temperature.cached(), 2.25f);
         QCOMPARE(order, QStringList({"first", "second"}));
-        QCOMPARE(peer->packets().size(), 1);
-        QCOMPARE(peer->packets().at(0).command, quint8(16));
-        QVERIFY(peer->packets().at(0).data.isEmpty());
+        QCOMPARE(unit->codes(), QList<quint8>{16});
+        QVERIFY(unit->peer.packets().at(0).data.isEmpty());
+        QVERIFY(driver->temperature.answerCallbacks()->remove(second));
+        driver->temperature.read(&ok, 1);
+        QCOMPARE(order.size(), 3);
     }
 
-    void readWithNoTriesSendsNothing()
-    {
-        answers[16] = floatBytes(1.0f);
-        bool ok = true;
-        QCOMPARE(driver->temperature->read(&ok, 0), 0.0f);
-        QVERIFY(!ok);
-        QTest::qWait(20);
-        QVERIFY(peer->packets().isEmpty());
-    }
-
+    // Each wrong-length answer ends its try at once, as failed; the value stays.
     void wrongLengthIsNoAnswer()
     {
-        answers[16] = floatBytes(7.5f);
+        answers[16] = Bytes().f32(7.5f);
         bool ok = false;
-        driver->temperature->read(&ok, 1);
+        driver->temperature.read(&ok, 1);
         int callbacks = 0;
-        driver->temperature->answerCallbacks()->add([&] { ++callbacks; });
+        driver->temperature.answerCallbacks()->add([&] { ++callbacks; });
         answers[16] = QByteArray::fromHex("010203");
-        QCOMPARE(driver->temperature->read(&ok, 2), 7.5f);
+        QCOMPARE(driver->temperature.read(&ok, 2), 7.5f);
         QVERIFY(!ok);
-        QCOMPARE(driver->temperature->cached(), 7.5f);
+        QCOMPARE(driver->temperature.cached(), 7.5f);
         QCOMPARE(callbacks, 0);
-        QCOMPARE(peer->packets().size(), 3); // each try refused at once, then tried again
-    }
-
-    void neverAnsweredReadsAsZero()
-    {
-        QCOMPARE(driver->temperature->cached(), 0.0f);
-        QCOMPARE(driver->calibration->cached(), (pair_t<float>{0, 0}));
-        QCOMPARE(driver->counter->lastWritten(), 0u);
+        QCOMPARE(unit->peer.packets().size(), 3);
     }
 
     void silentModuleIsTriedThenReported()
     {
-        driver->temperature->setCached(3.5f);
+        driver->temperature.setCached(3.5f);
         bool ok = true;
-        QCOMPARE(driver->temperature->read(&ok, 3), 3.5f);
+        QCOMPARE(driver->temperature.read(&ok, 0), 3.5f); // no tries: nothing is sent
         QVERIFY(!ok);
-        QCOMPARE(peer->packets().size(), 3);
-        for (const PeerPacket& p : peer->packets())
-            QCOMPARE(p.command, quint8(16));
-    }
+        ok = true;
+        QCOMPARE(driver->temperature.read(&ok, 3), 3.5f);
+        QVERIFY(!ok);
+        QCOMPARE(unit->codes(), QList<quint8>({16, 16, 16}));
 
-    void noTransportEndsByTimeout()
-    {
-        TestDriver lonely;
-        lonely.setAddress(5);
-        lonely.setAnswerTimeout(ShortTimeoutMs);
-        bool ok = true;
-        lonely.temperature->read(&ok, 2);
+        TestDriver lonely; // without a transport the wait ends by the time-out
+        lonely.setAnswerTimeout(20);
+        lonely.temperature.read(&ok, 2);
         QVERIFY(!ok);
         QVERIFY(!lonely.waitForAnswer());
-    }
-
-    void untypedPropertyTakesAnyLength()
-    {
-        const QByteArray block =
-            QByteArray::fromHex("00112233445566778899aabbccddeeff001122334455");
-        QCOMPARE(block.size(), 22);
-        answers[21] = block;
-        bool ok = false;
-        QCOMPARE(driver->table->exchange(21, {}, &ok, 1), block);
-        QVERIFY(ok);
-        QCOMPARE(driver->table->receivedData(), block);
     }
 
     void writeIsAcknowledgedWithoutTouchingTheCache()
     {
         answers[17] = QByteArray::fromHex("2a000000");
         bool ok = false;
-        QCOMPARE(driver->counter->read(&ok, 1), 42u);
+        QCOMPARE(driver->counter.read(&ok, 1), 42u);
         int written = 0;
-        driver->counter->writeCallbacks()->add([&] { ++written; });
-        driver->counter->writeSync(0x01020304u, &ok, 2);
+        driver->counter.writeCallbacks()->add([&] { ++written; });
+        driver->counter.writeSync(0x01020304u, &ok, 2);
         QVERIFY(ok);
         QCOMPARE(written, 1);
-        QCOMPARE(driver->counter->cached(), 42u);
-        QCOMPARE(driver->counter->lastWritten(), 0x01020304u);
-        const PeerPacket sent = peer->packets().last();
-        QCOMPARE(sent.command, quint8(18));
-        QCOMPARE(sent.data, QByteArray::fromHex("04030201"));
-        // A read request empties what lastWritten() sees.
-        driver->counter->request();
-        QCOMPARE(driver->counter->lastWritten(), 0u);
+        QCOMPARE(driver->counter.cached(), 42u);
+        QCOMPARE(driver->counter.lastWritten(), 0x01020304u);
+        QCOMPARE(unit->peer.packets().last().command, quint8(18));
+        QCOMPARE(unit->peer.packets().last().data, QByteArray::fromHex("04030201"));
+        driver->counter.request(); // a read request empties what lastWritten() sees
+        QCOMPARE(driver->counter.lastWritten(), 0u);
     }
 
-    void compositeValuesTravelAsTheirBytes()
-    {
-        answers[19] = floatBytes(1.5f) + floatBytes(-0.25f);
-        bool ok = false;
-        const pair_t<float> p = driver->calibration->read(&ok, 1);
-        QVERIFY(ok);
-        QCOMPARE(p.first, 1.5f);
-        QCOMPARE(p.second, -0.25f);
-        driver->calibration->writeSync({2.0f, 4.0f}, &ok, 1);
-        QVERIFY(ok);
-        QCOMPARE(peer->packets().last().data, floatBytes(2.0f) + floatBytes(4.0f));
-        driver->enable->writeSync(true, &ok, 1);
-        QVERIFY(driver->enable->lastWritten());
-        QVERIFY(ok);
-        QCOMPARE(peer->packets().last().command, quint8(31));
-        QCOMPARE(peer->packets().last().data, QByteArray::fromHex("01"));
-    }
-
+    // A module byte other than 0 or 1 must not land in a bool as it is.
     void boolBytesOtherThanOneReadAsTrue()
     {
-        auto* flag = new DriverProperty<bool>(driver.get(), 40, None);
-        answers[40] = QByteArray::fromHex("02");
+        DriverProperty<bool> flag(driver.get(), 40, No);
         bool ok = false;
-        QCOMPARE(flag->read(&ok, 1), true);
-        answers[40] = QByteArray::fromHex("00");
-        QCOMPARE(flag->read(&ok, 1), false);
-        delete flag;
-    }
-
-    void commandsSendTheirCodeWithoutData()
-    {
-        int acknowledged = 0;
-        driver->reset->writeCallbacks()->add([&] { ++acknowledged; });
-        bool ok = false;
-        driver->reset->executeSync(&ok, 1);
-        QVERIFY(ok);
-        QCOMPARE(acknowledged, 1);
-        QCOMPARE(peer->packets().last().command, quint8(30));
-        QVERIFY(peer->packets().last().data.isEmpty());
-        driver->reset->execute();
-        QTRY_COMPARE(acknowledged, 2);
+        const QList<QPair<char, bool>> cases = {{'\x02', true}, {'\x80', true}, {'\0', false}};
+        for (const auto& [byte, value] : cases) {
+            answers[40] = QByteArray(1, byte);
+            QCOMPARE(flag.read(&ok, 1), value);
+        }
+        QCOMPARE(DriverValue<bool>::encode(true), QByteArray(1, '\1'));
     }
 
     // Only the answer to the request ends its wait: a packet of another code (unknown, a late
@@ -245,71 +201,72 @@ private slots:
     {
         QTest::addColumn<QByteArray>("before"); // sent ahead of the answer, if any
         QTest::addColumn<bool>("answer");
-        QTest::newRow("unknown code") << LoopbackPeer::packet(5, 99, "x") << false;
-        QTest::newRow("late acknowledgement") << LoopbackPeer::packet(5, 18) << false;
-        QTest::newRow("other property") << LoopbackPeer::packet(5, 17, QByteArray(4, 1)) << false;
-        QTest::newRow("stray, then the answer") << LoopbackPeer::packet(5, 18) << true;
+        QTest::newRow("unknown code") << LoopbackPeer::packet(Address, 99, "x") << false;
+        QTest::newRow("late acknowledgement") << LoopbackPeer::packet(Address, 18) << false;
+        QTest::newRow("other property")
+            << LoopbackPeer::packet(Address, 17, QByteArray(4, 1)) << false;
+        QTest::newRow("stray, then the answer") << LoopbackPeer::packet(Address, 18) << true;
     }
     void onlyTheOwnAnswerEndsTheWait()
     {
         QFETCH(QByteArray, before);
         QFETCH(bool, answer);
-        peer->setPacketResponder([&](const PeerPacket& p) {
+        unit->peer.setPacketResponder([&](const PeerPacket& p) {
             if (p.command == 16)
-                return before + (answer ? LoopbackPeer::packet(5, 16, floatBytes(6.0f)) : "");
+                return before +
+                       (answer ? LoopbackPeer::packet(Address, 16, Bytes().f32(6.0f)) : "");
             return before; // the write of code 31 below
         });
         bool ok = !answer;
-        QCOMPARE(driver->temperature->read(&ok, 1), answer ? 6.0f : 0.0f);
+        QCOMPARE(driver->temperature.read(&ok, 1), answer ? 6.0f : 0.0f);
         QCOMPARE(ok, answer);
         // Nor does a write count as acknowledged by anything but its own code.
-        driver->enable->writeSync(true, &ok, 1);
+        driver->enable.writeSync(true, &ok, 1);
         QVERIFY(!ok);
     }
 
     void answerFromAnotherAddressIsNotOurs()
     {
-        peer->setPacketResponder(
+        unit->peer.setPacketResponder(
             [](const PeerPacket&) { return LoopbackPeer::packet(6, 16, QByteArray(4, 'a')); });
         bool ok = true;
-        driver->temperature->read(&ok, 1);
+        driver->temperature.read(&ok, 1);
         QVERIFY(!ok);
-        QCOMPARE(driver->temperature->cached(), 0.0f);
+        QCOMPARE(driver->temperature.cached(), 0.0f);
         quint8 data[4] = {};
         QVERIFY(!driver->handleMsg(6, 16, 4, data));
-        QVERIFY(driver->handleMsg(5, 16, 4, data));
+        QVERIFY(driver->handleMsg(Address, 16, 4, data));
     }
 
     void everyEndpointSeesEveryPacket()
     {
         TestDriver other;
         other.setAddress(7);
-        other.setInterface(link.get());
+        other.setInterface(&unit->link);
         other.setInterface(nullptr); // keeps the transport
-        QCOMPARE(other.interface(), link.get());
-        other.setInterface(link.get()); // attached twice, still one delivery
+        QCOMPARE(other.interface(), &unit->link);
+        other.setInterface(&unit->link); // attached twice, still one delivery
         int mine = 0, theirs = 0;
-        driver->temperature->answerCallbacks()->add([&] { ++mine; });
-        other.temperature->answerCallbacks()->add([&] { ++theirs; });
-        QVERIFY(link->open());
-        peer->sendToClient(LoopbackPeer::packet(7, 16, floatBytes(9.0f)));
+        driver->temperature.answerCallbacks()->add([&] { ++mine; });
+        other.temperature.answerCallbacks()->add([&] { ++theirs; });
+        QVERIFY(unit->link.open());
+        QTRY_COMPARE(unit->peer.connectionCount(), 1);
+        unit->peer.sendToClient(LoopbackPeer::packet(7, 16, Bytes().f32(9.0f)));
         QTRY_COMPARE(theirs, 1);
-        QCOMPARE(other.temperature->cached(), 9.0f);
+        QCOMPARE(other.temperature.cached(), 9.0f);
         QCOMPARE(mine, 0);
-        QCOMPARE(driver->temperature->cached(), 0.0f);
     }
 
     void laterPropertyTakesOverACode()
     {
         const qsizetype registered = driver->properties().size();
-        auto* successor = new DriverPropertyReadOnly<float>(driver.get(), 16, None);
-        answers[16] = floatBytes(4.0f);
+        DriverPropertyReadOnly<float> successor(driver.get(), 16, No);
+        answers[16] = Bytes().f32(4.0f);
         bool ok = false;
-        QCOMPARE(successor->read(&ok, 1), 4.0f);
+        QCOMPARE(successor.read(&ok, 1), 4.0f);
         QVERIFY(ok);
-        QCOMPARE(driver->temperature->cached(), 0.0f);
+        QCOMPARE(driver->temperature.cached(), 0.0f);
         QCOMPARE(driver->properties().size(), registered);
-        delete successor;
     }
 
     void givingUpEndsTheWaitAndTheTries()
@@ -319,39 +276,260 @@ private slots:
         driver->setGiveUp([&] { return giveUp; });
         QTimer::singleShot(20, this, [&] { giveUp = true; });
         bool ok = true;
-        driver->temperature->read(&ok, 100);
+        driver->temperature.read(&ok, 100);
         QVERIFY(!ok);
-        driver->counter->read(&ok, 3); // nothing is sent while giving up
+        driver->counter.read(&ok, 3); // nothing is sent while giving up
         QVERIFY(!ok);
-        QTRY_COMPARE(peer->packets().size(), 1);
-        QCOMPARE(peer->packets().first().command, quint8(16));
-    }
-
-    void eventsOfTheThreadRunDuringAWait()
-    {
-        bool fired = false;
-        QTimer::singleShot(0, this, [&] { fired = true; });
-        bool ok = true;
-        driver->temperature->read(&ok, 1);
-        QVERIFY(fired);
+        QCOMPARE(unit->codes(), QList<quint8>{16});
     }
 
     void callbackMayIssueTheNextRequest()
     {
-        answers[16] = floatBytes(1.0f);
+        answers[16] = Bytes().f32(1.0f);
         answers[17] = QByteArray::fromHex("05000000");
-        // A callback that starts a new exchange from inside the answer handling.
         unsigned int nested = 0;
-        driver->temperature->answerCallbacks()->add([&] {
+        driver->temperature.answerCallbacks()->add([&] {
             bool ok = false;
-            nested = driver->counter->read(&ok, 1);
+            nested = driver->counter.read(&ok, 1);
         });
         bool ok = false;
-        driver->temperature->read(&ok, 1);
+        driver->temperature.read(&ok, 1);
         QVERIFY(ok);
         QCOMPARE(nested, 5u);
     }
+
+    // Type, modification, versions and description (24-byte texts, padding kept), then the
+    // identifier; one try each, stopping at the first that is not answered in full.
+    void identityIsReadInOrder()
+    {
+        QVERIFY(driver->readIdentity());
+        QCOMPARE(unit->codes(), QList<quint8>({6, 7, 8, 9, 10, 5}));
+        QCOMPARE(driver->typeString()->cached(), QString::fromLatin1(text24("VX9SDM0")));
+        QVERIFY(driver->modification()->cached().startsWith("M0V1"));
+        QVERIFY(driver->hardwareVersion()->cached().startsWith("HW 2.1"));
+        QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
+        QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
+        QCOMPARE(driver->udid()->cached().toString(), QString("0011-2233-4455-6677-8899-AABB"));
+    }
+    void identityStopsAtTheFirstItemNotAnswered()
+    {
+        answers[5] = QByteArray::fromHex("0102");
+        QVERIFY(!driver->readIdentity());
+        QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
+        QVERIFY(driver->udid()->cached().isNull());
+        answers[9] = "short";
+        QVERIFY(!driver->readIdentity());
+        QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
+        answers.remove(7); // acknowledged with no text
+        QVERIFY(!driver->readIdentity());
+        QCOMPARE(unit->codes().mid(10), QList<quint8>({6, 7}));
+    }
+
+    void commonCommandsUseTheirCodes()
+    {
+        QSignalSpy stored(driver.get(), &CommonDriver::eepromWrited);
+        bool ok = false;
+        driver->eepromWrite()->executeSync(&ok, 1);
+        QVERIFY(ok);
+        QCOMPARE(stored.size(), 1);
+        unit->peer.sendToClient(LoopbackPeer::packet(Address, 12));
+        QTRY_COMPARE(stored.size(), 2);
+        driver->setAddress(255);
+        driver->bootloaderCommand()->execute();
+        driver->command0()->execute();
+        driver->command1()->execute();
+        driver->command2()->execute();
+        QTRY_COMPARE(unit->peer.packets().size(), 5);
+        QCOMPARE(unit->codes(), QList<quint8>({12, 11, 0, 1, 2}));
+        for (const PeerPacket& p : unit->peer.packets().mid(1))
+            QVERIFY(p.address == 255 && p.data.isEmpty());
+        driver->eepromWrite()->executeSync(&ok, 1);
+        QVERIFY(!ok); // not acknowledged at address 255, not signalled
+        QCOMPARE(stored.size(), 2);
+    }
+
+    void structureRoundTrip()
+    {
+        const QJsonValue json = cuToJson(Sample);
+        const QJsonObject object = json.toObject();
+        QCOMPARE(object.value("level").toDouble(), 1.5);
+        QCOMPARE(object.value("slope").toObject().value("second").toDouble(), -0.5);
+        QCOMPARE(object.value("inner").toObject().value("counts").toDouble(), 42.0);
+        QCOMPARE(object.value("inner").toObject().value("on").toBool(), true);
+        QCOMPARE(object.value("mode").toString(), QString("ModeManual"));
+        QCOMPARE(object.value("offset").toDouble(), -3.0);
+        bool ok = false;
+        QCOMPARE(cuFromJson<probe::Outer>(json, &ok), Sample);
+        QVERIFY(ok);
+        const auto partial = cuFromJson<probe::Outer>(QJsonObject{{"level", 3.0}}, &ok);
+        QVERIFY(ok); // missing fields read as zero
+        QCOMPARE(partial, (probe::Outer{3.0f, {}, {}, probe::ModeOff, 0}));
+    }
+
+    void badFieldsAreRefused_data()
+    {
+        QTest::addColumn<QJsonValue>("json");
+        QTest::newRow("not an object") << QJsonValue(3);
+        QTest::newRow("text for a number") << QJsonValue(QJsonObject{{"level", "high"}});
+        QTest::newRow("negative unsigned")
+            << QJsonValue(QJsonObject{{"inner", QJsonObject{{"counts", -1}}}});
+        QTest::newRow("fraction for integer")
+            << QJsonValue(QJsonObject{{"inner", QJsonObject{{"counts", 1.5}}}});
+        QTest::newRow("out of range") << QJsonValue(QJsonObject{{"offset", 40000}});
+        QTest::newRow("unknown enum key") << QJsonValue(QJsonObject{{"mode", "ModeTurbo"}});
+        QTest::newRow("half a pair")
+            << QJsonValue(QJsonObject{{"slope", QJsonObject{{"first", 1}}}});
+    }
+    void badFieldsAreRefused()
+    {
+        QFETCH(QJsonValue, json);
+        bool ok = true;
+        const auto value = cuFromJson<probe::Outer>(json, &ok);
+        QVERIFY(!ok);
+        QCOMPARE(value, probe::Outer{}); // nothing half-filled comes back
+    }
+
+    void mergeWritesOnlyTheGivenFields()
+    {
+        probe::Outer value = Sample;
+        QString error;
+        QVERIFY(cuMergeJson(QJsonObject{{"level", 4.0}, {"inner", QJsonObject{{"on", false}}}},
+                            &value, "probe", &error));
+        QCOMPARE(value.level, 4.0f);
+        QCOMPARE(value.slope, Sample.slope);
+        QCOMPARE(value.inner, (probe::Inner{0, false})); // a nested object is written whole
+        QCOMPARE(value.offset, qint16(-3));
+
+        const probe::Outer before = value;
+        QVERIFY(!cuMergeJson(QJsonObject{{"level", 1.0}, {"colour", 3}}, &value, "probe", &error));
+        QVERIFY(error.contains("colour"));
+        QVERIFY(!cuMergeJson(QJsonObject{{"offset", "far"}}, &value, "probe", &error));
+        QVERIFY(!cuMergeJson(QJsonValue(7), &value, "probe", &error));
+        QVERIFY(error.contains("probe"));
+        QCOMPARE(value, before);
+    }
+
+    void otherTypesAsJson()
+    {
+        const cUDID id = cUDID::fromString("0011-2233-4455-6677-8899-AABB");
+        QCOMPARE(cuToJson(id).toString(), QString("0011-2233-4455-6677-8899-AABB"));
+        bool ok = false;
+        QCOMPARE(cuFromJson<cUDID>(QJsonValue("0011-2233-4455-6677-8899-AABB"), &ok), id);
+        QVERIFY(ok);
+        QCOMPARE(cuFromJson<probe::Mode>(QJsonValue(2), &ok), probe::ModeAuto);
+        QVERIFY(ok);
+        QCOMPARE(cuToJson(probe::Mode(5)).toDouble(), 5.0); // no key: the number
+        QVERIFY(cuToJson(QVariant::fromValue(QJsonArray())).isUndefined());
+        QCOMPARE(cuToJson(QByteArray::fromHex("00ff10")).toString(), QString("00ff10"));
+        QCOMPARE(cuFromJson<QByteArray>(QJsonValue("00FF10"), &ok), QByteArray::fromHex("00ff10"));
+        QVERIFY(ok);
+        cuFromJson<QByteArray>(QJsonValue("0g"), &ok);
+        QVERIFY(!ok);
+        const QJsonArray list =
+            cuToJson(QVariantList{1.5, QVariant::fromValue(pair_t<float>{1, 2})}).toArray();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list.at(1).toObject().value("second").toDouble(), 2.0);
+    }
+
+    void udidTextForm()
+    {
+        const cUDID id({0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03, 0x0a, 0x0b, 0x0c, 0xff});
+        QCOMPARE(id.toString(), QString("DEAD-BEEF-0001-0203-0A0B-0CFF"));
+        bool ok = false;
+        QCOMPARE(cUDID::fromString("dead-beef-0001-0203-0a0b-0cff", &ok), id);
+        QVERIFY(ok);
+        QCOMPARE(cUDID::fromString("DEADBEEF000102030A0B0CFF", &ok), id);
+        QVERIFY(ok);
+        for (const char* bad :
+             {"", "DEAD-BEEF", "DEAD-BEEF-0001-0203-0A0B-0CFG",
+              "DEAD-BEEF-0001-0203-0A0B-0CFF-0000", "DEAD--BEEF-0001-0203-0A0B-0C"}) {
+            cUDID::fromString(bad, &ok);
+            QVERIFY2(!ok, bad);
+        }
+        QVERIFY(cUDID().isNull() && !id.isNull());
+    }
+
+    // Written, the high nibble masks the relays to change and the low nibble gives their
+    // states; a state wider than a nibble must not reach the mask and change another relay.
+    // Read, bit 0 is relay 0 and bit 1 relay 1.
+    void relayByte()
+    {
+        const int written[][3] = {{0x1, 0x1, 0x11},  {0x2, 0x0, 0x20},  {0x3, 0x1, 0x31},
+                                  {0x12, 0x0, 0x20}, {0x1, 0x11, 0x11}, {0x2, 0xF0, 0x20}};
+        for (const auto& [mask, state, byte] : written)
+            QCOMPARE(int(cRelaysStatus(quint8(mask), quint8(state)).raw()), byte);
+        for (const int byte : {0x00, 0x01, 0x02, 0x03, 0xF2, 0x0C}) {
+            const cRelaysStatus status{quint8(byte)};
+            QCOMPARE(status[0], bool(byte & 1));
+            QCOMPARE(status[1], bool(byte & 2));
+        }
+        cRelaysStatus full(0xFF);
+        QCOMPARE(full.clearMask().raw(), quint8(0x0F));
+        QCOMPARE(full.raw(), quint8(0x0F));
+    }
+
+    void nonExistentRelayIndexStopsTheProgram_data()
+    {
+        QTest::addColumn<QString>("index");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("2") << "2" << true;
+        QTest::newRow("-1") << "-1" << true;
+        QTest::newRow("1") << "1" << false;
+    }
+    void nonExistentRelayIndexStopsTheProgram()
+    {
+        QFETCH(QString, index);
+        QFETCH(bool, stops);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {BadIndexArgument, index});
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), stops ? QProcess::CrashExit : QProcess::NormalExit);
+        QCOMPARE(child.readAllStandardError().contains("relay index must be < 2"), stops);
+        QCOMPARE(child.readAllStandardOutput().contains("survived"), !stops);
+    }
+
+    void windowedAverage()
+    {
+        WindowedAverage average(4);
+        QList<double> averages, trends;
+        for (double v : {1, 2, 3, 4, 5, 6, 7, -29}) {
+            averages << average.addValue(v);
+            trends << average.trend();
+        }
+        // The trend starts once the window is more than half full; four averages are kept.
+        QCOMPARE(averages, QList<double>({1, 1.5, 2, 2.5, 3.5, 4.5, 5.5, -2.75}));
+        QCOMPARE(trends, QList<double>({0, 0, 0, 0.5, 1.5, 2.5, 3, -6.25}));
+        average.clear();
+        QCOMPARE(average.trend(), 0.0);
+        QCOMPARE(average.addValue(8), 8.0);
+
+        WindowedAverage odd(3); // more than half of 3 is 2 values
+        odd.addValue(10);
+        odd.addValue(6);
+        QCOMPARE(odd.trend(), 0.0);
+        odd.addValue(2);
+        QCOMPARE(odd.trend(), -2.0);
+
+        WindowedAverage none(0); // taken as a window of one value
+        QCOMPARE(none.windowSize(), 1u);
+        QCOMPARE(none.addValue(5), 5.0);
+        QCOMPARE(none.addValue(7), 7.0);
+        QCOMPARE(none.trend(), 0.0);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestDriverFramework)
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], BadIndexArgument) == 0) {
+        // The stop is expected here; a core file would only cost time.
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        const bool on = cRelaysStatus(0xFF)[std::atoi(argv[2])];
+        std::printf("survived %d\n", int(on));
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestDriverFramework test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_driverframework.moc"

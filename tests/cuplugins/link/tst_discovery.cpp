@@ -1,7 +1,7 @@
 // Finding units: the answers a search collects and how it lists them, a unit that stays
-// silent, a busy answer port and a search started over. Runs in a namespace with a veth
-// pair: 127.0.0.2 and up are routed on lo but are nobody's, so connections bound to them
-// look like foreign units, while the veth addresses are this computer's.
+// silent, and a search started over (the engine's tests report a busy answer port). Runs in a
+// namespace with a veth pair: 127.0.0.2 and up are routed on lo but are nobody's, so connections
+// bound to them look like foreign units, while the veth addresses are this computer's.
 #include "link/controlunitlistprovider.h"
 #include "net/simdiscovery.h"
 
@@ -93,25 +93,6 @@ private slots:
         QVERIFY(ready.wait(2000));
         // It answers each veth address we broadcast from; both are this computer.
         QCOMPARE(provider.controlUnits(), QStringList{"127.0.0.1"});
-    }
-
-    void busyAnswerPortFailsAtOnce()
-    {
-        QTcpServer other;
-        QVERIFY(other.listen(QHostAddress::Any, UnitPorts::DiscoveryAnswer));
-        ControlUnitListProvider provider;
-        provider.setSearchDurationMs(50);
-        QSignalSpy ready(&provider, &ControlUnitListProvider::ready);
-        QSignalSpy error(&provider, &ControlUnitListProvider::error);
-        provider.search();
-        QCOMPARE(error.size(), 1);
-        QVERIFY(!provider.isSearching());
-        QVERIFY(!ready.wait(200));
-
-        other.close();
-        provider.search();
-        QVERIFY(ready.wait(1000));
-        QCOMPARE(error.size(), 1);
     }
 
     void newSearchForgetsTheRunningOne()

@@ -1,0 +1,411 @@
+// The temperature drivers against a scripted module: the chunked transfer of the sensor
+// tables of both models (model 0: one table, chunks headed start and count; model 1: four,
+// headed channel, start and count), and the model-1 channel values, settings, calibration and
+// switcher mode that move only through explicit operations.
+#include "bytes.h"
+#include "drivers/tempdriverm0.h"
+#include "drivers/tempdriverm1.h"
+#include "driverunit.h"
+
+#include <QTest>
+#include <cstring>
+
+namespace {
+constexpr quint8 Address = 11;
+constexpr int Entries = 100;
+constexpr pair_t<float> Zero{0, 0};
+
+pair_t<float> moduleEntry(int ch, int i)
+{
+    return {10.0f * ch + 0.01f * i, 100.0f * ch + 2.5f * i};
+}
+pair_t<float> driverEntry(int ch, int i)
+{
+    return {-1.0f - ch - 0.001f * i, 1000.0f * (ch + 1) + i};
+}
+QByteArray entriesBytes(const QList<pair_t<float>>& entries)
+{
+    Bytes b;
+    for (const pair_t<float>& e : entries)
+        b.f32(e.first).f32(e.second);
+    return b;
+}
+
+// What the table tests need of either model.
+struct TableModel
+{
+    int channels, readTries, writeTries;
+    std::function<void(int ch, int i, pair_t<float>)> set;
+    std::function<pair_t<float>(int ch, int i)> get;
+    std::function<bool()> write, read;
+    // The chunk header: model 0 has no channel byte.
+    QByteArray header(int ch, int start) const
+    {
+        return (channels > 1 ? QByteArray(1, char(ch)) : QByteArray()) + char(start) + char(10);
+    }
+};
+} // namespace
+
+class TestTempDrivers : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<DriverUnit> unit;
+    std::unique_ptr<TempDriverM0> m0;
+    std::unique_ptr<TempDriverM1> m1;
+    TableModel model;
+
+    // The module: its tables, a chunk (channel * 1000 + start) it never answers and
+    // replacements for the answer packets of some chunks; fixed answers by code; codes that
+    // stay silent. Every other write is acknowledged.
+    QList<QList<pair_t<float>>> tables;
+    int silentChunk = -1;
+    QHash<int, QByteArray> chunkAnswers;
+    QHash<quint8, QByteArray> answers;
+    QSet<quint8> silent;
+    float values[2][4] = {{0.101f, 0.202f, 0.303f, 0.404f}, {4.2f, 77.3f, 150.5f, 293.15f}};
+
+    QByteArray respond(const PeerPacket& p)
+    {
+        const auto answer = [&](const QByteArray& data) {
+            return LoopbackPeer::packet(Address, p.command, data);
+        };
+        if (p.address != Address || silent.contains(p.command))
+            return {};
+        if (answers.contains(p.command))
+            return answer(answers.value(p.command));
+        const int h = model.channels > 1 ? 3 : 2;
+        if ((p.command == 40 || p.command == 41) && p.data.size() >= h) {
+            const int ch = h == 3 ? quint8(p.data.at(0)) : 0;
+            const int start = quint8(p.data.at(h - 2)), count = quint8(p.data.at(h - 1));
+            if (ch * 1000 + start == silentChunk)
+                return {};
+            if (p.command == 40)
+                return chunkAnswers.value(ch * 1000 + start,
+                                          answer(entriesBytes(tables[ch].mid(start, count))));
+            for (int i = 0; i < count && p.data.size() == h + 8 * count; ++i)
+                std::memcpy(&tables[ch][start + i], p.data.constData() + h + 8 * i, 8);
+            return answer({});
+        }
+        if ((p.command == 17 || p.command == 21) && p.data.size() == 1) {
+            const float* v = values[p.command == 17];
+            const quint8 ch = quint8(p.data.at(0));
+            if (ch == 0xFF)
+                return answer(Bytes().f32(v[0]).f32(v[1]).f32(v[2]).f32(v[3]));
+            return ch < 4 ? answer(Bytes().f32(v[ch])) : QByteArray();
+        }
+        return p.data.isEmpty() ? QByteArray() : answer({});
+    }
+
+    void start(int channels = 4)
+    {
+        unit = std::make_unique<DriverUnit>();
+        QVERIFY(unit->start());
+        unit->peer.setPacketResponder([this](const PeerPacket& p) { return respond(p); });
+        tables.clear();
+        for (int ch = 0; ch < channels; ++ch) {
+            tables.append(QList<pair_t<float>>());
+            for (int i = 0; i < Entries; ++i)
+                tables[ch] << moduleEntry(ch, i);
+        }
+        if (channels == 1) {
+            m0 = std::make_unique<TempDriverM0>();
+            unit->attach(*m0, Address);
+            auto* d = m0.get();
+            model = {1,
+                     5,
+                     5,
+                     [d](int, int i, pair_t<float> e) { d->tempTable()[i] = e; },
+                     [d](int, int i) { return d->tempTable()[i]; },
+                     [d] { return d->writeTempTable(); },
+                     [d] { return d->readTempTable(); }};
+        } else {
+            m1 = std::make_unique<TempDriverM1>();
+            unit->attach(*m1, Address);
+            auto* d = m1.get();
+            model = {
+                4,
+                10,
+                5,
+                [d](int ch, int i, pair_t<float> e) { d->setTableEntry(ch, i, e.first, e.second); },
+                [d](int ch, int i) { return d->tableEntry(ch, i); },
+                [d] { return d->writeTempTables(); },
+                [d] { return d->readTempTables(); }};
+        }
+    }
+    void fillDriver()
+    {
+        for (int ch = 0; ch < model.channels; ++ch)
+            for (int i = 0; i < Entries; ++i)
+                model.set(ch, i, driverEntry(ch, i));
+    }
+    // Entries of the driver before (ch, i) read from the module, the others still zero.
+    void checkReadUpTo(int lastCh, int lastStart)
+    {
+        for (int ch = 0; ch < model.channels; ++ch)
+            for (int i = 0; i < Entries; ++i) {
+                const bool read = ch < lastCh || (ch == lastCh && i < lastStart);
+                QCOMPARE(model.get(ch, i), read ? moduleEntry(ch, i) : Zero);
+            }
+    }
+    static void addModels()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::newRow("model 0") << 1;
+        QTest::newRow("model 1") << 4;
+    }
+
+private slots:
+    void cleanup()
+    {
+        m0.reset();
+        m1.reset();
+        unit.reset();
+        silentChunk = -1;
+        chunkAnswers.clear();
+        answers.clear();
+        silent.clear();
+    }
+
+    void tableWriteStopsAtAChunkNeverAcknowledged_data() { addModels(); }
+    void tableWriteStopsAtAChunkNeverAcknowledged()
+    {
+        QFETCH(int, channels);
+        start(channels);
+        fillDriver();
+        const int ch = model.channels - 1;
+        silentChunk = ch * 1000 + 40;
+        QVERIFY(!model.write());
+        const int before = 10 * ch + 4;
+        QCOMPARE(unit->peer.packets().size(), before + model.writeTries);
+        for (int t = before; t < before + model.writeTries; ++t)
+            QVERIFY(unit->peer.packets().at(t).data.startsWith(model.header(ch, 40)));
+        for (int c = 0; c < model.channels; ++c)
+            for (int i = 0; i < Entries; ++i) {
+                const bool written = c < ch || i < 40;
+                QCOMPARE(tables[c][i], written ? driverEntry(c, i) : moduleEntry(c, i));
+            }
+    }
+
+    void tablesAreReadInChunks_data() { addModels(); }
+    void tablesAreReadInChunks()
+    {
+        QFETCH(int, channels);
+        start(channels);
+        // Two extra entries after a full chunk fill nothing beyond it.
+        chunkAnswers[90] = LoopbackPeer::packet(
+            Address, 40, entriesBytes(tables[0].mid(90, 10) << pair_t<float>{1e9f, 1e9f}));
+        QVERIFY(model.read());
+        QCOMPARE(unit->peer.packets().size(), 10 * model.channels);
+        for (int k = 0; k < 10 * model.channels; ++k) {
+            QCOMPARE(unit->peer.packets().at(k).command, quint8(40));
+            QCOMPARE(unit->peer.packets().at(k).data, model.header(k / 10, 10 * (k % 10)));
+        }
+        checkReadUpTo(model.channels, 0);
+    }
+
+    // A chunk never answered is tried again and again; one answered short fills what it
+    // holds; one answered with another code is no answer, and must not be filled from the
+    // chunk before (any packet of the module ends a wait). Each stops the read.
+    void tableReadStops_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"silent", "short", "other code"}) {
+            QTest::addRow("model 0 %s", how) << 1 << how;
+            QTest::addRow("model 1 %s", how) << 4 << how;
+        }
+    }
+    void tableReadStops()
+    {
+        QFETCH(int, channels);
+        start(channels);
+        QFETCH(QString, how);
+        const int ch = model.channels > 1 ? 2 : 0, start = 30, key = ch * 1000 + start;
+        int filled = start, tries = 1;
+        if (how == "silent") {
+            silentChunk = key;
+            tries = model.readTries;
+        } else if (how == "short") {
+            chunkAnswers[key] =
+                LoopbackPeer::packet(Address, 40, entriesBytes(tables[ch].mid(start, 5)));
+            filled = start + 5;
+        } else {
+            chunkAnswers[key] = LoopbackPeer::packet(Address, 17, Bytes().f32(5.0f));
+            tries = model.readTries;
+        }
+        QVERIFY(!model.read());
+        QCOMPARE(unit->peer.packets().size(), 10 * ch + 3 + tries);
+        QCOMPARE(unit->peer.packets().last().data, model.header(ch, start));
+        checkReadUpTo(ch, filled);
+    }
+
+    void switcherModeTravelsAsItsFirstByte()
+    {
+        start();
+        auto* mode = m1->switcherMode();
+        answers[44] = Bytes().u8(3).u8(0xAA).u8(0xBB).u8(0xCC);
+        bool ok = false;
+        QCOMPARE(mode->read(&ok, 1), cmd::VX9TDM1_SwitcherMode3);
+        QVERIFY(ok);
+        answers[44] = Bytes().u8(200).pad(3);
+        QCOMPARE(quint32(mode->read(&ok, 1)), 200u);
+        for (int length : {1, 3, 5}) { // only four bytes make an answer
+            answers[44] = QByteArray(length, '\x01');
+            QCOMPARE(quint32(mode->read(&ok, 1)), 200u);
+            QVERIFY(!ok);
+        }
+        mode->writeSync(cmd::VX9TDM1_SwitcherMode2, &ok, 1);
+        QVERIFY(ok);
+        QCOMPARE(unit->codes().last(), quint8(45));
+        QCOMPARE(unit->peer.packets().last().data, QByteArray(1, '\x02'));
+        QCOMPARE(mode->lastWritten(), cmd::VX9TDM1_SwitcherMode2);
+    }
+
+    // Code 20 carries the channel (0..3, or 255 for all) and the value; tried once.
+    void sensorCurrent()
+    {
+        start();
+        QVERIFY(m1->setSensorCurrent(3, 2.75e-6f));
+        QVERIFY(m1->setSensorCurrent(255, 1.5e-6f));
+        QVERIFY(m1->setSensorCurrentAll(0.5e-6f));
+        for (int ch : {4, 254, -1, 256})
+            QVERIFY2(!m1->setSensorCurrent(ch, 1.0f), QByteArray::number(ch).constData());
+        silent << 20;
+        QVERIFY(!m1->setSensorCurrent(1, 1.0f));
+        QCOMPARE(unit->codes(), QList<quint8>({20, 20, 20, 20}));
+        QCOMPARE(unit->peer.packets().at(0).data, Bytes().u8(3).f32(2.75e-6f).toByteArray());
+        QCOMPARE(unit->peer.packets().at(1).data, Bytes().u8(255).f32(1.5e-6f).toByteArray());
+        QCOMPARE(unit->peer.packets().at(2).data, Bytes().u8(255).f32(0.5e-6f).toByteArray());
+    }
+
+    // Sensor voltages (21) and temperatures (17), of all channels (255) or one; a short,
+    // long or missing answer leaves every held value as it was.
+    void channelValues_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::newRow("sensor voltages") << 21;
+        QTest::newRow("temperatures") << 17;
+    }
+    void channelValues()
+    {
+        start();
+        QFETCH(int, code);
+        const bool voltage = code == 21;
+        const auto readAll = [&] {
+            return voltage ? m1->readSensorVoltages() : m1->readTemperatures();
+        };
+        const auto readOne = [&](int ch) {
+            return voltage ? m1->readSensorVoltage(ch) : m1->readTemperature(ch);
+        };
+        const auto held = [&](int ch) {
+            return voltage ? m1->sensorVoltage(ch) : m1->temperature(ch);
+        };
+        const float* module = values[!voltage];
+
+        QVERIFY(readOne(2));
+        QCOMPARE(unit->peer.packets().last().data, QByteArray(1, '\x02'));
+        for (int ch = 0; ch < 4; ++ch)
+            QCOMPARE(held(ch), ch == 2 ? module[2] : 0.0f);
+        for (int ch : {4, -1, 255})
+            QVERIFY(!readOne(ch));
+        QCOMPARE(unit->peer.packets().size(), 1);
+
+        QVERIFY(readAll());
+        QCOMPARE(unit->codes(), QList<quint8>({quint8(code), quint8(code)}));
+        QCOMPARE(unit->peer.packets().last().data, QByteArray(1, '\xFF'));
+        for (int ch = 0; ch < 4; ++ch)
+            QCOMPARE(held(ch), module[ch]);
+        QCOMPARE(held(4), 0.0f);
+        QCOMPARE(held(-1), 0.0f);
+
+        for (int length : {3, 5, 15, 17}) {
+            answers[quint8(code)] = QByteArray(length, '\x33');
+            QVERIFY(!readAll());
+            QVERIFY(!readOne(3));
+        }
+        answers.clear();
+        silent << quint8(code);
+        QVERIFY(!readAll());
+        for (int ch = 0; ch < 4; ++ch)
+            QCOMPARE(held(ch), module[ch]);
+
+        // An answer of another code is no answer: the last one is not replayed for it.
+        silent.clear();
+        QVERIFY(readOne(1));
+        unit->peer.setPacketResponder([](const PeerPacket& p) {
+            return LoopbackPeer::packet(p.address, 42, Bytes().u8(0x01));
+        });
+        QVERIFY(!readOne(2));
+        QCOMPARE(held(2), module[2]);
+    }
+
+    // Settings: four channels of a flag byte and a float, packed; calibration: four channels
+    // of four floats. Written with 47 and 27, read with 46 and 26, five tries each; an answer
+    // of another length leaves the held values as they were.
+    void settingsAndCalibration()
+    {
+        start();
+        Bytes settings, calibration;
+        for (int ch = 0; ch < 4; ++ch) {
+            m1->setChannelSetting(ch, {quint8(ch % 2), {}, 0.5f * ch});
+            settings.u8(ch % 2).f32(0.5f * ch);
+            m1->setCalibration(ch, 10 * ch + 1, 10 * ch + 2, 10 * ch + 3, 10 * ch + 4);
+            calibration.f32(10 * ch + 1).f32(10 * ch + 2).f32(10 * ch + 3).f32(10 * ch + 4);
+        }
+        QVERIFY(m1->writeChannelSettings() && m1->writeCalibration());
+        QCOMPARE(unit->codes(), QList<quint8>({47, 27}));
+        QCOMPARE(unit->peer.packets().at(0).data, settings.toByteArray());
+        QCOMPARE(unit->peer.packets().at(1).data, calibration.toByteArray());
+
+        answers[46] = Bytes().u8(0).f32(7.5f).u8(7).f32(-8.5f).u8(1).f32(9.5f).u8(0).f32(0);
+        answers[26] = calibration.toByteArray().mid(4) + Bytes().f32(-1);
+        QVERIFY(m1->readChannelSettings() && m1->readCalibration());
+        QCOMPARE(m1->channelSetting(1).flag, quint8(1)); // any non-zero flag byte is on
+        QCOMPARE(m1->channelSetting(1).value, -8.5f);
+        QCOMPARE(m1->calibration(3), (VX9TDM1_Calibration_t{32, 33, 34, -1}));
+        for (int extra : {-1, 1}) {
+            answers[46] = QByteArray(20 + extra, '\x01');
+            answers[26] = QByteArray(64 + extra, '\x01');
+            QVERIFY(!m1->readChannelSettings());
+            QVERIFY(!m1->readCalibration());
+        }
+        silent << 46 << 47 << 26 << 27;
+        const int before = int(unit->peer.packets().size());
+        QVERIFY(!m1->writeChannelSettings());
+        QVERIFY(!m1->readCalibration());
+        QCOMPARE(int(unit->peer.packets().size()), before + 10);
+        QCOMPARE(m1->channelSetting(1).value, -8.5f);
+        QCOMPARE(m1->calibration(3).d, -1.0f);
+    }
+
+    // Held values outside channels 0..3 or entries 0..99 are neither kept nor given out.
+    void localTablesAreRangeChecked()
+    {
+        start();
+        m1->setTableEntry(0, 99, 1.0f, 2.0f);
+        for (auto [ch, i] : QList<QPair<int, int>>{{4, 0}, {0, 100}, {-1, 5}, {1, -1}}) {
+            m1->setTableEntry(ch, i, 9.0f, 9.0f);
+            QCOMPARE(m1->tableEntry(ch, i), Zero);
+        }
+        int set = 0;
+        for (int ch = 0; ch < 4; ++ch)
+            for (const pair_t<float>& e : m1->tableData(ch))
+                set += e == Zero ? 0 : 1;
+        QCOMPARE(set, 1);
+        QCOMPARE(m1->tableEntry(0, 99), (pair_t<float>{1.0f, 2.0f}));
+        std::array<float, 200> flat;
+        for (int i = 0; i < 200; ++i)
+            flat[i] = 0.25f * i;
+        m1->setTable(2, flat);
+        m1->setTable(4, flat);
+        QCOMPARE(m1->tableEntry(2, 99), (pair_t<float>{49.5f, 49.75f}));
+        m1->setChannelSetting(4, {1, {}, 9.0f});
+        m1->setCalibration(-1, 9, 9, 9, 9);
+        QCOMPARE(m1->channelSetting(4), VX9TDM1_ChannelSetting_t{});
+        QCOMPARE(m1->calibration(4), VX9TDM1_Calibration_t{});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTempDrivers)
+#include "tst_tempdrivers.moc"
