@@ -2,17 +2,12 @@
 // taken from the input: decoded packets must be consistent, frames must round-trip.
 #include "fuzzcheck.h"
 #include "link/velnorprotocol.h"
+#include <tuple>
 #include <vector>
 
 using Codec = cAbstractVelnorProtocol;
 
-struct Packet
-{
-    quint8 address;
-    quint8 command;
-    QByteArray data;
-    bool operator==(const Packet&) const = default;
-};
+using Packet = std::tuple<quint8, quint8, QByteArray>; // address, command, data
 
 // The packets of the bytes, through the codec given or a fresh one.
 static std::vector<Packet> decode(const QByteArray& bytes, Codec* given = nullptr)
@@ -30,8 +25,9 @@ static std::vector<Packet> decode(const QByteArray& bytes, Codec* given = nullpt
 static QByteArray encode(const Packet& p)
 {
     Codec codec;
-    const bool ok = codec.codeData(p.address, p.command, quint8(p.data.size()),
-                                   reinterpret_cast<const uchar*>(p.data.constData()));
+    const auto& [address, command, data] = p;
+    const bool ok = codec.codeData(address, command, quint8(data.size()),
+                                   reinterpret_cast<const uchar*>(data.constData()));
     const QByteArray all(reinterpret_cast<const char*>(codec.buffer()), Codec::BufferSize);
     const qsizetype end = all.indexOf(char(Codec::FrameEnd));
     check(ok ? end > 0 : end < 0);
@@ -44,37 +40,29 @@ static QByteArray encode(const Packet& p)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     const QByteArray input = fuzzBytes(bytes, size);
-
-    // Arbitrary line bytes, all at once. Each packet has exactly one encoding, and it must
-    // be on the line.
+    // Line bytes at once: each packet has exactly one encoding, and it is on the line.
     const std::vector<Packet> packets = decode(input);
     for (const Packet& p : packets) {
-        check(p.data.size() <= 255);
+        check(std::get<2>(p).size() <= 255);
         const QByteArray frame = encode(p);
-        check(!frame.isEmpty() && input.contains(frame));
-        check(decode(frame) == std::vector<Packet>{p});
+        check(!frame.isEmpty() && input.contains(frame) && decode(frame) == std::vector<Packet>{p});
     }
-
     // The same bytes one by one, through the shared codec, give the same packets.
     Codec* shared = cVelnorProtocolPC::instance();
     shared->clearBuffer();
     std::vector<Packet> piecewise;
-    for (char c : input) {
-        const std::vector<Packet> got = decode(QByteArray(1, c), shared);
-        piecewise.insert(piecewise.end(), got.begin(), got.end());
-    }
+    for (char c : input)
+        for (const Packet& p : decode(QByteArray(1, c), shared))
+            piecewise.push_back(p);
     check(piecewise == packets);
-
-    // The input's first bytes as a packet: it round-trips, also behind line noise, or is
-    // refused, and only when it cannot fit even without escapes beyond the data's.
+    // The first bytes as a packet round-trip, behind line noise too, or cannot fit at all.
     if (size >= 2) {
         const Packet p{bytes[0], bytes[1], input.mid(2, 255)};
         const QByteArray frame = encode(p);
         if (frame.isEmpty()) {
-            check(p.data.size() > 122);
+            check(std::get<2>(p).size() > 122);
         } else {
-            check(frame.size() <= Codec::BufferSize);
-            check(decode(frame) == std::vector<Packet>{p});
+            check(frame.size() <= Codec::BufferSize && decode(frame) == std::vector<Packet>{p});
             const std::vector<Packet> got = decode(input + frame);
             check(!got.empty() && got.back() == p);
         }

@@ -1,7 +1,6 @@
-// Fuzzes the reader of the firmware web server's directory listings: the catalogue's root
-// (byte 0 even) or a version directory (odd), with the rest as the page's body. It may queue
-// only directories below the root and must name each image once, in capitals and digits;
-// the parts of every entry it can split must join back into it.
+// Fuzzes the reader of the firmware web server's listings: the root (byte 0 even) or a version
+// directory, the rest as its body. It may queue only directories below the root, must name
+// each image once, in capitals and digits, and entries it splits must join back whole.
 #include "firmware/cataloguepage.h"
 #include "fuzzcheck.h"
 #include <QRegularExpression>
@@ -16,10 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QStringLiteral("[A-Z0-9]{1,%1}").arg(MaxImageNameLength)));
     const QString page = (data[0] & 1) ? base + QStringLiteral("1.2.3/") : base;
     const QString body = QString::fromUtf8(fuzzBytes(data, size, 1));
-
     for (const QString& address : catalogueDirectoryLinks(page, body, base))
         check(address.startsWith(base) && address.size() > base.size());
-
     const QString prefix = page.mid(base.size());
     QSet<QString> seen;
     for (const QString& entry : catalogueImageEntries(page, body, base)) {

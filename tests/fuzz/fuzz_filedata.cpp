@@ -1,7 +1,6 @@
-// Fuzzes the unit's reader of the file server's image message (the rest of the input, behind
-// a correct tag when byte 0 is odd). It must accept only a message that encodes exactly the
-// image it returns, call every beginning of one incomplete, and not take back a refusal
-// when more bytes follow.
+// Fuzzes the unit's reader of the file server's image message (the rest, behind a correct tag
+// when byte 0 is odd): it accepts only the message of the image it returns, calls every
+// beginning of one incomplete, and does not take back a refusal when more bytes follow.
 #include "fuzzcheck.h"
 #include "net/simupdatemessages.h"
 #include <QDataStream>
@@ -9,19 +8,16 @@
 
 using Result = FileDataParse::Result;
 
-// The message's head as the file server's stream writes it: the tag (byte count, then
-// UTF-16 big-endian) and, with a size, the image size; then, with a count, the array's.
-static QByteArray message(std::optional<quint64> size = {}, std::optional<quint32> count = {})
+// The message's head as the file server's stream writes it: the tag (byte count, then UTF-16
+// big-endian), then the fields given (image size, array count).
+template <typename... Fields> static QByteArray message(Fields... fields)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << quint32(18);
     for (char c : QByteArray("FILE_DATA"))
         out << quint16(c);
-    if (size)
-        out << *size;
-    if (count)
-        out << *count;
+    ((out << fields), ...);
     return bytes;
 }
 
@@ -29,13 +25,11 @@ static void checkAccepted(const QByteArray& stream, const FileDataParse& parse)
 {
     check(parse.consumed > 0 && parse.consumed <= stream.size());
     check(parse.image.size() <= UpdateMaxImageSize);
-    // The accepted bytes are the message of that image, with either encoding of an empty
-    // array (count 0 or the null marker).
+    // That image's message, an empty array as count 0 or as the null marker.
     const quint64 size = quint64(parse.image.size());
     const QByteArray accepted = stream.left(parse.consumed);
     check(accepted == message(size, quint32(size)) + parse.image ||
-          (size == 0 && accepted == message(0, 0xFFFFFFFFu)));
-
+          (size == 0 && accepted == message(quint64(0), 0xFFFFFFFFu)));
     // Every beginning of it waits for more: all short ones, and a spread of longer ones.
     const qsizetype step = qMax<qsizetype>(1, parse.consumed / 64);
     for (qsizetype length = 0; length < parse.consumed; length += length < 48 ? 1 : step) {
@@ -54,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         return 0;
     const QByteArray stream =
         ((bytes[0] & 1) ? message() : QByteArray()) + fuzzBytes(bytes, size, 1);
-
     const FileDataParse parse = parseFileDataMessage(stream);
     if (parse.result == Result::Complete) {
         check(parse.error.isEmpty());

@@ -1,27 +1,23 @@
 // Fuzzes the readers of the unit's module list: the JSON answer to "SYST:DEVJ?", the legacy
-// "<br>" text of "SYST:DEVL?" and the device list records built from the JSON. Nothing may
-// run past the data present (whatever "count" promises); every record must carry its type's
-// keys and agree with its driver on address and type; a legacy list written back must read
-// the same. Byte 1 picks a made-up "count"; byte 0 modulo 3 picks what the rest is: the
-// answer, the "info" array's text, or up to 8 modules of three bytes each (see describe(),
-// as the uninstrumented JSON parser keeps the fuzzer from well-formed lists). Inputs are at
-// most 256 bytes: longer lists find nothing new and cost the checked allocator dearly.
+// "<br>" text of "SYST:DEVL?" and the records built from the JSON. Nothing may run past the
+// data present (whatever "count" says); records carry their type's keys and agree with their
+// driver; a legacy list written back reads the same. Byte 1 picks a made-up "count", byte 0
+// modulo 3 what the rest is: the answer, the "info" array's text, or up to 8 modules of three
+// bytes (describe(): the JSON parser is not instrumented). At most 256 bytes, for speed.
 #include "engine/modulelistparser.h"
 #include "engine/modulerecords.h"
 #include "fuzzcheck.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 
-// Keys of every record, and the further keys of each type code.
-constexpr qsizetype CommonKeys = 11;
-constexpr qsizetype ExtraKeys[] = {17, 18, 6, 2, 0};
+// The keys of a record: 11 of every module, and those of its type code.
+constexpr qsizetype Keys[] = {11 + 17, 11 + 18, 11 + 6, 11 + 2, 11};
 
 static void fuzzJson(const QString& answer)
 {
     const QJsonObject list = moduleListObject(answer);
     const QList<ModuleListEntry> entries = jsonModuleEntries(list);
     const QList<DataProviderItem> records = moduleRecords(list);
-
     // One entry per object among the first "count" of "info", and never more.
     const int count = list.value(QLatin1String("count")).toInt(-1);
     const QJsonArray info = list.value(QLatin1String("info")).toArray();
@@ -33,16 +29,16 @@ static void fuzzJson(const QString& answer)
         const DataProviderItem& record = records.at(i);
         // The worker's driver sits on the low eight bits of the address the record keeps.
         const QVariant address = record.value(QStringLiteral("address"));
-        check(address.typeId() == QMetaType::Int);
-        check(quint8(address.toInt() & 0xFF) == entries.at(i).address);
+        check(address.typeId() == QMetaType::Int &&
+              quint8(address.toInt()) == entries.at(i).address);
         const QVariant type = record.value(QStringLiteral("type"));
         const int code = type.toInt();
         check(type.typeId() == QMetaType::Int && code >= 0 && code <= 4);
-        check(code == moduleDeviceType(entries.at(i).type));
-        check(record.value(QStringLiteral("status")) == QVariant(0));
+        check(code == moduleDeviceType(entries.at(i).type) &&
+              record.value("status") == QVariant(0));
         for (const char* flag : {"restore", "selected", "operate"})
             check(record.value(QLatin1String(flag)) == QVariant(false));
-        check(record.size() == CommonKeys + ExtraKeys[code]);
+        check(record.size() == Keys[code]);
     }
 }
 
@@ -80,8 +76,7 @@ static std::pair<QJsonValue, QString> describe(quint8 a, quint8 b, quint8 c)
         address += u'=' + (form == 5 ? QStringLiteral("x%1").arg(b)
                                      : QString::number(addresses[form].toDouble(), 'g', 12));
     }
-    if (!type.isEmpty())
-        entry.insert("type", type);
+    entry.insert("type", type.isEmpty() ? QJsonValue::Undefined : QJsonValue(type));
     return {entry, QStringLiteral("m=%1:%2:type").arg(a).arg(address) +
                        (type.isEmpty() ? QString() : u'=' + type)};
 }
@@ -101,13 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     const QByteArray count = countText(bytes[1]);
     // The link hands the unit's answer on as UTF-8 text.
     const QByteArray rest = fuzzBytes(bytes, size, 2);
-    if (bytes[0] % 3 == 0) {
-        fuzzJson(QString::fromUtf8(rest));
-        fuzzLegacy(QString::fromUtf8(rest));
-    } else if (bytes[0] % 3 == 1) {
-        fuzzJson(QString::fromUtf8("{\"count\":" + count + ",\"info\":[" + rest + "]}"));
-        fuzzLegacy(QString::fromUtf8(rest));
-    } else {
+    QString json = QString::fromUtf8(rest);
+    QString legacy = json;
+    if (bytes[0] % 3 == 1) {
+        json = QString::fromUtf8("{\"count\":" + count + ",\"info\":[" + rest + "]}");
+    } else if (bytes[0] % 3 == 2) {
         QJsonArray info;
         QStringList lines;
         for (qsizetype i = 0; i + 2 < qMin<qsizetype>(rest.size(), 3 * 8); i += 3) {
@@ -116,9 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
             info.append(json);
             lines << line;
         }
-        fuzzJson(QString::fromUtf8("{\"count\":" + count + ",\"info\":" +
-                                   QJsonDocument(info).toJson(QJsonDocument::Compact) + "}"));
-        fuzzLegacy(lines.join(QStringLiteral("<br>")) + QStringLiteral("\r\n"));
+        json = QString::fromUtf8("{\"count\":" + count + ",\"info\":" +
+                                 QJsonDocument(info).toJson(QJsonDocument::Compact) + "}");
+        legacy = lines.join(QStringLiteral("<br>")) + QStringLiteral("\r\n");
     }
+    fuzzJson(json);
+    fuzzLegacy(legacy);
     return 0;
 }

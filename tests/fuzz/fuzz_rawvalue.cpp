@@ -1,7 +1,6 @@
-// Fuzzes cu-tavik-cli's reader of the values a raw `write` sends: text (the rest of the
-// input) for a property of a type byte 0 picks. An accepted value must be of that type and
-// hold only finite numbers, a structure given in part must merge over a module's value, and
-// the check against the application's limits must take any accepted value.
+// Fuzzes cu-tavik-cli's reader of raw `write` values: text (the rest) for a type byte 0 picks.
+// An accepted value is of that type with finite numbers only, a partial structure merges over
+// a module's value, and the check against the application's limits takes it.
 #include "drivers/crelaysstatus.h"
 #include "drivers/cudid.h"
 #include "drivers/structurejson.h"
@@ -26,34 +25,28 @@ static bool allFinite(const QJsonValue& json)
     return std::all_of(parts.cbegin(), parts.cend(), allFinite);
 }
 
+template <typename... T> static QList<QMetaType> metaTypes()
+{
+    return {QMetaType::fromType<T>()...};
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     if (size < 1 || size > 256)
         return 0;
-    const QMetaType types[] = {
-        QMetaType::fromType<float>(),
-        QMetaType::fromType<quint32>(),
-        QMetaType::fromType<bool>(),
-        QMetaType::fromType<cRelaysStatus>(),
-        QMetaType::fromType<cUDID>(),
-        QMetaType::fromType<pair_t<float>>(),
-        QMetaType::fromType<cmd::enum_VX9TDM1_SwitcherMode>(),
-        QMetaType::fromType<VX9SDM0_Status_t>(),
-        QMetaType::fromType<VX9SDM0V1_Param_t>(),
-        QMetaType::fromType<VX9SDM0V1_EEPROM_Const_t>(),
-        QMetaType::fromType<VX9TDM0V1_EEPROM_Const_t>(),
-    };
-    const QMetaType type = types[bytes[0] % std::size(types)];
+    static const QList<QMetaType> types =
+        metaTypes<float, quint32, bool, cRelaysStatus, cUDID, pair_t<float>,
+                  cmd::enum_VX9TDM1_SwitcherMode, VX9SDM0_Status_t, VX9SDM0V1_Param_t,
+                  VX9SDM0V1_EEPROM_Const_t, VX9TDM0V1_EEPROM_Const_t>();
+    const QMetaType type = types.at(bytes[0] % types.size());
     const QString text = QString::fromUtf8(fuzzBytes(bytes, size, 1));
-
     QString error;
     const std::optional<RawValue> raw = parseRawValue(text, type, &error);
     if (!raw) {
         check(!error.isEmpty());
         return 0;
     }
-    check(raw->value.metaType() == type);
-    check(allFinite(cuToJson(raw->value)));
+    check(raw->value.metaType() == type && allFinite(cuToJson(raw->value)));
     if (raw->partial) {
         check(type.flags() & QMetaType::IsGadget);
         const std::optional<QVariant> merged = mergedOver(*raw, QVariant(type), &error);

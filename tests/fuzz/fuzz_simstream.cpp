@@ -9,9 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2)
         return 0;
-    const quint8 moduleMask = data[0];
-    const SimStreamParser::HasModule hasModule = [moduleMask](quint8 address) {
-        return (address & 7) == (moduleMask & 7);
+    const SimStreamParser::HasModule hasModule = [mask = data[0] & 7](quint8 address) {
+        return (address & 7) == mask;
     };
     SimStreamParser parser;
     qsizetype fed = 0;
@@ -27,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 check(item.data.size() <= 255);
                 taken += 3 + item.data.size();
             } else {
-                check(item.overlong || item.text.size() <= SimStreamParser::MaxLineLength);
-                check(!item.text.contains('\n'));
+                check(!item.text.contains('\n') &&
+                      (item.overlong || item.text.size() <= SimStreamParser::MaxLineLength));
             }
         }
         // An unfinished packet is at most 257 bytes; an unfinished line is bounded too.
-        check(parser.pending() <= SimStreamParser::MaxLineLength + 258);
-        check(parser.pending() <= fed - taken);
+        check(parser.pending() <=
+              qMin<qsizetype>(SimStreamParser::MaxLineLength + 258, fed - taken));
     }
     return 0;
 }

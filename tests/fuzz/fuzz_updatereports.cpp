@@ -5,6 +5,7 @@
 #include "fuzzcheck.h"
 #include <QDataStream>
 #include <QIODevice>
+#include <array>
 
 static QByteArray encode(const QList<UpdateReport>& reports)
 {
@@ -12,14 +13,12 @@ static QByteArray encode(const QList<UpdateReport>& reports)
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(UpdateStreamVersion);
     for (const UpdateReport& r : reports) {
-        if (r.kind == UpdateReport::Status)
-            out << QStringLiteral("STATUS") << r.text;
-        else if (r.kind == UpdateReport::Progress)
-            out << QStringLiteral("PROGRESS") << r.percent;
-        else if (r.kind == UpdateReport::Error)
-            out << QStringLiteral("ERROR") << r.text;
-        else
-            out << QStringLiteral("COMPLETED");
+        out << QString::fromLatin1(
+            std::array{"STATUS", "PROGRESS", "ERROR", "COMPLETED"}.at(size_t(r.kind)));
+        if (r.kind == UpdateReport::Progress)
+            out << r.percent;
+        else if (r.kind != UpdateReport::Completed)
+            out << r.text;
     }
     return bytes;
 }
@@ -29,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     if (size < 1)
         return 0;
     const QByteArray stream = fuzzBytes(bytes, size, 1);
-
     UpdateReportReader whole;
     const QList<UpdateReport> reports = whole.feed(stream);
     for (const UpdateReport& r : reports)
@@ -42,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     }
     // Nothing is lost: what was not taken waits for its rest.
     check(encoded.size() + whole.buffered() == stream.size());
-
     const qsizetype at = stream.size() * bytes[0] / 255;
     UpdateReportReader pieces;
     QList<UpdateReport> inPieces = pieces.feed(stream.left(at));
