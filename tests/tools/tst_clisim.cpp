@@ -1,7 +1,7 @@
 // cu-tavik-cli against the real simulator as a second program, so that what the unit sends
 // must cross between processes: "cu-tavik-sim --discoverable" with the sample firmware
-// catalogue on 127.0.0.1:8080, in this test's own veth namespace (where the simulator is
-// this computer, hence 127.0.0.1).
+// catalogue on 127.0.0.1:8080, in this test's own veth namespace (where the simulator is this
+// computer, hence 127.0.0.1).
 #include "programrun.h"
 
 #include <QJsonDocument>
@@ -10,30 +10,24 @@
 #include <QTcpServer>
 #include <QTest>
 
-namespace {
-
-const QString BaseUrl = QStringLiteral("http://127.0.0.1:8080/vx9Rack/Bin/Firmware/");
-
-ProgramRun cli(const QStringList& args)
-{
-    ProgramOptions options;
-    options.timeoutMs = 60000;
-    return runProgram(CLI_PATH, args, options);
-}
-
-QString firmwareOf(int module)
-{
-    const ProgramRun run = cli({"identity", QString::number(module)});
-    return QJsonDocument::fromJson(run.out.toUtf8()).object().value("firmware").toString();
-}
-
-} // namespace
-
 class TestCliSim : public QObject
 {
     Q_OBJECT
 
     QProcess sim;
+    const QString baseUrl = QStringLiteral("http://127.0.0.1:8080/vx9Rack/Bin/Firmware/");
+
+    static ProgramRun cli(const QStringList& args)
+    {
+        ProgramOptions options;
+        options.timeoutMs = 60000;
+        return runProgram(CLI_PATH, args, options);
+    }
+    static QString firmwareOfModule1()
+    {
+        const QByteArray identity = cli({"identity", "1"}).out.toUtf8();
+        return QJsonDocument::fromJson(identity).object().value("firmware").toString();
+    }
 
 private slots:
     void initTestCase()
@@ -43,11 +37,9 @@ private slots:
                   {"--discoverable", "--firmware-dir", SAMPLE_CATALOGUE, "--http-port", "8080"});
         QSignalSpy output(&sim, &QProcess::readyReadStandardOutput);
         QByteArray said;
-        while (!said.contains("firmware catalogue")) {
-            QVERIFY(output.wait(10000));
+        while (!said.contains("firmware catalogue") && output.wait(10000))
             said += sim.readAllStandardOutput();
-        }
-        QVERIFY(said.contains("discoverable"));
+        QVERIFY2(said.contains("discoverable") && said.contains("firmware catalogue"), said);
     }
     void cleanupTestCase()
     {
@@ -60,7 +52,6 @@ private slots:
         const ProgramRun r = cli({"discover", "--wait-ms", "300"});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("127.0.0.1\n"));
-
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::Any, 9878));
         const ProgramRun busy = cli({"discover"});
@@ -69,30 +60,27 @@ private slots:
         QVERIFY(busy.out.isEmpty());
     }
 
-    void firmwareUpdateRefusesAVersionNotInTheCatalogue()
+    void firmwareUpdate()
     {
-        const ProgramRun run =
-            cli({"firmware", "update", "1", "--version", "1.4.0", "--base-url", BaseUrl});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("firmware 1.4.0 is not in the catalogue at " + BaseUrl +
-                                  " for VX9SDM1V2 (versions: 1.2.3, 1.3.3)"),
-                 qPrintable(run.err));
-        QVERIFY(!run.out.contains("status:"));
-        QCOMPARE(firmwareOf(1), "1.3.2");
-    }
+        // A version not in the catalogue is refused before anything starts.
+        const ProgramRun refused =
+            cli({"firmware", "update", "1", "--version", "1.4.0", "--base-url", baseUrl});
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains("firmware 1.4.0 is not in the catalogue at " + baseUrl +
+                                      " for VX9SDM1V2 (versions: 1.2.3, 1.3.3)"),
+                 qPrintable(refused.err));
+        QVERIFY(!refused.out.contains("status:"));
+        QCOMPARE(firmwareOfModule1(), "1.3.2");
 
-    void firmwareUpdateUpdatesTheModule()
-    {
-        const ProgramRun run =
-            cli({"firmware", "update", "1", "--version", "1.3.3", "--base-url", BaseUrl});
-        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        QVERIFY2(run.out.startsWith("module 1: VX9SDM0 modification 1 hardware 2 firmware 1.3.2; "
-                                    "update to 1.3.3\nstatus: Server was started at port 9879\n"),
-                 qPrintable(run.out));
-        QVERIFY(run.out.contains("status: Downloading done (2048 byte). Start to transfer...\n"));
-        QVERIFY(
-            run.out.endsWith("progress: 100%\nstatus: Verifying module 1\nstatus: Completed\n"));
-        QCOMPARE(firmwareOf(1), "1.3.3");
+        const ProgramRun r =
+            cli({"firmware", "update", "1", "--version", "1.3.3", "--base-url", baseUrl});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(r.out.startsWith("module 1: VX9SDM0 modification 1 hardware 2 firmware 1.3.2; "
+                                  "update to 1.3.3\nstatus: Server was started at port 9879\n"),
+                 qPrintable(r.out));
+        QVERIFY(r.out.contains("status: Downloading done (2048 byte). Start to transfer...\n"));
+        QVERIFY(r.out.endsWith("progress: 100%\nstatus: Verifying module 1\nstatus: Completed\n"));
+        QCOMPARE(firmwareOfModule1(), "1.3.3");
         // The unit was unlocked: it takes no further update.
         QVERIFY(cli({"query", "SYST:UPDT 1"}).out.contains("not locked"));
     }
