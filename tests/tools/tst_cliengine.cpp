@@ -92,9 +92,8 @@ void until(QProcess& process, const std::function<bool()>& done, QString* err = 
     cuWaitForEvents(over, 10000);
 }
 
-// Runs the tool with "--out FILE" in a mount namespace of its own, where FILE lies on a tiny
-// tmpfs that is full; FILE held "old result" before. Prints what FILE holds afterwards.
-// Exit status 99: no tmpfs could be mounted.
+// Runs the tool with "--out FILE" in a mount namespace of its own, FILE ("old result") on a full
+// tiny tmpfs, and prints what FILE holds afterwards. Exit status 99: no tmpfs could be mounted.
 const char* const FullDiskScript = R"(
 cli=$1; dir=$2; shift 2
 mount -t tmpfs -o size=64k tavik "$dir" || exit 99
@@ -134,7 +133,6 @@ class TestCliEngine : public QObject
         ProgramOptions options;
         options.home = home.path();
         options.stdoutFile = stdoutFile;
-        options.timeoutMs = 60000;
         options.during = during;
         return runProgram(program, args, options);
     }
@@ -156,20 +154,10 @@ private slots:
     }
     void cleanup() { rack.reset(); }
 
+    // The address the screen stored last, in the form it stores, unless another is given for
+    // one command (and kept); the unit listens on 127.0.0.1 only.
     void listPrintsTheModuleListObject()
     {
-        const ProgramRun r = cli("list");
-        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(r.err));
-        const QJsonObject list = json(r.out.toUtf8());
-        QVERIFY(list.value("count") == 6 && list.value("software_version") == "1.4.0");
-        const QJsonObject third = list.value("info").toArray().at(2).toObject();
-        QVERIFY(third.value("type") == "VX9SDM1" &&
-                third.value("UDID") == "5456-4B00-0002-0000-0000-0003");
-    }
-
-    void storedAddressIsUsedAndKept()
-    {
-        // The screen's last address, in the form it stores; the unit listens on 127.0.0.1.
         QSettings stored(path("config/Norvane/cu-tavik.conf"), QSettings::IniFormat);
         stored.setValue("TcpIpAddress", "127.000.000.002");
         stored.sync();
@@ -177,8 +165,13 @@ private slots:
         QCOMPARE(storedUnit.exitCode, 1);
         QVERIFY(storedUnit.err.contains("cannot reach the unit at 127.000.000.002 port 9876"));
         QCOMPARE(storedUnit.out, QString());
-        // Another unit for one command leaves the stored address alone.
-        QCOMPARE(cli("--unit 127.0.0.1 list").exitCode, 0);
+        const ProgramRun r = cli("--unit 127.0.0.1 list");
+        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(r.err));
+        const QJsonObject list = json(r.out.toUtf8());
+        QVERIFY(list.value("count") == 6 && list.value("software_version") == "1.4.0");
+        const QJsonObject third = list.value("info").toArray().at(2).toObject();
+        QVERIFY(third.value("type") == "VX9SDM1" &&
+                third.value("UDID") == "5456-4B00-0002-0000-0000-0003");
         stored.sync();
         QCOMPARE(stored.value("TcpIpAddress").toString(), QString("127.000.000.002"));
         QVERIFY(QFile::remove(stored.fileName()));
@@ -221,9 +214,7 @@ private slots:
                 interrupt(process);
             }
         });
-        QCOMPARE(r.exitStatus, QProcess::NormalExit);
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.err, QString());
+        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(r.err)); // -1 after a crash
         QVERIFY(r.out.endsWith(u'\n'));
         const Csv csv(r.out);
         QCOMPARE(csv.header, header);
@@ -260,28 +251,28 @@ private slots:
         QTest::addColumn<bool>("close");
         QTest::addColumn<bool>("keepGoing");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("said"); // in this order on standard error
-        const QString stopped = "the unit stopped answering at ";
-        const QString again = "the unit answers again at ";
-        const QString closed = "the unit closed the connection at ";
-        const QString ended = "monitor ended: the unit closed the connection";
-        QTest::newRow("silent") << false << false << 1
-                                << QStringList{stopped, again, " reading(s) failed"};
-        QTest::newRow("silent, keep going") << false << true << 0 << QStringList{stopped, again};
-        QTest::newRow("closed") << true << false << 1 << QStringList{closed, ended};
+        QTest::addColumn<QString>("texts"); // in this order on standard error, | between
+        QTest::newRow("silent")
+            << false << false << 1
+            << "the unit stopped answering at |the unit answers again at | reading(s) failed";
+        QTest::newRow("silent, keep going")
+            << false << true << 0 << "the unit stopped answering at |the unit answers again at ";
+        QTest::newRow("closed") << true << false << 1
+                                << "the unit closed the connection at |monitor ended: the unit "
+                                   "closed the connection";
         QTest::newRow("closed, keep going")
-            << true << true << 0 << QStringList{closed, "connected again at "};
+            << true << true << 0 << "the unit closed the connection at |connected again at ";
     }
     void monitorFollowsTheUnit()
     {
         QFETCH(bool, close);
         QFETCH(bool, keepGoing);
         QFETCH(int, exitCode);
-        QFETCH(QStringList, said);
-        QStringList args = words("--timeout-ms 100 monitor --mode temp --channels 4 "
-                                 "--time-constant 0.05");
-        if (keepGoing)
-            args << "--keep-going";
+        QFETCH(QString, texts);
+        const QStringList said = texts.split(u'|');
+        const QStringList args =
+            words("--timeout-ms 100 monitor --mode temp --channels 4 " +
+                  QString(keepGoing ? "--keep-going " : "") + "--time-constant 0.05");
         QString err;
         const auto during = [&](QProcess& process) {
             until(
@@ -302,7 +293,6 @@ private slots:
         };
         const ProgramRun r = cli(args, during);
         err += r.err;
-        QCOMPARE(r.exitStatus, QProcess::NormalExit);
         QCOMPARE(r.exitCode, exitCode);
         qsizetype at = 0;
         for (const QString& text : said) {
@@ -320,9 +310,8 @@ private slots:
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("metadata"); // after command, program and started
         QTest::addColumn<QString>("header");
-        QTest::addColumn<int>("rows");
         QTest::addColumn<int>("column");          // of the stepped value
-        QTest::addColumn<QList<double>>("steps"); // its first rows
+        QTest::addColumn<QList<double>>("steps"); // in each row
         // 15.0 to 15.3 μA, and the reading one step beyond the end.
         QTest::newRow("current")
             << "current --channel 2 --from 15e-6 --to 15.3e-6 --step 1e-7"
@@ -330,46 +319,41 @@ private slots:
                "# module_udid: 5456-4B00-0001-0000-0000-0002\n# module_firmware: 1.3.2\n"
                "# from: 1.5e-05 A\n# to: 1.53e-05 A\n# step: 1e-07 A\n# trigger: 0.1 V\n"
                "# time_constant: 0.01 s\n# ended: "
-            << "current_A,cps" << 5 << 0
-            << QList<double>{15e-6, 15.1e-6, 15.2e-6, 15.3e-6, 15.4e-6};
+            << "current_A,cps" << 0 << QList<double>{15e-6, 15.1e-6, 15.2e-6, 15.3e-6, 15.4e-6};
         QTest::newRow("iv, downwards")
             << "iv --channel 1 --from 2e-5 --to=-2e-5 --step 2e-5"
             << "# to: -2e-05 A\n"
-            << "voltage_V,current_A" << 4 << 1 << QList<double>{2e-5, 0, -2e-5};
+            << "voltage_V,current_A" << 1 << QList<double>{2e-5, 0, -2e-5, -4e-5};
         QTest::newRow("trigger, model 1")
             << "trigger --channel 3 --from 0.1 --to 0.12 --step 0.01"
             << "# module_type: VX9SDM1\n"
-            << "cmp_ref_level_V,cps" << 4 << 0 << QList<double>{0.1, 0.11, 0.12};
+            << "cmp_ref_level_V,cps" << 0 << QList<double>{0.1, 0.11, 0.12, 0.13};
         QTest::newRow("histogram")
             << "histogram --channel 1 --from 0 --to 1e6 --step 2e5 --duration 0.3"
             << "# from: 0 cps\n# to: 1000000 cps\n# bin_width: 200000 cps\n"
                "# time_constant: 0.01 s\n# duration: 0.3 s\n"
-            << "bin_from_cps,bin_to_cps,count" << 5 << 1 << QList<double>{2e5, 4e5, 6e5, 8e5, 1e6};
+            << "bin_from_cps,bin_to_cps,count" << 1 << QList<double>{2e5, 4e5, 6e5, 8e5, 1e6};
     }
     void sweepsWriteTheEnginesPoints()
     {
         QFETCH(QString, args);
         QFETCH(QString, metadata);
         QFETCH(QString, header);
-        QFETCH(int, rows);
         QFETCH(int, column);
         QFETCH(QList<double>, steps);
         const QString kind = args.section(u' ', 0, 0);
         const QString out = path(kind + ".csv");
         const ProgramRun r = cli(words("sweep " + args + " --time-constant 0.01 --out " + out));
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.err, QString()); // no progress line off a terminal
+        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(r.err)); // no progress line
         const QString text = QString::fromUtf8(contents(out));
-        QVERIFY2(text.startsWith("# command: cu-tavik-cli sweep " + kind +
-                                 "\n# program: "
-                                 "cu-tavik-cli "),
-                 qPrintable(text));
+        const QString start = "# command: cu-tavik-cli sweep %1\n# program: cu-tavik-cli ";
+        QVERIFY2(text.startsWith(start.arg(kind)), qPrintable(text));
         QVERIFY2(text.contains(metadata), qPrintable(text));
         const Csv csv(text);
-        QVERIFY(QDateTime::fromString(csv.metadata.value("started"), Qt::ISODateWithMs).isValid());
-        QVERIFY(csv.metadata.contains("ended"));
+        QVERIFY(QDateTime::fromString(csv.metadata.value("started"), Qt::ISODateWithMs).isValid() &&
+                csv.metadata.contains("ended"));
         QCOMPARE(csv.header, header);
-        QCOMPARE(csv.rows.size(), rows);
+        QCOMPARE(csv.rows.size(), steps.size());
         for (int i = 0; i < steps.size(); ++i)
             QVERIFY2(qAbs(csv.rows.at(i).at(column).toDouble() - steps.at(i)) < 0.02e-6,
                      qPrintable(csv.rows.at(i).join(u',')));
@@ -412,28 +396,21 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(reason + "; the points so far are in " + out), qPrintable(r.err));
         const Csv csv(QString::fromUtf8(contents(out)));
-        QVERIFY(!csv.rows.isEmpty());
-        QVERIFY(csv.metadata.contains("unit_lost"));
-        QVERIFY(!csv.metadata.contains("ended"));
+        QVERIFY(!csv.rows.isEmpty() && csv.metadata.contains("unit_lost") &&
+                !csv.metadata.contains("ended"));
     }
 
     void characteriseWritesReportCurveAndPlot()
     {
         const QString dir = path("characterised");
         QVERIFY(QDir().mkpath(dir));
-        const auto characterise = [&](const QString& args,
-                                      const std::function<void(QProcess&)>& during = {}) {
-            return cli(words("characterise --time-constant 0.01 --trigger 0.05 --out " + dir +
-                             " --channel " + args),
-                       during);
-        };
         // Two channels at once: model 0 with --apply, model 1 without.
+        const QString common = "characterise --time-constant 0.01 --trigger 0.05 --out " + dir;
         ProgramRun plain;
-        const ProgramRun r =
-            characterise("2 --apply", [&](QProcess&) { plain = characterise("3"); });
-        QCOMPARE(plain.exitCode, 0);
-        QCOMPARE(json(contents(dir + "/characterise-3.json")).value("applied"), QJsonValue(false));
-        QCOMPARE(rack->bias(3), 0.0);
+        const ProgramRun r = cli(words(common + " --channel 2 --apply"),
+                                 [&](QProcess&) { plain = cli(words(common + " --channel 3")); });
+        const QJsonObject plainReport = json(contents(dir + "/characterise-3.json"));
+        QVERIFY(plain.exitCode == 0 && plainReport.value("applied") == false && rack->bias(3) == 0);
 
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.err.contains("characterise: Switching current") &&
@@ -450,9 +427,8 @@ private slots:
         QVERIFY(csv.metadata.value("module_firmware") == "1.3.2" && csv.metadata.contains("ended"));
         QCOMPARE(csv.header, QString("bias_A,cps,voltage_V,latched"));
         QCOMPARE(csv.rows.size(), points);
-        QImage plot;
-        QVERIFY(plot.loadFromData(contents(dir + "/characterise-2.png"), "PNG"));
-        QCOMPARE(plot.size(), QSize(900, 600));
+        QCOMPARE(QImage::fromData(contents(dir + "/characterise-2.png"), "PNG").size(),
+                 QSize(900, 600));
     }
 
     // Each command, what it prints on standard error, and what it has done to the unit.
@@ -500,12 +476,8 @@ private slots:
 
         QCOMPARE(cli("preset save HOME/one.json --channels 2").exitCode, 0);
         const QJsonArray one = json(contents(path("one.json"))).value("data").toArray();
-        QCOMPARE(one.size(), 1);
-        QCOMPARE(one.at(0).toObject().value("address").toInt(), 2);
-    }
-
-    void presetRestoreRefusesHarmfulValues()
-    {
+        QVERIFY(one.size() == 1 && one.at(0).toObject().value("address") == 2);
+        // A harmful value is refused, and the rest restored.
         const QJsonObject harmful{{"type", 0}, {"address", 1}, {"current", 1}};
         const QJsonObject fine{{"type", 0}, {"address", 2}, {"current", 3e-6}};
         QVERIFY(writeJson(path("harmful.json"), {{"data", QJsonArray{harmful, fine}}}));
@@ -514,8 +486,7 @@ private slots:
         QVERIFY2(
             restore.err.contains("Preset for unit 1: current 1 A is outside -0.001 to 0.001 A"),
             qPrintable(restore.err));
-        QCOMPARE(rack->bias(1), 0.0);
-        QVERIFY(qAbs(rack->bias(2) - 3e-6) < 1e-9);
+        QVERIFY(qAbs(rack->bias(1) - 1.2e-5) < 1e-8 && qAbs(rack->bias(2) - 3e-6) < 1e-9);
     }
 
     void eepromRoundTrip()
@@ -534,10 +505,6 @@ private slots:
         // Read back to standard output.
         QCOMPARE(json(cli("eeprom read 1").out.toUtf8()).value("CurrentAdcCoeffs"),
                  QJsonValue(QJsonArray{1.25, 0.5}));
-        // Another module's file is not sent.
-        const ProgramRun wrongType = cli("eeprom write 4 HOME/sspd1.json");
-        QCOMPARE(wrongType.exitCode, 1);
-        QVERIFY(wrongType.err.contains("holds constants of a VX9SDM0"));
     }
 
     // What the tool refuses once it reaches the unit, or a unit's faults: the reason on
@@ -587,14 +554,15 @@ private slots:
             "Sweep not started: from 0 to 0.0001 in steps of 1e-15 takes 1e+11 steps; at most "
             "100000 are allowed");
         row("sweep into no directory",
-            "sweep current --channel 1 --from 1e-5 --to 2e-5 --step 1e-6 --out "
-            "HOME/missing/such.csv",
-            2, "cannot write");
+            "sweep iv --channel 1 --from 1e-5 --to 2e-5 --step 1e-6 --out HOME/none/x.csv", 2,
+            "cannot write");
         row("unit refuses", "unit remove 42", 1,
             "cu-tavik-cli: Error: Error at 'SYST:DEVL:REMV 42' command");
         row("preset file missing", "preset restore HOME/missing.json", 1,
             "cu-tavik-cli: ERROR!: Couldn't open file; HOME/missing.json");
         row("eeprom of a module without constants", "eeprom read 5", 1);
+        row("eeprom file of another type", "eeprom write 4 HOME/other.json", 1,
+            "holds constants of a VX9SDM0");
         row("eeprom file without constants", "eeprom write 1 HOME/none.json", 1,
             "holds none of the module's constants");
         row("eeprom file of another module", "eeprom write 1 HOME/other.json", 1,
@@ -638,9 +606,7 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         QCOMPARE(r.err.isEmpty(), exitCode == 0);
         QVERIFY2(r.err.contains(message.replace("HOME/", home.path() + u'/')), qPrintable(r.err));
-        QCOMPARE(rack->bias(1), 0.0);
-        QCOMPARE(rack->bias(2), 0.0);
-        QCOMPARE(rack->currentAdcSlope(), 1.0);
+        QVERIFY(rack->bias(1) == 0 && rack->bias(2) == 0 && rack->currentAdcSlope() == 1.0);
         QVERIFY(!QFile::exists(path("no.csv")));
         QCOMPARE(QDir(path("no")).entryList(QDir::Files), QStringList());
         QVERIFY(!QFileInfo("/dev/full").isFile());
@@ -692,8 +658,7 @@ private slots:
                                  {}, {}, "unshare");
         if (r.exitCode == 99)
             QSKIP("no tmpfs can be mounted here");
-        QCOMPARE(r.out, QString("old result\n"));
-        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.exitCode == 1 && r.out == "old result\n"); // the old file stays whole
         QVERIFY2(r.err.contains("cannot write"), qPrintable(r.err));
     }
 };

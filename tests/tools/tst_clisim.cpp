@@ -17,17 +17,7 @@ class TestCliSim : public QObject
     QProcess sim;
     const QString baseUrl = QStringLiteral("http://127.0.0.1:8080/vx9Rack/Bin/Firmware/");
 
-    static ProgramRun cli(const QStringList& args)
-    {
-        ProgramOptions options;
-        options.timeoutMs = 60000;
-        return runProgram(CLI_PATH, args, options);
-    }
-    static QString firmwareOfModule1()
-    {
-        const QByteArray identity = cli({"identity", "1"}).out.toUtf8();
-        return QJsonDocument::fromJson(identity).object().value("firmware").toString();
-    }
+    static ProgramRun cli(const QStringList& args) { return runProgram(CLI_PATH, args); }
 
 private slots:
     void initTestCase()
@@ -62,6 +52,10 @@ private slots:
 
     void firmwareUpdate()
     {
+        const auto firmwareOfModule1 = [] {
+            return QJsonDocument::fromJson(cli({"identity", "1"}).out.toUtf8())["firmware"]
+                .toString();
+        };
         // A version not in the catalogue is refused before anything starts.
         const ProgramRun refused =
             cli({"firmware", "update", "1", "--version", "1.4.0", "--base-url", baseUrl});
