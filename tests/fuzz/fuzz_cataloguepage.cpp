@@ -1,57 +1,28 @@
-// Fuzzes the reader of the firmware web server's directory listings with arbitrary pages.
-// Whatever a page holds, the reader must not crash or take long, must queue only
-// directories below the catalogue's root, and must name each image once, with a name of
-// capitals and digits; the parts of every entry it can split must join back into it.
-//
-// Input layout: byte 0 picks the page: even, the catalogue's root; odd, a version
-// directory below it. The rest is the page's body (UTF-8, invalid sequences replaced).
+// Fuzzes the reader of the firmware web server's listings: the root (byte 0 even) or a version
+// directory, the rest as its body. It may queue only directories below the root, must name
+// each image once, in capitals and digits, and entries it splits must join back whole.
 #include "firmware/cataloguepage.h"
-
+#include "fuzzcheck.h"
+#include <QRegularExpression>
 #include <QSet>
-
-#include <cstddef>
-#include <cstdint>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-bool isImageName(const QString& name)
-{
-    if (name.isEmpty() || name.size() > MaxImageNameLength)
-        return false;
-    for (const QChar c : name) {
-        if (!((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
     static const QString base = QStringLiteral("https://firmware.example/vx9Rack/Bin/Firmware/");
+    static const QRegularExpression imageName(QRegularExpression::anchoredPattern(
+        QStringLiteral("[A-Z0-9]{1,%1}").arg(MaxImageNameLength)));
     const QString page = (data[0] & 1) ? base + QStringLiteral("1.2.3/") : base;
-    const QString body =
-        QString::fromUtf8(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
-
+    const QString body = QString::fromUtf8(fuzzBytes(data, size, 1));
     for (const QString& address : catalogueDirectoryLinks(page, body, base))
         check(address.startsWith(base) && address.size() > base.size());
-
-    const QStringList entries = catalogueImageEntries(page, body, base);
     const QString prefix = page.mid(base.size());
     QSet<QString> seen;
-    for (const QString& entry : entries) {
+    for (const QString& entry : catalogueImageEntries(page, body, base)) {
         check(!seen.contains(entry));
         seen.insert(entry);
-        check(entry.startsWith(prefix) && isImageName(entry.mid(prefix.size())));
+        check(entry.startsWith(prefix) && imageName.match(entry.mid(prefix.size())).hasMatch());
         if (const std::optional<CatalogueImage> image = parseCatalogueEntry(entry)) {
             const QString url = catalogueImageUrl(base, *image);
             check(url.startsWith(base) && url.endsWith(QStringLiteral("_code.bin")));

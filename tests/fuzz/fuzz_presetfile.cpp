@@ -1,41 +1,16 @@
-// Fuzzes the reader of channel preset files with arbitrary bytes. Whatever the file holds,
-// the reader must not crash, must refuse exactly the files without a top-level "data"
-// member (with the one error text and no channels), must name no more channels than "data"
-// holds, must either write or refuse each of a channel's two values, write only what a
-// parameter write accepts, and the channels it read, saved again as the application writes
-// presets, must read back with the same writes and no refusal.
-//
-// Input layout: byte 0 modulo 3 picks
-//   0: the rest is the file;
-//   1: the rest is the text of the "data" array of a file;
-//   2: the rest describes up to 16 elements of "data", four bytes each (below). The JSON
-//      parser is not instrumented, so the fuzzer cannot find its way into well-formed
-//      channel objects by itself; this form puts it there at once.
+// Fuzzes the reader of channel preset files. It must refuse exactly the files without "data"
+// (with the one error text), name no more channels than "data" holds, write (within the
+// limits) or refuse each of a channel's two values; saved again, what it read reads back.
+// Byte 0 modulo 3 picks what the rest is: the file, the "data" array's text, or up to 16
+// elements of four bytes (describe(): the JSON parser is not instrumented). At most 256 bytes.
 #include "engine/parameterlimits.h"
 #include "engine/presetfile.h"
-
+#include "fuzzcheck.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cstddef>
-#include <cstdint>
-#include <iterator>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-// Longer files find nothing that short ones miss, and every element costs the checked
-// allocator dearly: inputs beyond these are not used, so that runs stay fast.
-constexpr size_t MaxInput = 256;
-constexpr qsizetype MaxDescribed = 16;
-
-QByteArray savedForm(const QList<PresetChannel>& channels)
+static QByteArray savedForm(const QList<PresetChannel>& channels)
 {
     QJsonArray data;
     for (const PresetChannel& channel : channels) {
@@ -47,86 +22,52 @@ QByteArray savedForm(const QList<PresetChannel>& channels)
     return QJsonDocument(QJsonObject{{"data", data}}).toJson();
 }
 
-// Values a key may have; an undefined one leaves the key out.
-QJsonValue valueOf(quint8 form, quint8 b)
+// Values a key may have, by form modulo 10.
+static QJsonValue valueOf(quint8 form, quint8 b)
 {
-    switch (form % 10) {
-    case 0:
-        return QJsonValue(QJsonValue::Undefined);
-    case 1:
-        return b;
-    case 2:
-        return -int(b);
-    case 3:
-        return b * 1e-6;
-    case 4:
-        return b + 0.5;
-    case 5:
-        return QString::number(b);
-    case 6:
-        return b % 2 == 1;
-    case 7:
-        return 1.7e308;
-    case 8:
-        return 3e9 + b;
-    default:
-        return QJsonValue(QJsonValue::Null);
-    }
+    const QJsonValue values[] = {
+        QJsonValue::Undefined, b,          -int(b), b * 1e-6, b + 0.5,
+        QString::number(b),    b % 2 == 1, 1.7e308, 3e9 + b,  QJsonValue::Null};
+    return values[form % 10];
 }
 
-// One element of "data" from bytes a to d: a modulo 4 = 3 makes it the number b and no
-// object; otherwise a / 4 picks the form of "type" (0, 1 and 2 far more often than the
-// rest), b that of "address", c that of "current" and d that of "cmp_ref_level", the value
-// itself taken from the next byte along.
-QJsonValue describe(quint8 a, quint8 b, quint8 c, quint8 d)
+// One element of "data": a modulo 4 = 3 makes it the number b; otherwise a / 4 picks the
+// form of "type" (mostly 0 to 2), b, c and d those of "address", "current", "cmp_ref_level",
+// each value taken from the next byte along.
+static QJsonValue describe(quint8 a, quint8 b, quint8 c, quint8 d)
 {
     if (a % 4 == 3)
         return b;
-    QJsonObject channel;
     const quint8 typeForm = a / 4;
-    const QJsonValue type = typeForm % 4 < 3 ? QJsonValue(typeForm % 4) : valueOf(typeForm, b);
-    const QJsonValue values[] = {type, valueOf(b, c), valueOf(c, d), valueOf(d, a)};
+    const QJsonValue values[] = {typeForm % 4 < 3 ? QJsonValue(typeForm % 4) : valueOf(typeForm, b),
+                                 valueOf(b, c), valueOf(c, d), valueOf(d, a)};
     const char* const keys[] = {"type", "address", "current", "cmp_ref_level"};
-    for (size_t i = 0; i < std::size(keys); ++i) {
-        if (!values[i].isUndefined())
-            channel.insert(QLatin1String(keys[i]), values[i]);
-    }
+    QJsonObject channel;
+    for (size_t i = 0; i < std::size(keys); ++i)
+        channel.insert(QLatin1String(keys[i]), values[i]); // an undefined one is left out
     return channel;
 }
 
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
-    if (size < 1 || size > MaxInput)
+    if (size < 1 || size > 256)
         return 0;
-    const QByteArray rest(reinterpret_cast<const char*>(bytes) + 1, qsizetype(size - 1));
-    QByteArray file;
-    switch (bytes[0] % 3) {
-    case 0:
-        file = rest;
-        break;
-    case 1:
+    const QByteArray rest = fuzzBytes(bytes, size, 1);
+    QByteArray file = rest;
+    if (bytes[0] % 3 == 1) {
         file = "{\"data\":[" + rest + "]}";
-        break;
-    default: {
+    } else if (bytes[0] % 3 == 2) {
         QJsonArray data;
-        for (qsizetype i = 0; i + 3 < qMin(rest.size(), 4 * MaxDescribed); i += 4)
+        for (qsizetype i = 0; i + 3 < qMin<qsizetype>(rest.size(), 4 * 16); i += 4)
             data.append(describe(quint8(rest.at(i)), quint8(rest.at(i + 1)), quint8(rest.at(i + 2)),
                                  quint8(rest.at(i + 3))));
         file = QJsonDocument(QJsonObject{{"data", data}}).toJson();
-        break;
     }
-    }
-
     const PresetFileContent content = readPresetFile(file);
     const QJsonObject document = QJsonDocument::fromJson(file).object();
-    if (!document.contains(QLatin1String("data"))) {
-        check(content.error == QStringLiteral("Wrong data. Missed \"data\" member."));
-        check(content.channels.isEmpty());
-        return 0;
-    }
-    check(content.error.isEmpty());
+    check(content.error == (document.contains(QLatin1String("data"))
+                                ? QString()
+                                : QStringLiteral("Wrong data. Missed \"data\" member.")));
     check(content.channels.size() <= document.value(QLatin1String("data")).toArray().size());
     qsizetype writes = 0;
     for (const PresetChannel& channel : content.channels) {
@@ -135,7 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
             check(ParameterLimits::problem(name, value).isEmpty());
     }
     check(writes + content.refusals.size() == 2 * content.channels.size());
-
     // A refused value left out of the saved form reads back as the default 0.
     const PresetFileContent again = readPresetFile(savedForm(content.channels));
     check(again.error.isEmpty() && again.refusals.isEmpty());

@@ -1,81 +1,52 @@
-// Fuzzes cu-tavik-cli's reader of the values a raw `write` sends, with arbitrary text for
-// values of the module structures' types. Whatever the text, the reader must not crash or
-// cast out of range, and a value it accepts must be of the property's type and hold only
-// finite numbers; a structure given in part must merge over a module's value, and the check
-// against the application's limits must take any accepted value.
-//
-// Input layout: byte 0 picks the property's type; the rest is the text.
+// Fuzzes cu-tavik-cli's reader of raw `write` values: text (the rest) for a type byte 0 picks.
+// An accepted value is of that type with finite numbers only, a partial structure merges over
+// a module's value, and the check against the application's limits takes it.
 #include "drivers/crelaysstatus.h"
 #include "drivers/cudid.h"
 #include "drivers/structurejson.h"
 #include "drivers/structures/sspdstructs.h"
 #include "drivers/structures/tempstructs.h"
+#include "fuzzcheck.h"
 #include "rawvalue.h"
-
 #include <QJsonArray>
-
+#include <QJsonObject>
+#include <algorithm>
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-bool allFinite(const QJsonValue& json)
+static bool allFinite(const QJsonValue& json)
 {
     if (json.isDouble())
         return std::isfinite(json.toDouble());
-    if (json.isArray()) {
-        for (const QJsonValue& v : json.toArray())
-            if (!allFinite(v))
-                return false;
-    }
-    if (json.isObject()) {
-        for (const QJsonValue& v : json.toObject())
-            if (!allFinite(v))
-                return false;
-    }
-    return true;
+    QList<QJsonValue> parts; // of an array or object; none of anything else
+    for (const QJsonValue& v : json.toArray())
+        parts << v;
+    for (const QJsonValue& v : json.toObject())
+        parts << v;
+    return std::all_of(parts.cbegin(), parts.cend(), allFinite);
 }
 
-constexpr size_t MaxInput = 256;
-
-} // namespace
+template <typename... T> static QList<QMetaType> metaTypes()
+{
+    return {QMetaType::fromType<T>()...};
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
-    if (size < 1 || size > MaxInput)
+    if (size < 1 || size > 256)
         return 0;
-    const QMetaType types[] = {
-        QMetaType::fromType<float>(),
-        QMetaType::fromType<quint32>(),
-        QMetaType::fromType<bool>(),
-        QMetaType::fromType<cRelaysStatus>(),
-        QMetaType::fromType<cUDID>(),
-        QMetaType::fromType<pair_t<float>>(),
-        QMetaType::fromType<cmd::enum_VX9TDM1_SwitcherMode>(),
-        QMetaType::fromType<VX9SDM0_Status_t>(),
-        QMetaType::fromType<VX9SDM0V1_Param_t>(),
-        QMetaType::fromType<VX9SDM0V1_EEPROM_Const_t>(),
-        QMetaType::fromType<VX9TDM0V1_EEPROM_Const_t>(),
-    };
-    const QMetaType type = types[bytes[0] % std::size(types)];
-    const QString text =
-        QString::fromUtf8(reinterpret_cast<const char*>(bytes) + 1, qsizetype(size - 1));
-
+    static const QList<QMetaType> types =
+        metaTypes<float, quint32, bool, cRelaysStatus, cUDID, pair_t<float>,
+                  cmd::enum_VX9TDM1_SwitcherMode, VX9SDM0_Status_t, VX9SDM0V1_Param_t,
+                  VX9SDM0V1_EEPROM_Const_t, VX9TDM0V1_EEPROM_Const_t>();
+    const QMetaType type = types.at(bytes[0] % types.size());
+    const QString text = QString::fromUtf8(fuzzBytes(bytes, size, 1));
     QString error;
     const std::optional<RawValue> raw = parseRawValue(text, type, &error);
     if (!raw) {
         check(!error.isEmpty());
         return 0;
     }
-    check(raw->value.metaType() == type);
-    check(allFinite(cuToJson(raw->value)));
+    check(raw->value.metaType() == type && allFinite(cuToJson(raw->value)));
     if (raw->partial) {
         check(type.flags() & QMetaType::IsGadget);
         const std::optional<QVariant> merged = mergedOver(*raw, QVariant(type), &error);
