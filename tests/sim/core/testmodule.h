@@ -4,8 +4,6 @@
 // the value and keeps the constant, as a real module keeps its EEPROM.
 #include "core/simmodule.h"
 
-#include <QJsonObject>
-
 class TestModule : public SimModule
 {
 public:
@@ -18,11 +16,9 @@ public:
     void reset() override { value = 0; }
     bool configure(const QJsonObject& physics, QString* error) override
     {
-        for (auto it = physics.begin(); it != physics.end(); ++it) {
-            if (it.key() != "gain") {
-                *error = QStringLiteral("unknown key \"%1\"").arg(it.key());
-                return false;
-            }
+        if (!physics.isEmpty() && physics.keys() != QStringList{"gain"}) {
+            *error = QStringLiteral("unknown key \"%1\"").arg(physics.keys().first());
+            return false;
         }
         gain = physics.value("gain").toDouble(gain);
         return true;
@@ -41,34 +37,24 @@ public:
 protected:
     std::optional<QList<Answer>> handleOwn(quint8 command, const QByteArray& data) override
     {
-        switch (command) {
-        case 16:
-            return answer(command, bytesOf(value));
-        case 17:
-            if (!fromBytes(data, &value))
-                return QList<Answer>{};
-            return acknowledge(command);
-        case 18:
-            return answer(command, bytesOf(constant));
-        case 19:
-            if (!fromBytes(data, &constant))
-                return QList<Answer>{};
-            return acknowledge(command);
-        default:
-            return std::nullopt;
-        }
+        quint32* target = command < 18 ? &value : &constant;
+        if (command == 16 || command == 18)
+            return answer(command, bytesOf(*target));
+        if (command == 17 || command == 19)
+            return fromBytes(data, target) ? acknowledge(command) : QList<Answer>{};
+        return std::nullopt;
     }
 };
 
 inline SimModule::Identity testIdentity(const QString& type, quint8 n)
 {
-    SimModule::Identity id;
-    id.type = type;
-    id.modification = "M" + QString::number(n);
-    id.hardware = "H" + QString::number(n);
-    id.firmware = "1.2." + QString::number(n);
-    id.description = "Test module " + QString::number(n);
-    id.udid = cUDID::fromString(
-        QStringLiteral("0011-2233-4455-6677-8899-AA%1").arg(n, 2, 16, QLatin1Char('0')).toUpper());
-    return id;
+    const QString number = QString::number(n);
+    return {type,
+            "M" + number,
+            "H" + number,
+            "1.2." + number,
+            "Test module " + number,
+            cUDID::fromString(QStringLiteral("0011-2233-4455-6677-8899-AA%1")
+                                  .arg(n, 2, 16, QLatin1Char('0'))
+                                  .toUpper())};
 }

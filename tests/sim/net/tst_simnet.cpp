@@ -1,0 +1,364 @@
+// The simulator on the network beside its unit port: the unit's side of a firmware update
+// against a file server of this test (the image message built here field by field, the
+// reports read with the file server's reader), the firmware web server asked with raw
+// requests, and the answers to discovery broadcasts. Runs in a namespace with a veth pair,
+// so that the broadcast has a real broadcast address to go to.
+#include "core/simmodule.h"
+#include "firmware/updatereportreader.h"
+#include "net/simcatalogueserver.h"
+#include "net/simdiscovery.h"
+#include "net/simfirmwareupdate.h"
+#include "updatestream.h"
+
+#include <QDir>
+#include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
+#include <algorithm>
+
+namespace {
+
+const QHostAddress Broadcast(QStringLiteral("10.213.7.255"));
+const QHostAddress FirstAddress(QStringLiteral("10.213.7.1"));
+const QHostAddress SecondAddress(QStringLiteral("10.213.7.2"));
+
+QByteArray fileData(const QByteArray& image)
+{
+    return UpdateStream()
+        .text("FILE_DATA")
+        .i64(image.size())
+        .u32(quint32(image.size()))
+        .bytes(image);
+}
+QByteArray someImage(int size)
+{
+    QByteArray image(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        image[i] = char(i * 7 + 3);
+    return image;
+}
+
+class Module : public SimModule
+{
+public:
+    Module() : SimModule(7, {"VX9SDM0", "0", "1", "1.2.3", "test module", {}}, nullptr) {}
+    void reset() override {}
+    bool configure(const QJsonObject&, QString*) override { return true; }
+    QJsonObject eeprom() const override { return {}; }
+    bool setEeprom(const QJsonObject&, QString*) override { return true; }
+
+protected:
+    std::optional<QList<Answer>> handleOwn(quint8, const QByteArray&) override { return {}; }
+};
+
+// The application's file server, reduced to what the unit sees of it; it sends what
+// onConnect writes and keeps every report that comes back.
+struct Update
+{
+    QTcpServer server;
+    QPointer<QTcpSocket> unit;
+    std::function<void(QTcpSocket*)> onConnect;
+    bool abortOnReport = false;
+    UpdateReportReader reader;
+    QList<UpdateReport> reports;
+    bool unreadable = false;
+    Module module;
+    SimFirmwareUpdate update;
+    QSignalSpy finished{&update, &SimFirmwareUpdate::finished};
+
+    bool start()
+    {
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            unit = server.nextPendingConnection();
+            QObject::connect(unit, &QTcpSocket::readyRead, &server, [this] {
+                reports += reader.feed(unit->readAll());
+                unreadable |= reader.problem() != UpdateReportReader::Problem::None;
+                if (abortOnReport)
+                    unit->abort();
+            });
+            onConnect(unit);
+        });
+        if (!server.listen(QHostAddress::LocalHost))
+            return false;
+        update.setPort(server.serverPort());
+        update.setStepIntervalMs(2);
+        return update.start(QHostAddress::LocalHost, &module);
+    }
+    // Waits for the end of the update and, after a good end, for the unit to close.
+    bool endsWith(bool ok)
+    {
+        if (finished.isEmpty() && !finished.wait(10000))
+            return false;
+        if (finished.size() != 1 || finished.first().at(0).toBool() != ok)
+            return false;
+        return QTest::qWaitFor(
+                   [this] { return !unit || unit->state() == QAbstractSocket::UnconnectedState; },
+                   5000) &&
+               !unreadable;
+    }
+    QString firmware() const { return module.identity().firmware; }
+};
+
+} // namespace
+
+class TestSimNet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void updateReportsStepByStepAndGivesNewFirmware()
+    {
+        Update u;
+        u.onConnect = [](QTcpSocket* socket) { socket->write(fileData(someImage(3000))); };
+        QVERIFY(u.start());
+        QVERIFY(u.update.isRunning());
+        QVERIFY(!u.update.start(QHostAddress::LocalHost, &u.module)); // one at a time
+        QVERIFY(u.endsWith(true));
+        QVERIFY(!u.update.isRunning());
+        QVERIFY(u.reports.size() >= 4);
+        QCOMPARE(u.reports.first().kind, UpdateReport::Status);
+        QVERIFY(u.reports.first().text.contains("3000"));
+        QCOMPARE(u.reports.last().kind, UpdateReport::Completed);
+        QList<qint32> progress;
+        for (const UpdateReport& r : u.reports.first(u.reports.size() - 1)) {
+            QVERIFY(r.kind == UpdateReport::Progress || !r.text.isEmpty());
+            QVERIFY(r.kind == UpdateReport::Progress || r.kind == UpdateReport::Status);
+            if (r.kind == UpdateReport::Progress)
+                progress << r.percent;
+        }
+        QVERIFY(progress.size() >= 3 && progress.first() >= 0 && progress.last() == 100);
+        QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+        QCOMPARE(u.firmware(), "1.2.4");
+        const QList<SimModule::Answer> answer = u.module.handlePacket(9, {}); // its version
+        QCOMPARE(answer.value(0).data, QByteArray("1.2.4").leftJustified(24, '\0'));
+        // Once finished, the next update may start; none without a module.
+        QVERIFY(!SimFirmwareUpdate().start(QHostAddress::LocalHost, nullptr));
+        QVERIFY(u.update.start(QHostAddress::LocalHost, &u.module));
+    }
+
+    void updateTakesAnImageArrivingInPieces()
+    {
+        Update u;
+        const QByteArray message = fileData(someImage(70000));
+        // Odd piece sizes, each written from its own timer event, split every field.
+        qsizetype at = 0;
+        int piece = 0;
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout, this, [&] {
+            static const int sizes[] = {1, 2, 3, 5, 13, 29, 1021, 4093};
+            const qsizetype size = qMin<qsizetype>(sizes[piece++ % 8], message.size() - at);
+            u.unit->write(message.mid(at, size));
+            if ((at += size) == message.size())
+                feeder.stop();
+        });
+        u.onConnect = [&](QTcpSocket*) { feeder.start(0); };
+        QVERIFY(u.start());
+        QVERIFY(u.endsWith(true));
+        QCOMPARE(u.reports.last().kind, UpdateReport::Completed);
+        QCOMPARE(u.firmware(), "1.2.4");
+    }
+
+    void updateRefusesBadImageMessages_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray image = someImage(100);
+        const auto withSizes = [&](qint64 size, quint32 count) {
+            return QByteArray(UpdateStream().text("FILE_DATA").i64(size).u32(count));
+        };
+        QTest::newRow("empty image") << fileData({});
+        QTest::newRow("null image") << withSizes(0, ~0u); // a null array's count
+        QTest::newRow("another message") << QByteArray(UpdateStream().status("hello"));
+        QTest::newRow("tag in other case") << fileData(image).replace(5, 1, "f");
+        QTest::newRow("null tag") << QByteArray(UpdateStream().u32(~0u).i64(100).u32(100));
+        QTest::newRow("garbage") << QByteArray(64, '\xC3');
+        QTest::newRow("text line") << QByteArray("SYST:UPDT 7\r\n\r\n");
+        QTest::newRow("size above the image") << withSizes(101, 100) + image;
+        QTest::newRow("size below the image") << withSizes(99, 100) + image;
+        QTest::newRow("negative size") << withSizes(-1, 0);
+        // Refused on the announcement, without waiting for bytes that never come.
+        QTest::newRow("huge size") << withSizes(qint64(1) << 40, ~0u - 1);
+        QTest::newRow("huge array") << withSizes(0xFFFFFFF0, 0xFFFFFFF0);
+    }
+    void updateRefusesBadImageMessages()
+    {
+        QFETCH(QByteArray, message);
+        Update u;
+        u.onConnect = [message](QTcpSocket* socket) { socket->write(message); };
+        QVERIFY(u.start());
+        QVERIFY(u.endsWith(false));
+        QCOMPARE(u.reports.size(), 1);
+        QCOMPARE(u.reports.first().kind, UpdateReport::Error);
+        QVERIFY(!u.reports.first().text.isEmpty());
+        QCOMPARE(u.firmware(), "1.2.3");
+    }
+
+    // The server goes away before the image is in, or while the reports come; or it stalls.
+    void updateSurvivesTheServerLeaving_data()
+    {
+        QTest::addColumn<int>("sentBytes"); // of the image message, then the server closes
+        QTest::addColumn<int>("how");       // 0: closes, 1: aborts on the first report, 2: stalls
+        const int whole = int(fileData(someImage(500)).size());
+        QTest::newRow("before sending") << 0 << 0;
+        QTest::newRow("inside the tag") << 9 << 0;
+        QTest::newRow("inside the image") << whole - 100 << 0;
+        QTest::newRow("during the reports") << whole << 1;
+        QTest::newRow("silent") << 30 << 2;
+    }
+    void updateSurvivesTheServerLeaving()
+    {
+        QFETCH(int, sentBytes);
+        QFETCH(int, how);
+        Update u;
+        u.onConnect = [sentBytes, how](QTcpSocket* socket) {
+            socket->write(fileData(someImage(500)).left(sentBytes));
+            if (how == 0)
+                socket->disconnectFromHost();
+        };
+        u.abortOnReport = how == 1;
+        u.update.setImageTimeoutMs(50);
+        QVERIFY(u.start());
+        u.update.setStepIntervalMs(20); // slow enough for the close to come first
+        QVERIFY(u.endsWith(false));
+        QVERIFY(!u.update.isRunning());
+        QCOMPARE(u.firmware(), "1.2.3");
+        if (how == 2) // it says why before it closes
+            QVERIFY(u.reports.size() == 1 && u.reports.first().kind == UpdateReport::Error);
+    }
+
+    void updateFailsWithoutAFileServer()
+    {
+        quint16 port = 0; // a port that was free a moment ago
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        Module module;
+        SimFirmwareUpdate update;
+        QSignalSpy finished(&update, &SimFirmwareUpdate::finished);
+        update.setPort(port);
+        QVERIFY(update.start(QHostAddress::LocalHost, &module));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.first().at(0).toBool(), false);
+        QVERIFY(!update.isRunning());
+        QCOMPARE(module.identity().firmware, "1.2.3");
+    }
+
+    void updateBumpsTheLastNumberOfTheVersion()
+    {
+        const QList<std::pair<QString, QString>> rows = {
+            {"1.2.3", "1.2.4"},
+            {"1.9", "1.10"},
+            {"v0.09", "v0.10"},
+            {"2.1-rc1", "2.1-rc2"},
+            {"3.4 beta", "3.5 beta"},
+            {"beta", "beta.1"},
+            {"", "1"},
+        };
+        for (const auto& [current, next] : rows)
+            QCOMPARE(SimFirmwareUpdate::nextFirmwareVersion(current), next);
+    }
+
+    // Raw requests: a client library would tidy "..", which is just what must be refused.
+    void catalogueServesListingsAndFilesAndNothingOutside()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/root";
+        QVERIFY(QDir().mkpath(root + "/Firmware/1.2.3"));
+        QFile image(root + "/Firmware/1.2.3/VX9SDM0V1_code.bin");
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write("image bytes") == 11);
+        image.close();
+        QFile secret(dir.path() + "/secret");
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(dir.path(), root + "/Firmware/out"));
+        SimCatalogueServer server(root);
+        QString error;
+        QVERIFY2(server.start(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        QVERIFY(
+            !SimCatalogueServer(dir.path() + "/none").start(QHostAddress::LocalHost, 0, &error));
+
+        const QList<std::tuple<QByteArray, int, QByteArray>> rows = {
+            // path, status, body part
+            {"/Firmware/", 200, "<a href=\"1.2.3/\">1.2.3/</a>"},
+            {"/Firmware/1.2.3/", 200, "<a href=\"../\">../</a>"},
+            {"/Firmware/1.2.3/VX9SDM0V1_code.bin", 200, "\r\n\r\nimage bytes"},
+            {"/Firmware", 301, ""},
+            {"/Firmware/9.9.9/", 404, ""},
+            {"/Firmware/../../secret", 403, ""},
+            {"/%2e%2e/secret", 403, ""},
+            {"/Firmware/out/secret", 403, ""},
+        };
+        for (const auto& [path, status, body] : rows) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+            socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+            // Headers, then as many body bytes as they announce.
+            QByteArray received;
+            const auto complete = [&] {
+                received += socket.readAll();
+                const qsizetype end = received.indexOf("\r\n\r\n");
+                const QRegularExpressionMatch length =
+                    QRegularExpression("\r\nContent-Length: (\\d+)\r\n",
+                                       QRegularExpression::CaseInsensitiveOption)
+                        .match(QString::fromLatin1(received.left(end + 2)));
+                return end >= 0 && length.hasMatch() &&
+                       received.size() - end - 4 == length.captured(1).toInt();
+            };
+            QTRY_VERIFY(complete());
+            QVERIFY2(received.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' ') &&
+                         received.contains(body),
+                     received.constData());
+        }
+    }
+
+    void discoveryAnswersOnlyItsBroadcast()
+    {
+        // Outside the namespace of the veth pair the broadcast would leave the machine.
+        QVERIFY2(QNetworkInterface::allAddresses().contains(FirstAddress) &&
+                     QNetworkInterface::allAddresses().contains(SecondAddress),
+                 "needs the veth pair: run through scripts/netns-run --veth");
+        // Wrong requests come from one address, the right one from the other, and each
+        // address has its own answer server, so an answer to a wrong request would show.
+        QTcpServer toWrong, toRight;
+        QVERIFY(toWrong.listen(SecondAddress, 9878) && toRight.listen(FirstAddress, 9878));
+        SimDiscoveryResponder responder;
+        responder.setAnswerText("Tavik test unit");
+        QSignalSpy answered(&responder, &SimDiscoveryResponder::answered);
+        QVERIFY(responder.start(9877, 9878));
+        const QList<QByteArray> wrong = {
+            "cu-software\r\n", "cu-software ",           "CU-SOFTWARE",
+            "cu-softwar",      "xcu-software",           QByteArray("cu-software\0", 12),
+            QByteArray(),      QByteArray(4000, '\xA5'),
+        };
+        for (const QByteArray& datagram : wrong + QList<QByteArray>{"cu-software"}) {
+            QUdpSocket socket;
+            QVERIFY(socket.bind(datagram == "cu-software" ? FirstAddress : SecondAddress, 0));
+            QCOMPARE(socket.writeDatagram(datagram, Broadcast, 9877), datagram.size());
+        }
+        // Datagrams are handled in arrival order, so by the answer to the right request any
+        // answer to a wrong one would be under way.
+        QTRY_VERIFY(toRight.hasPendingConnections());
+        std::unique_ptr<QTcpSocket> answer(toRight.nextPendingConnection());
+        QTRY_VERIFY(answer->peek(100).contains("Tavik test unit"));
+        QTRY_COMPARE(answered.size(), 1);
+        QVERIFY(answered.first().at(0).value<QHostAddress>().isEqual(
+            FirstAddress, QHostAddress::ConvertV4MappedToIPv4));
+        QVERIFY(!toWrong.waitForNewConnection(100));
+
+        // A busy port is refused; once free, it is taken.
+        QUdpSocket other;
+        QVERIFY(other.bind(QHostAddress::AnyIPv4, 9879, QUdpSocket::DontShareAddress));
+        QVERIFY(!responder.start(9879, 9878));
+        other.close();
+        QVERIFY(responder.start(9879, 9878));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimNet)
+#include "tst_simnet.moc"
