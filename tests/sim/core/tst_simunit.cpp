@@ -35,19 +35,16 @@ class TestSimUnit : public QObject
     std::unique_ptr<SimEnvironment> env;
     std::unique_ptr<SimUnit> unit;
     std::unique_ptr<SimTestClient> client;
+    std::unique_ptr<SimControl> control;
 
     bool plug(quint8 address, const QString& type)
     {
         return unit->addModule(new TestModule(address, testIdentity(type, address), env.get()));
     }
-    // Starts the unit with faults and connects the client.
-    void start(int latencyMs = 0, int closeAfter = 0, bool mute = false)
+    // Starts the unit with the faults of a control line and connects the client.
+    void start(const QByteArray& faults = "faults")
     {
-        SimFaults faults;
-        faults.latencyMs = latencyMs;
-        faults.closeAfterPackets = closeAfter;
-        faults.mute = mute;
-        unit->setFaults(faults);
+        QCOMPARE(control->execute(faults), "ok");
         QVERIFY(unit->start());
         QVERIFY(client->connectTo(unit->serverPort()));
     }
@@ -65,9 +62,11 @@ private slots:
             return new TestModule(address, testIdentity("VX9SDM1", address), env.get());
         });
         client = std::make_unique<SimTestClient>();
+        control = std::make_unique<SimControl>(unit.get());
     }
     void cleanup()
     {
+        control.reset();
         client.reset();
         unit.reset();
     }
@@ -105,27 +104,21 @@ private slots:
     void textCommands()
     {
         start();
-        const QList<std::pair<const char*, const char*>> rows = {
-            {"SYST:URES", "ok"},
-            {"SYST:SRES", "ok"},
-            {"syst:lock 1", "ok"},
-            {"SYST:LOCK 0", "ok"},
-            {"SYST:FOO", "UNKNOWN COMMAND"},
-            {"hello", "UNKNOWN COMMAND"},
-            {"SYST:URES 4", "UNKNOWN COMMAND"},
-            {"SYST:LOCK 2", "ERROR"},
-            {"SYST:DEVL:ADD 3", "ERROR"},
-            {"SYST:DEVL:ADD x", "ERROR"},
-            {"SYST:DEVL:ADD 255", "ERROR"},
-            {"SYST:DEVL:REMV 8", "ERROR"},
-            {"SYST:UPDT 3", "ERROR"}, // not locked
-        };
-        for (const auto& [command, expected] : rows) {
-            const QByteArray got = client->query(command);
-            QVERIFY2(expected == QByteArray("ERROR")
+        // Command, then its answer ("ERROR": any refusal; the update is not locked).
+        // clang-format off
+        const QByteArrayList rows = {
+            "SYST:URES", "ok",  "SYST:SRES", "ok",  "syst:lock 1", "ok",  "SYST:LOCK 0", "ok",
+            "SYST:FOO", "UNKNOWN COMMAND",  "hello", "UNKNOWN COMMAND",
+            "SYST:URES 4", "UNKNOWN COMMAND",  "SYST:LOCK 2", "ERROR",  "SYST:UPDT 3", "ERROR",
+            "SYST:DEVL:ADD 3", "ERROR",  "SYST:DEVL:ADD x", "ERROR",  "SYST:DEVL:ADD 255", "ERROR",
+            "SYST:DEVL:REMV 8", "ERROR"};
+        // clang-format on
+        for (qsizetype i = 0; i < rows.size(); i += 2) {
+            const QByteArray got = client->query(rows[i]);
+            QVERIFY2(rows[i + 1] == "ERROR"
                          ? got.startsWith("ERROR: ") && !got.toLower().contains("ok")
-                         : got == expected,
-                     command);
+                         : got == rows[i + 1],
+                     rows[i]);
         }
     }
 
@@ -262,48 +255,36 @@ private slots:
         QCOMPARE(client->query("SYST:URES"), QByteArray("ok"));
     }
 
-    void latencyDelaysEveryAnswerInOrder()
+    // Faults come and go through the control lines; every module answer counts.
+    void faultsOnDemand()
     {
-        start(300);
+        start("faults --latency-ms 300");
         client->send(packet(3, 16) + "SYST:URES\r\n");
         QVERIFY(client->silentFor(100));
-        QCOMPARE(client->packets(1, 3000).size(), 1);
+        QCOMPARE(client->packets(1, 3000).size(), 1); // answer 1, then the text in order
         QCOMPARE(client->line(3000), QByteArray("ok"));
-    }
-
-    void droppedWrongAndGarbledAnswers()
-    {
-        start();
-        SimFaults faults;
-        faults.dropEvery = 2;
-        unit->setFaults(faults);
-        for (int i = 0; i < 4; ++i) // answers 1 .. 4
-            QCOMPARE(int(client->request(3, 16, {}, i % 2 ? 150 : 2000).size()), 1 - i % 2);
+        QCOMPARE(control->execute("faults --drop-every 2"), "ok");
+        for (int i = 0; i < 4; ++i) // answers 2 .. 5
+            QCOMPARE(int(client->request(3, 16, {}, i % 2 ? 2000 : 150).size()), i % 2);
         QCOMPARE(client->query("SYST:URES"), QByteArray("ok")); // text is no module answer
-        faults = {};
-        faults.dropProbability = 1.0;
-        unit->setFaults(faults);
-        QVERIFY(client->request(3, 16, {}, 150).isEmpty());
-        faults = {};
-        faults.wrongLengthEvery = 2;
-        unit->setFaults(faults);
-        QCOMPARE(client->request(3, 16).value(0).data.size(), 3); // answer 6: four expected
+        QCOMPARE(control->execute("faults --drop-probability 1"), "ok");
+        QVERIFY(client->request(3, 16, {}, 150).isEmpty()); // 6
+        QCOMPARE(control->execute("faults --wrong-length-every 2"), "ok");
+        QCOMPARE(client->read(3, 16).size(), 4);
+        QCOMPARE(client->read(3, 16).size(), 3); // 8
         QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 0);
-        QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 1); // none expected
-        faults = {};
-        faults.garbageEvery = 2;
-        faults.garbageBytes = 5;
-        unit->setFaults(faults);
-        QCOMPARE(client->read(3, 16), u32(1)); // answer 9
-        client->send(packet(3, 16));
+        QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 1); // 10
+        QCOMPARE(control->execute("faults --garbage-every 2"), "ok");
+        QCOMPARE(client->read(3, 16), u32(1));
+        client->send(packet(3, 16)); // 12: four bytes of garbage first
         const QByteArray answer = packet(3, 16, u32(1));
-        QTRY_COMPARE(client->received.size() + client->socket.bytesAvailable(), 5 + answer.size());
+        QTRY_COMPARE(client->received.size() + client->socket.bytesAvailable(), 4 + answer.size());
         QVERIFY((client->received + client->socket.readAll()).endsWith(answer));
     }
 
     void connectionClosesAfterNPacketsOnceAnswered()
     {
-        start(50, 2);
+        start("faults --close-after 2 --latency-ms 50");
         SimTestClient other;
         QVERIFY(other.connectTo(unit->serverPort()));
         QCOMPARE(client->request(3, 16).size(), 1);
@@ -314,42 +295,27 @@ private slots:
         QCOMPARE(other.socket.state(), QAbstractSocket::ConnectedState);
     }
 
-    void muteUnitAcceptsButNeverAnswers()
-    {
-        start(0, 0, true);
-        client->send("SYST:DEVJ?\r\n" + packet(3, 16));
-        QVERIFY(client->silentFor(200));
-        QCOMPARE(unit->connectionCount(), 1);
-    }
-
     void controlLines()
     {
-        // Line, answer, latency and mute after it (7 ms before each).
-        const QList<std::tuple<QByteArray, QByteArray, int, bool>> rows = {
-            {"faults --latency-ms 50 --mute", "ok", 50, true},
-            {"faults", "ok", 0, false},
-            {"faults --port 1", "error: not a fault option: --port", 7, false},
-            {"faults --drop-every x", "error: --drop-every must be a non-negative whole number", 7,
-             false},
-            {"jump", "error: unknown command: jump", 7, false},
-            {"restart x", "error: restart needs a pause of 0 to 600000 ms", 7, false},
-        };
-        SimControl control(unit.get());
-        for (const auto& [line, answer, latencyMs, mute] : rows) {
-            SimFaults before;
-            before.latencyMs = 7;
-            unit->setFaults(before);
-            QCOMPARE(control.execute(line), answer);
-            QCOMPARE(unit->faults().latencyMs, latencyMs);
-            QCOMPARE(unit->faults().mute, mute);
-        }
+        // clang-format off
+        const QByteArrayList rows = {
+            "faults --port 1", "error: not a fault option: --port",
+            "faults --drop-every x", "error: --drop-every must be a non-negative whole number",
+            "jump", "error: unknown command: jump",
+            "restart x", "error: restart needs a pause of 0 to 600000 ms"};
+        // clang-format on
+        QCOMPARE(control->execute("faults --latency-ms 7 --mute"), "ok");
+        for (qsizetype i = 0; i < rows.size(); i += 2)
+            QCOMPARE(control->execute(rows[i]), rows[i + 1]);
+        QVERIFY(unit->faults().latencyMs == 7 && unit->faults().mute); // refusals change nothing
         start();
-        QTRY_COMPARE(control.execute("connections"), QByteArray("1"));
-        QCOMPARE(control.execute("restart 100"), QByteArray("ok"));
+        QVERIFY(!unit->faults().any());
+        QTRY_COMPARE(control->execute("connections"), QByteArray("1"));
+        QCOMPARE(control->execute("restart 100"), QByteArray("ok"));
         QVERIFY(!unit->isListening());
         QVERIFY(client->waitClosed());
         QTRY_VERIFY(unit->isListening());
-        QCOMPARE(control.execute("connections"), QByteArray("0"));
+        QCOMPARE(control->execute("connections"), QByteArray("0"));
     }
 };
 

@@ -1,11 +1,13 @@
 // The simulated modules through their packets, with the byte layouts written out here on
 // their own. What every kind shares (answer lengths, writes acknowledged and echoed alone and
 // inside their structure) is one table over the SSPD models 0 and 1, the temperature models
-// 0 and 1, the heater and the SIS bias source and line; then each kind's own behaviour.
+// 0 and 1, the heater and the SIS bias source and line; then each kind's own behaviour, and
+// the SSPD detector model on its own (manual clock, fixed seed).
 #include "bytes.h"
 #include "core/simenvironment.h"
 #include "core/simmodulefactory.h"
 #include "modules/simtempm1.h"
+#include "modules/sspdphysics.h"
 
 #include <QJsonArray>
 #include <QTest>
@@ -92,6 +94,16 @@ class TestSimModules : public QObject
         QVERIFY(put(m, 23, u8(0)));
     }
 
+    // A detector with its read-out chain on and unshorted, trigger 50 mV, window 0.1 s.
+    std::unique_ptr<SspdPhysics> operatingPhysics()
+    {
+        auto physics = std::make_unique<SspdPhysics>(env.get(), true);
+        physics->setChain({false, true, true, true, false});
+        physics->setTrigger(50 * mV);
+        physics->setTimeConstant(0.1);
+        return physics;
+    }
+
 private slots:
     void init()
     {
@@ -116,8 +128,7 @@ private slots:
             {"VX9HTM0", 16, {}, 8},    {"VX9HTM0", 23, {}, 32},   {"VX9HTM0", 13, {}, -1},
             {"VX9HTM0", 37, {}, 0},    {"VX9BSM0", 16, {}, 12},   {"VX9BSM0", 49, {}, -1},
             {"VX9BSM0", 50, {}, -1},   {"VX9BSM0", 51, {}, 0},    {"VX9CLM0", 16, {}, 8},
-            {"VX9CLM0", 49, {}, 0},
-        };
+            {"VX9CLM0", 49, {}, 0}};
         for (const auto& [type, code, request, length] : rows) {
             const auto m = make(type);
             const QByteArray answer = ask(*m, quint8(code), request);
@@ -215,8 +226,7 @@ private slots:
     {
         const QList<std::array<int, 3>> rows = {
             {0, 23, 1}, {0, 24, 2}, {0, 25, 3}, {0, 26, 4}, {0, 27, 5}, {0, 28, 6}, {0, 56, -1},
-            {1, 23, 1}, {1, 24, 2}, {1, 56, 3}, {1, 26, 4}, {1, 27, 5}, {1, 28, 6}, {1, 25, -1},
-        };
+            {1, 23, 1}, {1, 24, 2}, {1, 56, 3}, {1, 26, 4}, {1, 27, 5}, {1, 28, 6}, {1, 25, -1}};
         for (const auto& [model, code, bit] : rows) {
             const auto m = make(sspd(model));
             const QString row = QString("model %1 code %2").arg(model).arg(code);
@@ -269,8 +279,7 @@ private slots:
         const QList<std::tuple<int, int, int, bool>> rows = {
             {0, 23, 1, false}, {0, 24, 0, false}, {0, 25, 0, false}, {0, 26, 0, false},
             {0, 27, 0, false}, {1, 23, 1, false}, {1, 24, 0, false}, {1, 26, 0, false},
-            {1, 27, 0, false}, {1, 56, 1, true},
-        };
+            {1, 27, 0, false}, {1, 56, 1, true}};
         for (const auto& [model, code, value, counting] : rows) {
             const auto m = make(sspd(model));
             operate(*m, model);
@@ -560,6 +569,159 @@ private slots:
             QVERIFY(!other->setEeprom({{"tables", QJsonObject{}}}, &error));
             QVERIFY(!other->configure({{"power", 1}}, &error) && other->configure({}, &error));
         }
+    }
+    // The detector model on its own: counts against bias and trigger level.
+    void physicsCountsAgainstBiasAndTrigger()
+    {
+        const auto physics = operatingPhysics();
+        double previous = -1;
+        for (double bias = 2 * uA; bias < 25 * uA; bias += 2 * uA) {
+            physics->setBias(bias);
+            QVERIFY2(physics->countRate() > previous, qPrintable(QString::number(bias)));
+            previous = physics->countRate();
+        }
+        physics->setBias(2 * uA);
+        QVERIFY(physics->countRate() < 1.0);
+        // On the efficiency plateau the photon counts dominate: about 0.8 x 1e4 per second.
+        physics->setBias(22 * uA);
+        QVERIFY(physics->countRate() > 6000 && physics->countRate() < 10000);
+        // Pulses of about 0.4 V at 20 uA: a plateau between the noise and the pulse heights.
+        physics->setBias(20 * uA);
+        physics->setTrigger(1 * mV);
+        const double noise = physics->countRate();
+        QList<double> plateau;
+        for (double level : {20 * mV, 50 * mV, 100 * mV, 200 * mV}) {
+            physics->setTrigger(level);
+            plateau << physics->countRate();
+            QVERIFY(std::abs(plateau.last() - plateau.first()) < 0.1 * plateau.first());
+        }
+        QVERIFY(noise > 100 * plateau.first() && noise > 1e6);
+        physics->setTrigger(0.8);
+        QVERIFY(physics->countRate() < 1e-3);
+        QVERIFY(physics->pulseFraction(22 * uA, 0.3) > 0.99); // mean 0.44 V
+        QVERIFY(physics->pulseFraction(13 * uA, 0.3) < 0.2);  // mean 0.26 V
+        // Without photons, the dark counts rise steeply near the switch.
+        QString error;
+        QVERIFY(physics->configure({{"photonRate", 0.0}}, &error));
+        physics->setTrigger(50 * mV);
+        const double far = physics->countRate();
+        physics->setBias(24.8 * uA);
+        QVERIFY(far < 10 && physics->countRate() > 1000 * qMax(far, 1e-3));
+    }
+
+    // Up and down in 1 uA steps: it switches at 25 uA and recovers below 5 uA, either sign.
+    void physicsLatchesAndRetraps()
+    {
+        const auto physics = operatingPhysics();
+        double switchedAt = 0, recoveredAt = 0;
+        for (int step = 0; step <= 30; ++step) {
+            physics->setBias((step + 0.5) * uA);
+            if (switchedAt == 0 && physics->voltage() > 0.1)
+                switchedAt = step + 0.5;
+            QCOMPARE(physics->latched(), physics->voltage() > 0.1);
+            QVERIFY(physics->latched() ? physics->countRate() == 0 : physics->voltage() < 5 * mV);
+        }
+        for (int step = 30; step >= 0; --step) {
+            physics->setBias((step + 0.5) * uA);
+            if (recoveredAt == 0 && physics->voltage() < 0.1)
+                recoveredAt = step + 0.5;
+        }
+        QVERIFY(switchedAt == 25.5 && recoveredAt == 4.5);
+        physics->setBias(-26 * uA);
+        QVERIFY(physics->voltage() < -0.1);
+        physics->setBias(-20 * uA);
+        QVERIFY(physics->latched());
+        physics->setBias(-3 * uA);
+        QVERIFY(!physics->latched() && physics->voltage() < 0 && physics->voltage() > -1 * mV);
+        physics->setBias(30 * uA);
+        physics->setChain({true, true, true, true, false}); // shorting retraps as well
+        QVERIFY(!physics->latched() && physics->voltage() == 0 && physics->countRate() == 0);
+    }
+
+    // The counter reports the Poisson draw of the last completed gate window.
+    void physicsCountsWholeWindows()
+    {
+        const auto physics = operatingPhysics();
+        physics->setBias(20 * uA);
+        env->advance(1000);
+        const double before = physics->counts();
+        const double rateBefore = physics->countRate();
+        QVERIFY(std::abs(before - rateBefore * 0.1) < 6 * std::sqrt(rateBefore * 0.1));
+        env->advance(50); // mid-window
+        physics->setBias(10 * uA);
+        const double rateAfter = physics->countRate();
+        env->advance(49);
+        QCOMPARE(physics->counts(), before); // nothing completed yet
+        env->advance(1);                     // the mixed window completes
+        QVERIFY(physics->counts() < before && physics->counts() > rateAfter * 0.1);
+        physics->setTimeConstant(1.0); // a new time constant starts a fresh window
+        QCOMPARE(physics->counts(), 0.0);
+        env->advance(999);
+        QCOMPARE(physics->counts(), 0.0);
+        env->advance(1);
+        QVERIFY(std::abs(physics->counts() - rateAfter) < 6 * std::sqrt(rateAfter));
+        physics->setTimeConstant(0.1);
+        physics->setBias(12 * uA);
+        const double mean = physics->countRate() * 0.1;
+        double sum = 0, squares = 0;
+        for (int i = 0; i < 200; ++i) {
+            env->advance(100);
+            const double c = physics->counts();
+            QCOMPARE(c, std::floor(c));
+            sum += c / 200;
+            squares += c * c / 200;
+        }
+        QVERIFY(std::abs(sum - mean) < 0.1 * mean);
+        QVERIFY(squares - sum * sum > 0.5 * mean && squares - sum * sum < 1.6 * mean);
+    }
+
+    void physicsAutoResetReleasesALatchedChannel()
+    {
+        const auto physics = operatingPhysics();
+        physics->setBias(30 * uA);
+        physics->setBias(10 * uA); // latched, about 0.6 V
+        physics->setAutoReset(false, 0.2, 0.3);
+        env->advance(1000);
+        physics->setAutoReset(true, 1.0, 0.3); // threshold above the latched voltage
+        env->advance(1000);
+        QVERIFY(physics->latched());
+        physics->setAutoReset(true, 0.2, 0.3);
+        env->advance(299);
+        QCOMPARE(physics->autoResetCount(), 0u);
+        env->advance(1);
+        QVERIFY(!physics->latched());
+        QCOMPARE(physics->autoResetCount(), 1u);
+        // Above the switch it resets again and again; the bias brought down, it recovers.
+        physics->setBias(30 * uA);
+        env->advance(2000);
+        QVERIFY(physics->latched());
+        QCOMPARE(physics->autoResetCount(), 7u);
+        physics->setBias(10 * uA);
+        env->advance(400);
+        QVERIFY(!physics->latched());
+        QCOMPARE(physics->autoResetCount(), 8u);
+    }
+
+    void physicsConfigureChecksItsKeys()
+    {
+        const auto physics = operatingPhysics();
+        QString error;
+        QVERIFY(!physics->configure({{"switchingCurent", 1e-5}}, &error));
+        QVERIFY(error.contains("switchingCurent"));
+        QVERIFY(!physics->configure({{"efficiency", 1.5}}, &error) && error.contains("efficiency"));
+        QVERIFY(!physics->configure({{"darkRate", "many"}}, &error));
+        QVERIFY(!physics->configure({{"retrappingCurrent", 30e-6}}, &error));
+        QCOMPARE(physics->parameters().retrappingCurrent, 5e-6);
+        SspdPhysics noHf(env.get(), false);
+        QVERIFY(!noHf.configure({{"hfDeadTime", 1e-8}}, &error));
+        // A smaller wire: the current-valued keys follow the switching current.
+        QVERIFY(physics->configure({{"switchingCurrent", 12e-6}, {"photonRate", 1e5}}, &error));
+        QCOMPARE(physics->parameters().photonRate, 1e5);
+        QVERIFY(std::abs(physics->parameters().retrappingCurrent - 2.4e-6) < 1e-12);
+        physics->setBias(11 * uA);
+        QVERIFY(!physics->latched() && physics->countRate() > 5e4);
+        physics->setBias(13 * uA);
+        QVERIFY(physics->latched());
     }
 };
 
