@@ -31,33 +31,28 @@ public:
         received.remove(0, text.size() + 2);
         return text;
     }
-    // Sends one packet and waits for count answer packets.
+    // Sends one packet and waits for its answer packet (none: an empty list).
     QList<PeerPacket> request(quint8 address, quint8 command, const QByteArray& data = {},
                               int timeoutMs = 2000)
     {
         send(LoopbackPeer::packet(address, command, data));
-        return packets(1, timeoutMs);
+        return packets(timeoutMs);
     }
     QByteArray read(quint8 address, quint8 command)
     {
         return request(address, command).value(0).data;
     }
-    QList<PeerPacket> packets(int count, int timeoutMs = 2000)
+    QList<PeerPacket> packets(int timeoutMs = 2000)
     {
-        QList<PeerPacket> list;
-        waitFor(
-            [&] {
-                while (list.size() < count && received.size() >= 3 &&
-                       received.size() >= 3 + quint8(received.at(2))) {
-                    const int n = quint8(received.at(2));
-                    list.append(
-                        {quint8(received.at(0)), quint8(received.at(1)), received.mid(3, n)});
-                    received.remove(0, 3 + n);
-                }
-                return list.size() >= count;
-            },
-            timeoutMs);
-        return list;
+        const auto whole = [this] {
+            return received.size() >= 3 && received.size() >= 3 + quint8(received.at(2));
+        };
+        if (!waitFor(whole, timeoutMs))
+            return {};
+        const int n = quint8(received.at(2));
+        const PeerPacket packet{quint8(received.at(0)), quint8(received.at(1)), received.mid(3, n)};
+        received.remove(0, 3 + n);
+        return {packet};
     }
     // Whether nothing arrives within ms (the unit runs meanwhile).
     bool silentFor(int ms)

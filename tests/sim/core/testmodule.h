@@ -1,7 +1,8 @@
 #pragma once
 // A small module kind for the unit's own tests: code 16 reads a 32-bit value, code 17 writes
 // it (acknowledged), code 18 reads the EEPROM constant and code 19 writes it. A reset clears
-// the value and keeps the constant, as a real module keeps its EEPROM.
+// the value and keeps the constant, as a real module keeps its EEPROM. Its physics knows
+// "gain"; its EEPROM JSON is {"constant": n}.
 #include "core/simmodule.h"
 
 class TestModule : public SimModule
@@ -16,22 +17,16 @@ public:
     void reset() override { value = 0; }
     bool configure(const QJsonObject& physics, QString* error) override
     {
-        if (!physics.isEmpty() && physics.keys() != QStringList{"gain"}) {
-            *error = QStringLiteral("unknown key \"%1\"").arg(physics.keys().first());
-            return false;
-        }
+        *error = "unknown key";
         gain = physics.value("gain").toDouble(gain);
-        return true;
+        return physics.isEmpty() || physics.keys() == QStringList{"gain"};
     }
     QJsonObject eeprom() const override { return {{"constant", double(constant)}}; }
     bool setEeprom(const QJsonObject& eeprom, QString* error) override
     {
-        if (!eeprom.value("constant").isDouble()) {
-            *error = QStringLiteral("\"constant\" missing");
-            return false;
-        }
-        constant = quint32(eeprom.value("constant").toDouble());
-        return true;
+        *error = "\"constant\" missing";
+        constant = quint32(eeprom.value("constant").toDouble(constant));
+        return eeprom.value("constant").isDouble();
     }
 
 protected:
@@ -48,13 +43,12 @@ protected:
 
 inline SimModule::Identity testIdentity(const QString& type, quint8 n)
 {
-    const QString number = QString::number(n);
+    const QString i = QString::number(n);
     return {type,
-            "M" + number,
-            "H" + number,
-            "1.2." + number,
-            "Test module " + number,
-            cUDID::fromString(QStringLiteral("0011-2233-4455-6677-8899-AA%1")
-                                  .arg(n, 2, 16, QLatin1Char('0'))
-                                  .toUpper())};
+            "M" + i,
+            "H" + i,
+            "1.2." + i,
+            "Test module " + i,
+            cUDID::fromString("0011-2233-4455-6677-8899-AA" +
+                              QString::number(n + 0x100, 16).right(2).toUpper())};
 }

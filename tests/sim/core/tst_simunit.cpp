@@ -75,21 +75,18 @@ private slots:
     {
         unit->setSoftwareVersion("1.5.2");
         start();
-        const QByteArray answer = client->query("SYST:DEVJ?");
-        QVERIFY(!answer.contains('\n'));
-        const QJsonObject list = QJsonDocument::fromJson(answer).object();
-        QCOMPARE(QStringList(list.keys()), QStringList({"count", "info", "software_version"}));
-        QCOMPARE(list["count"].toInt(), 2);
-        QCOMPARE(list["software_version"].toString(), QString("1.5.2"));
-        QCOMPARE(list["info"][0].toObject(),
-                 (QJsonObject{{"address", 3},
-                              {"type", "VX9SDM0"},
-                              {"Description", "Test module 3"},
-                              {"Firmware", "1.2.3"},
-                              {"Hardware", "H3"},
-                              {"Modification", "M3"},
-                              {"UDID", "0011-2233-4455-6677-8899-AA03"}}));
-        QCOMPARE(list["info"][1]["address"].toInt(), 5);
+        const auto entry = [](int n, const char* type) {
+            return QString(
+                       R"({"Description":"Test module %1","Firmware":"1.2.%1","Hardware":"H%1",)"
+                       R"("Modification":"M%1","UDID":"0011-2233-4455-6677-8899-AA0%1",)"
+                       R"("address":%1,"type":"%2"})")
+                .arg(n)
+                .arg(type)
+                .toLatin1();
+        };
+        QCOMPARE(client->query("SYST:DEVJ?"), R"({"count":2,"info":[)" + entry(3, "VX9SDM0") + ',' +
+                                                  entry(5, "VX9TDM1") +
+                                                  R"(],"software_version":"1.5.2"})");
         QCOMPARE(client->read(3, 9), field("1.2.3"));
         QCOMPARE(client->read(3, 5), QByteArray::fromHex("00112233445566778899AA03"));
         QCOMPARE(client->read(3, 6), field("VX9SDM0"));
@@ -220,7 +217,7 @@ private slots:
         client->send(write.left(4));
         QCOMPARE(other.request(5, 17, u32(22)).size(), 1);
         client->send(write.mid(4) + "SYST:DE");
-        QCOMPARE(client->packets(1).value(0).command, quint8(17));
+        QCOMPARE(client->packets().value(0).command, quint8(17));
         QCOMPARE(other.query("SYST:URES"), QByteArray("ok"));
         client->send("VL?\r\n");
         QVERIFY(client->line().startsWith("module=0"));
@@ -230,7 +227,7 @@ private slots:
             client->silentFor(1);
         }
         QVERIFY(client->line().startsWith("module=0"));
-        QCOMPARE(client->packets(1).value(0).data, field("VX9SDM0"));
+        QCOMPARE(client->packets().value(0).data, field("VX9SDM0"));
         QCOMPARE(client->line(), QByteArray("ok"));
         // A client leaving mid-packet leaves nothing behind for another.
         other.send(packet(3, 17, u32(1)).left(5));
@@ -261,7 +258,7 @@ private slots:
         start("faults --latency-ms 300");
         client->send(packet(3, 16) + "SYST:URES\r\n");
         QVERIFY(client->silentFor(100));
-        QCOMPARE(client->packets(1, 3000).size(), 1); // answer 1, then the text in order
+        QCOMPARE(client->packets(3000).size(), 1); // answer 1, then the text in order
         QCOMPARE(client->line(3000), QByteArray("ok"));
         QCOMPARE(control->execute("faults --drop-every 2"), "ok");
         for (int i = 0; i < 4; ++i) // answers 2 .. 5
