@@ -100,9 +100,7 @@ private slots:
         QCOMPARE(f.server.status(), "Client is connected");
         QTcpSocket second; // waits unserved
         second.connectToHost(QHostAddress::LocalHost, Port);
-        QVERIFY(second.waitForConnected(5000));
-        QVERIFY(!f.connected.wait(50));
-        QCOMPARE(f.status.size(), 2);
+        QVERIFY(!f.connected.wait(50) && f.status.size() == 2);
         f.server.stopServer();
         QTRY_COMPARE(f.unit.state(), QAbstractSocket::UnconnectedState);
         // A new start takes the port again, also over a running server.
@@ -136,7 +134,6 @@ private slots:
         f.server.downloadAndSendFile(web.url());
         // The tag, the size as 8 bytes, the image with its 4-byte count.
         const QByteArray expected = UpdateStream().text("FILE_DATA").i64(3).u32(3).bytes(image);
-        QCOMPARE(expected.left(4), QByteArray("\0\0\0\x12", 4));
         QByteArray received;
         QTRY_VERIFY((received += f.unit.readAll()).size() >= expected.size());
         QCOMPARE(received, expected);
@@ -195,48 +192,32 @@ private slots:
         QTRY_COMPARE(f.server.status(), "again");
     }
 
-    void readerTakesReportsAsTheyArrive_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("chunks");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("several in one chunk") << QList<QByteArray>{Several} << SeveralRead;
-        QTest::newRow("empty and null text")
-            << QList<QByteArray>{UpdateStream().status(""), UpdateStream().text("STATUS").u32(~0u)}
-            << QStringList{"S:", "S:"};
-        QTest::newRow("unknown tag drops the chunk, the next is read")
-            << QList<QByteArray>{UpdateStream().progress(10).text("HELLO").progress(20),
-                                 UpdateStream().progress(30)}
-            << QStringList{"P:10", "!u", "P:30"};
-        QTest::newRow("tag length beyond any tag")
-            << QList<QByteArray>{UpdateStream().progress(10).u32(0x7FFFFFF0),
-                                 UpdateStream().completed()}
-            << QStringList{"P:10", "!", "C"};
-        QTest::newRow("odd string length")
-            << QList<QByteArray>{UpdateStream().u32(3).bytes("abc")} << QStringList{"!"};
-        QTest::newRow("text announced beyond the limit, no bytes yet")
-            << QList<QByteArray>{UpdateStream().text("ERROR").u32(1u << 20)} << QStringList{"!"};
-    }
     void readerTakesReportsAsTheyArrive()
     {
-        QFETCH(QList<QByteArray>, chunks);
-        QFETCH(QStringList, expected);
-        UpdateReportReader reader;
-        QCOMPARE(read(reader, chunks), expected);
-        QCOMPARE(reader.buffered(), 0);
-    }
-
-    void readerWaitsForTheRestOfASplitReport()
-    {
+        using Chunks = QList<QByteArray>;
+        const QList<std::pair<Chunks, QStringList>> rows = {
+            {{Several}, SeveralRead},
+            {{UpdateStream().status(""), UpdateStream().text("STATUS").u32(~0u)}, {"S:", "S:"}},
+            // An unknown tag drops the rest of its chunk; the next is read.
+            {{UpdateStream().progress(10).text("HELLO").progress(20), UpdateStream().progress(30)},
+             {"P:10", "!u", "P:30"}},
+            {{UpdateStream().progress(10).u32(0x7FFFFFF0), UpdateStream().completed()}, // long tag
+             {"P:10", "!", "C"}},
+            {{UpdateStream().u32(3).bytes("abc")}, {"!"}}, // odd string length
+            // A text announced beyond the limit is refused before its bytes come.
+            {{UpdateStream().text("ERROR").u32(1u << 20)}, {"!"}}};
+        for (const auto& [chunks, expected] : rows) {
+            UpdateReportReader reader;
+            QCOMPARE(read(reader, chunks), expected);
+            QCOMPARE(reader.buffered(), 0);
+        }
+        // A report split anywhere waits for its rest; a part stays buffered until cleared.
         for (qsizetype at = 0; at <= Several.size(); ++at) {
             UpdateReportReader reader;
             QCOMPARE(read(reader, {Several.left(at), Several.mid(at)}), SeveralRead);
         }
         UpdateReportReader reader;
-        QList<QByteArray> bytes;
-        for (char c : Several)
-            bytes << QByteArray(1, c);
-        QCOMPARE(read(reader, bytes), SeveralRead);
-        QVERIFY(reader.feed(Several.left(7)).isEmpty()); // a part stays buffered
+        QVERIFY(reader.feed(Several.left(7)).isEmpty());
         QCOMPARE(reader.buffered(), 7);
         reader.clear();
         QCOMPARE(read(reader, {Several}), SeveralRead);
