@@ -136,57 +136,6 @@ private slots:
         }
     }
 
-    // Command 12 stores the EEPROM in the state file; a restarted unit has it back. A saved
-    // module list survives as well.
-    void stateSurvivesARestart()
-    {
-        const QString statePath = dir.filePath("state.json");
-        QString error;
-        const auto rack = SimRack::fromJson(R"({"modules": [{"address": 1, "type": "VX9SDM0"},
-                                                             {"address": 2, "type": "VX9TDM0"}]})",
-                                            &error);
-        QVERIFY(rack);
-        for (int run = 0; run < 2; ++run) {
-            SimEnvironment env;
-            SimUnit unit(&env);
-            unit.setPort(0);
-            QVERIFY(rack->install(&unit, testMaker, &error));
-            SimStateFile state(statePath, &unit);
-            QVERIFY2(state.load(&error), qPrintable(error)); // first run: no file, a fresh unit
-            state.watch();
-            QVERIFY(unit.start());
-            SimTestClient client;
-            QVERIFY(client.connectTo(unit.serverPort()));
-            if (run == 1) {
-                QCOMPARE(client.read(1, 18), Bytes().u32(4242).toByteArray());
-                QVERIFY(unit.module(5) && !unit.module(2));
-                break;
-            }
-            QCOMPARE(client.request(1, 19, Bytes().u32(4242)).size(), 1);
-            QVERIFY(!QFile::exists(statePath)); // written only when the module stores it
-            QCOMPARE(client.request(1, 12).value(0).command, quint8(12));
-            QVERIFY(QFile::exists(statePath));
-            for (const char* command : {"SYST:DEVL:REMV 2", "SYST:DEVL:ADD 5", "SYST:DEVL:SAVE"})
-                QCOMPARE(client.query(command), QByteArray("ok"));
-            QCOMPARE(client.request(1, 19, Bytes().u32(1)).size(), 1); // not stored: lost
-        }
-        // Faulty state files are reported; a failed save says so.
-        SimEnvironment env;
-        SimUnit unit(&env);
-        // clang-format off
-        const QList<std::pair<QByteArray, QString>> rows = {
-            {"{{", "bad-state.json: not valid JSON"},
-            {R"({"modules": []})", "not a simulator state file"},
-            {R"({"format": "cu-tavik-sim state", "moduleList": [300]})", "\"moduleList\" holds a bad"}};
-        // clang-format on
-        for (const auto& [content, message] : rows) {
-            QVERIFY(!SimStateFile(write("bad-state.json", content), &unit).load(&error));
-            QVERIFY2(error.contains(message), qPrintable(error));
-        }
-        QVERIFY(!SimStateFile(dir.filePath("missing/state.json"), &unit).save(&error));
-        QVERIFY2(error.contains("cannot write"), qPrintable(error));
-    }
-
     void commandLineOptions()
     {
         SimOptions o;
@@ -244,39 +193,68 @@ private slots:
         }
     }
 
-    // The control port changes the faults of the running program; a power off ends it.
-    void controlPortAndPowerOff()
+    // The state file keeps what a module stored (command 12) and the saved module list across
+    // a restart of the program; the first run starts mute until the control port clears it.
+    void stateSurvivesARestartAndPowerOffEnds()
     {
-        QProcess process;
-        QVERIFY(start(process, {"--port", "9876", "--mute", "--control-port", "9880"}));
-        SimTestClient client;
-        QVERIFY(client.connectTo(9876));
-        client.send("SYST:DEVJ?\r\n");
-        QVERIFY(client.silentFor(200));
-        QTcpSocket control;
-        control.connectToHost(QHostAddress::LocalHost, 9880);
-        control.write("faults\n"); // clears the mute
-        QTRY_VERIFY(control.canReadLine());
-        QCOMPARE(control.readLine(), QByteArray("ok\n"));
-        QCOMPARE(client.query("SYST:POFF"), QByteArray("ok"));
-        QVERIFY(client.waitClosed() && finished(process));
-        QCOMPARE(process.exitCode(), 0);
+        const QString state = dir.filePath("state.json");
+        for (int run = 0; run < 2; ++run) {
+            QProcess process;
+            QVERIFY(start(
+                process, {"--port", "9876", "--state", state, "--mute", "--control-port", "9880"}));
+            SimTestClient client;
+            QVERIFY(client.connectTo(9876));
+            client.send("SYST:DEVJ?\r\n");
+            QVERIFY(client.silentFor(100));
+            QTcpSocket control;
+            control.connectToHost(QHostAddress::LocalHost, 9880);
+            control.write("faults\n");
+            QTRY_VERIFY(control.canReadLine());
+            QCOMPARE(control.readLine(), QByteArray("ok\n"));
+            if (run == 0) {
+                QCOMPARE(client.request(6, 26, Bytes().f32(42)).size(), 1); // heater constant
+                QVERIFY(!QFile::exists(state)); // written only when the module stores it
+                QCOMPARE(client.request(6, 12).size(), 1);
+                QTRY_VERIFY(QFile::exists(state));
+                QCOMPARE(client.query("SYST:DEVL:REMV 2"), QByteArray("ok"));
+                QCOMPARE(client.query("SYST:DEVL:SAVE"), QByteArray("ok"));
+                QCOMPARE(client.request(6, 28, Bytes().f32(7)).size(), 1); // not stored: lost
+            } else {
+                QCOMPARE(client.read(6, 25), Bytes().f32(42).toByteArray());
+                QCOMPARE(client.read(6, 27), Bytes().f32(0.1f).toByteArray());
+                QVERIFY(!client.query("SYST:DEVL?").contains("addr=2:"));
+            }
+            QCOMPARE(client.query("SYST:POFF"), QByteArray("ok"));
+            QVERIFY(client.waitClosed() && finished(process));
+            QCOMPARE(process.exitCode(), 0);
+        }
     }
 
-    void refusesABadRackOrOption()
+    void refusesBadFilesAndOptions()
     {
         const QString rack =
             write("qq.json", R"({"modules": [{"address": 1, "type": "VX9QQM0"}]})");
+        // clang-format off
         const QList<std::tuple<QStringList, int, QString>> rows = {
             {{"--rack", rack}, 1, rack + ": modules[0]: unknown module type \"VX9QQM0\""},
+            {{"--state", write("bad-state.json", "{{")}, 1, "bad-state.json: not valid JSON"},
+            {{"--state", write("other.json", "{}")}, 1, "not a simulator state file"},
+            {{"--state", write("list.json", R"({"format": "cu-tavik-sim state", "moduleList": [300]})")},
+             1, "\"moduleList\" holds a bad address"},
             {{"--port", "x"}, 2, "--port"}};
+        // clang-format on
         for (const auto& [arguments, exitCode, message] : rows) {
             QProcess process;
-            process.start(SIM_PATH, arguments);
+            process.start(SIM_PATH, QStringList{"--port", "9876"} + arguments);
             QVERIFY(finished(process));
             QCOMPARE(process.exitCode(), exitCode);
             QVERIFY(QString::fromUtf8(process.readAllStandardError()).contains(message));
         }
+        SimEnvironment env;
+        SimUnit unit(&env);
+        QString error;
+        QVERIFY(!SimStateFile(dir.filePath("missing/state.json"), &unit).save(&error));
+        QVERIFY2(error.contains("cannot write"), qPrintable(error));
     }
 };
 
