@@ -214,19 +214,17 @@ private slots:
     {
         QSignalSpy off(unit.get(), &SimUnit::poweredOff);
         start();
-        const quint16 port = unit->serverPort();
         SimTestClient other;
-        QVERIFY(other.connectTo(port));
+        QVERIFY(other.connectTo(unit->serverPort()));
         QCOMPARE(other.request(3, 17, u32(5)).size(), 1);
         QCOMPARE(client->query("SYST:POFF"), QByteArray("ok"));
         QVERIFY(client->waitClosed() && other.waitClosed());
         QVERIFY(other.silentFor(0)); // no "ok" of its own
         QVERIFY(off.size() == 1 || off.wait(3000));
         QVERIFY(!unit->isListening());
-        unit->setPort(port); // powered on again, the modules start afresh
-        QVERIFY(unit->start());
+        QVERIFY(unit->start()); // powered on again, the modules start afresh
         SimTestClient again;
-        QVERIFY(again.connectTo(port));
+        QVERIFY(again.connectTo(unit->serverPort()));
         QCOMPARE(again.read(3, 16), u32(0));
     }
 
@@ -371,10 +369,6 @@ private slots:
         QCOMPARE(unit.module(12)->identity().description, QString("Spare heater"));
         QCOMPARE(unit.module(7)->identity().description, QString("Left"));
         QCOMPARE(unit.module(20)->identity().type, QString("VX9SDM0"));
-
-        const auto sample = SimRack::load(QStringLiteral(DEMO_RACK_PATH), &error);
-        QVERIFY2(sample && !sample->modules.isEmpty() && !sample->spares.isEmpty(),
-                 qPrintable(error));
     }
 
     void faultyRacksGiveClearErrors()
@@ -384,12 +378,10 @@ private slots:
             {R"({"modules": [)", "not valid JSON at byte"},
             {"[]", "must be a JSON object"},
             {"{}", "no \"modules\" array"},
-            {R"({"modules": 3})", "\"modules\" must be an array, not a number"},
             {R"({"modules": [], "moduls": []})", "unknown key \"moduls\""},
             {R"({"unit": {"oldUnit": "yes"}, "modules": []})", "\"oldUnit\" must be true or false"},
             {R"({"modules": [4]})", "modules[0]: must be an object"},
             {R"({"modules": [{"address": 255, "type": "VX9SDM0"}]})", "a whole number from 0 to 254"},
-            {R"({"modules": [{"address": 1.5, "type": "VX9SDM0"}]})", "whole number"},
             {R"({"modules": [{"address": 1, "type": "VX9SDM0"}, {"address": 1, "type": "VX9TDM0"}]})",
              "modules[1]: address 1 is used twice"},
             {R"({"modules": [{"address": 1, "type": "VX9XXM0"}]})", "unknown module type \"VX9XXM0\""},
@@ -460,14 +452,14 @@ private slots:
         }
     }
 
+    // The built-in demo rack, discoverable, then the sample rack file that describes it.
     void servesTheDemoRackAndEndsOnSignals()
     {
         for (const int signal : {SIGTERM, SIGINT}) {
             const bool discoverable = signal == SIGTERM;
             QProcess process;
-            QVERIFY(
-                run(process, QStringList{"--port", "9876"} +
-                                 (discoverable ? QStringList{"--discoverable"} : QStringList())));
+            QVERIFY(run(process, {"--port", "9876", discoverable ? "--discoverable" : "--rack",
+                                  discoverable ? "--verbose" : DEMO_RACK_PATH}));
             QCOMPARE(process.readLine().trimmed(),
                      "cu-tavik-sim: unit with 6 module(s) listening on 127.0.0.1 port 9876" +
                          QByteArray(discoverable ? ", discoverable" : ""));
