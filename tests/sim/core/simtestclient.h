@@ -4,7 +4,6 @@
 // event loop (the unit lives on the same thread).
 #include "loopbackpeer.h"
 
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -73,13 +72,6 @@ public:
 private:
     template <typename Done> bool waitFor(Done done, int timeoutMs)
     {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!(received += socket.readAll(), done())) {
-            if (deadline.hasExpired())
-                return false;
-            if (socket.bytesAvailable() == 0)
-                QSignalSpy(&socket, &QTcpSocket::readyRead).wait(int(deadline.remainingTime()));
-        }
-        return true;
+        return QTest::qWaitFor([&] { return received += socket.readAll(), done(); }, timeoutMs);
     }
 };
