@@ -37,10 +37,7 @@ public:
         send(LoopbackPeer::packet(address, command, data));
         return packets(timeoutMs);
     }
-    QByteArray read(quint8 address, quint8 command)
-    {
-        return request(address, command).value(0).data;
-    }
+    QByteArray read(quint8 address, quint8 code) { return request(address, code).value(0).data; }
     QList<PeerPacket> packets(int timeoutMs = 2000)
     {
         const auto whole = [this] {

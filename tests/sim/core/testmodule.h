@@ -1,8 +1,7 @@
 #pragma once
-// A small module kind for the unit's own tests: code 16 reads a 32-bit value, code 17 writes
-// it (acknowledged), code 18 reads the EEPROM constant and code 19 writes it. A reset clears
-// the value and keeps the constant, as a real module keeps its EEPROM. Its physics knows
-// "gain"; its EEPROM JSON is {"constant": n}.
+// A small module kind for the unit's own tests: code 16 reads a 32-bit value, 17 writes it,
+// 18 reads the EEPROM constant, 19 writes it; a reset clears only the value. Its physics
+// knows "gain", its EEPROM JSON is {"constant": n}.
 #include "core/simmodule.h"
 
 class TestModule : public SimModule
@@ -43,12 +42,11 @@ protected:
 
 inline SimModule::Identity testIdentity(const QString& type, quint8 n)
 {
-    const QString i = QString::number(n);
+    const QString i = QString::number(n), hex = QString::number(n + 0x100, 16).right(2);
     return {type,
             "M" + i,
             "H" + i,
             "1.2." + i,
             "Test module " + i,
-            cUDID::fromString("0011-2233-4455-6677-8899-AA" +
-                              QString::number(n + 0x100, 16).right(2).toUpper())};
+            cUDID::fromString("0011-2233-4455-6677-8899-AA" + hex)};
 }

@@ -1,8 +1,7 @@
-// The simulated unit and cu-tavik-sim. Through its socket: both module list forms, the text
-// commands, module list changes, lock, resets, update, power off, several clients and packet
-// routing, faults on demand and the control lines that change them. What the program is
-// given and keeps: rack descriptions (good and faulty), the state file, the options, and the
-// program end to end (signals, power off, control port, refusals).
+// The simulated unit and cu-tavik-sim. Through its socket: module lists, text commands, lock,
+// resets, update, power off, several clients, packet routing, faults and the control lines.
+// What the program is given and keeps: rack files, state file, options; and the program end
+// to end (signals, power off, control port, refusals).
 #include "bytes.h"
 #include "core/simcontrol.h"
 #include "core/simenvironment.h"
@@ -114,7 +113,6 @@ private slots:
                                                   R"(],"software_version":"1.5.2"})");
         QCOMPARE(client->read(3, 9), field("1.2.3"));
         QCOMPARE(client->read(3, 5), QByteArray::fromHex("00112233445566778899AA03"));
-        QCOMPARE(client->read(3, 6), field("VX9SDM0"));
         const QByteArray legacy = "module=0:addr=3:type=VX9SDM0<br>module=1:addr=5:type=VX9TDM1";
         QCOMPARE(client->query("SYST:DEVL?"), legacy);
         unit->setOldUnit(true); // knows only the legacy list
@@ -148,7 +146,6 @@ private slots:
     {
         QSignalSpy saved(unit.get(), &SimUnit::moduleListSaved);
         start();
-        QVERIFY(client->request(9, 6, {}, 200).isEmpty()); // nothing at 9 yet
         QCOMPARE(client->query("SYST:DEVL:ADD 9"), QByteArray("ok"));
         QCOMPARE(client->query("SYST:DEVL:SAVE"), QByteArray("ok"));
         QCOMPARE(saved.size(), 1);
@@ -170,7 +167,6 @@ private slots:
         QSignalSpy stored(unit.get(), &SimUnit::moduleStateStored);
         start();
         QCOMPARE(client->query("SYST:LOCK 1"), QByteArray("ok"));
-        QVERIFY(client->query("SYST:UPDT 4").startsWith("ERROR")); // no module there
         // The application ends this command with two CR LF pairs; the second is no command.
         client->send("SYST:UPDT 3\r\n\r\n");
         QCOMPARE(client->line(), QByteArray("ok"));
@@ -204,7 +200,6 @@ private slots:
         QCOMPARE(client->read(3, 18), u32(99));
         QCOMPARE(client->request(5, 17, u32(8)).size(), 1);
         QCOMPARE(client->query("SYST:LOCK 1"), QByteArray("ok"));
-        QVERIFY(unit->isLocked());
         QCOMPARE(client->query("SYST:SRES"), QByteArray("ok")); // also releases the lock
         QVERIFY(!unit->isLocked());
         QCOMPARE(client->read(5, 16), u32(0));
@@ -212,7 +207,6 @@ private slots:
 
     void powerOffClosesEveryConnectionAndStopsListening()
     {
-        QSignalSpy off(unit.get(), &SimUnit::poweredOff);
         start();
         SimTestClient other;
         QVERIFY(other.connectTo(unit->serverPort()));
@@ -220,7 +214,6 @@ private slots:
         QCOMPARE(client->query("SYST:POFF"), QByteArray("ok"));
         QVERIFY(client->waitClosed() && other.waitClosed());
         QVERIFY(other.silentFor(0)); // no "ok" of its own
-        QVERIFY(off.size() == 1 || off.wait(3000));
         QVERIFY(!unit->isListening());
         QVERIFY(unit->start()); // powered on again, the modules start afresh
         SimTestClient again;
@@ -258,7 +251,6 @@ private slots:
         QCOMPARE(client->read(3, 16), u32(0));
         QCOMPARE(client->read('S', 6), field("VX9SDM0"));
         QCOMPARE(client->request('h', 16).value(0).address, quint8('h'));
-        QCOMPARE(devj()["count"].toInt(), 4);
         client->send("SYST:" + QByteArray(5000, 'A') + "\r\n");
         QCOMPARE(client->line(), QByteArray("UNKNOWN COMMAND"));
         QCOMPARE(client->query("SYST:URES"), QByteArray("ok"));
@@ -318,7 +310,6 @@ private slots:
             QCOMPARE(control->execute(rows[i]), rows[i + 1]);
         QVERIFY(unit->faults().latencyMs == 7 && unit->faults().mute); // refusals change nothing
         start();
-        QVERIFY(!unit->faults().any());
         QTRY_COMPARE(control->execute("connections"), QByteArray("1"));
         QCOMPARE(control->execute("restart 100"), QByteArray("ok"));
         QVERIFY(!unit->isListening());
@@ -400,12 +391,9 @@ private slots:
         SimUnit unit(&env);
         unit.addModule(new TestModule(30, testIdentity("VX9SDM0", 30), &env));
         for (const char* key : {"physics", "eeprom"}) {
-            const auto rack =
-                SimRack::fromJson(QString(R"({"modules": [{"address": 1, "type": "VX9SDM0"},
-                                        {"address": 2, "type": "VX9TDM0", "%1": {"x": 2}}]})")
-                                      .arg(key)
-                                      .toUtf8(),
-                                  &error);
+            const QString json = R"({"modules": [{"address": 1, "type": "VX9SDM0"},
+                                                 {"address": 2, "type": "VX9TDM0", "%1": {"x": 2}}]})";
+            const auto rack = SimRack::fromJson(json.arg(key).toUtf8(), &error);
             QVERIFY(rack && !rack->install(&unit, testMaker, &error));
             QVERIFY2(error.contains(QString("module at address 2 (VX9TDM0): %1: ").arg(key)),
                      qPrintable(error));
@@ -460,8 +448,7 @@ private slots:
                                 "module=4:addr=5:type=VX9TDM1<br>module=5:addr=6:type=VX9HTM0"));
             ::kill(pid_t(process.processId()), signal);
             QVERIFY(finished(process) && client.waitClosed());
-            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(process.exitCode(), 0);
+            QVERIFY(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0);
         }
     }
 
