@@ -213,7 +213,8 @@ private slots:
             images += QString("image %1 %2%1_code.bin\n").arg("1.3.3/" + QString(entry), Base);
         // clang-format off
         const QList<std::tuple<QStringList, int, QString, QString>> rows = { // exit, out, err
-            {{"list", "--base-url", Base, "--family", "VX9SD", "--modification", "1", "--hardware", "2"},
+            {{"list", "--base-url", Base, "--family", "VX9SD", "--modification", "1",
+              "--hardware", "2"},
              0, images + "modifications 0 1\nrevisions 1 2 3\nversions 1.2.3 1.3.3\n", ""},
             {{"list", "--base-url", "http://127.0.0.1:1/x/"}, 1, "",
              "cu-tavik-cli: Error loading http://127.0.0.1:1/x/: "},

@@ -150,10 +150,9 @@ private slots:
             add(S, 22, 21, u8(0x95), 16, m == 0 ? 12 : 16);  add(S, 52, 51, u8(1), 51, 0);
             add(S, 30, 29, params, 29, 0);                    add(S, 32, 31, f32(0.07f), 29, 0);
             add(S, 34, 33, f32(0.5f), 29, 4);                 add(S, 36, 35, f32(0.33f), 29, 8);
-            add(S, 38, 37, f32(1.5f), 29, 12);                add(S, 40, 39, u8(42) + u8(0) + u8(0) + u8(0), 29, 16);
-            add(S, 42, 41, floats(m == 0 ? 8 : 11, 1.1f), 41, 0);
-            add(S, 44, 43, floats(2, 1.5f), 41, 0);         add(S, 46, 45, floats(2, 1.6f), 41, 8);
-            add(S, 48, 47, floats(2, 1.7f), 41, 16);
+            add(S, 38, 37, f32(1.5f), 29, 12); add(S, 40, 39, Bytes().u32(42), 29, 16);
+            add(S, 42, 41, floats(m ? 11 : 8, 1.1f), 41, 0); add(S, 44, 43, floats(2, 1.5f), 41, 0);
+            add(S, 46, 45, floats(2, 1.6f), 41, 8); add(S, 48, 47, floats(2, 1.7f), 41, 16);
             add(S, 50, 49, floats(2, 1.8f), 41, m == 0 ? 24 : 36);
         }
         add("VX9SDM1", 55, 54, floats(2, 1.1f), 41, 24);  add("VX9SDM1", 57, 58, f32(35), 41, 32);
@@ -245,9 +244,8 @@ private slots:
         for (int model : {0, 1}) {
             const auto m = make(sspd(model));
             operate(*m, model);
-            QVERIFY(put(*m, 18, f32(20e-6f)));
             // The comparator level goes through its DAC calibration.
-            QVERIFY(put(*m, 32, f32(0.7f)));
+            QVERIFY(put(*m, 18, f32(20e-6f)) && put(*m, 32, f32(0.7f)));
             QCOMPARE(windowCounts(*m), 0.0f);
             QVERIFY(put(*m, 50, Bytes().f32(0.1f).f32(0.0f)));
             QVERIFY(windowCounts(*m) > 400);
