@@ -1,10 +1,8 @@
 #pragma once
-// A small module kind for the unit's own tests: code 16 reads a 32-bit value, code 17 writes
-// it (acknowledged), code 18 reads the EEPROM constant and code 19 writes it. A reset clears
-// the value and keeps the constant, as a real module keeps its EEPROM.
+// A small module kind for the unit's own tests: code 16 reads a 32-bit value, 17 writes it,
+// 18 reads the EEPROM constant, 19 writes it; a reset clears only the value. Its physics
+// knows "gain", its EEPROM JSON is {"constant": n}.
 #include "core/simmodule.h"
-
-#include <QJsonObject>
 
 class TestModule : public SimModule
 {
@@ -18,57 +16,37 @@ public:
     void reset() override { value = 0; }
     bool configure(const QJsonObject& physics, QString* error) override
     {
-        for (auto it = physics.begin(); it != physics.end(); ++it) {
-            if (it.key() != "gain") {
-                *error = QStringLiteral("unknown key \"%1\"").arg(it.key());
-                return false;
-            }
-        }
+        *error = "unknown key";
         gain = physics.value("gain").toDouble(gain);
-        return true;
+        return physics.isEmpty() || physics.keys() == QStringList{"gain"};
     }
     QJsonObject eeprom() const override { return {{"constant", double(constant)}}; }
     bool setEeprom(const QJsonObject& eeprom, QString* error) override
     {
-        if (!eeprom.value("constant").isDouble()) {
-            *error = QStringLiteral("\"constant\" missing");
-            return false;
-        }
-        constant = quint32(eeprom.value("constant").toDouble());
-        return true;
+        *error = "\"constant\" missing";
+        constant = quint32(eeprom.value("constant").toDouble(constant));
+        return eeprom.value("constant").isDouble();
     }
 
 protected:
     std::optional<QList<Answer>> handleOwn(quint8 command, const QByteArray& data) override
     {
-        switch (command) {
-        case 16:
-            return answer(command, bytesOf(value));
-        case 17:
-            if (!fromBytes(data, &value))
-                return QList<Answer>{};
-            return acknowledge(command);
-        case 18:
-            return answer(command, bytesOf(constant));
-        case 19:
-            if (!fromBytes(data, &constant))
-                return QList<Answer>{};
-            return acknowledge(command);
-        default:
-            return std::nullopt;
-        }
+        quint32* target = command < 18 ? &value : &constant;
+        if (command == 16 || command == 18)
+            return answer(command, bytesOf(*target));
+        if (command == 17 || command == 19)
+            return fromBytes(data, target) ? acknowledge(command) : QList<Answer>{};
+        return std::nullopt;
     }
 };
 
 inline SimModule::Identity testIdentity(const QString& type, quint8 n)
 {
-    SimModule::Identity id;
-    id.type = type;
-    id.modification = "M" + QString::number(n);
-    id.hardware = "H" + QString::number(n);
-    id.firmware = "1.2." + QString::number(n);
-    id.description = "Test module " + QString::number(n);
-    id.udid = cUDID::fromString(
-        QStringLiteral("0011-2233-4455-6677-8899-AA%1").arg(n, 2, 16, QLatin1Char('0')).toUpper());
-    return id;
+    const QString i = QString::number(n), hex = QString::number(n + 0x100, 16).right(2);
+    return {type,
+            "M" + i,
+            "H" + i,
+            "1.2." + i,
+            "Test module " + i,
+            cUDID::fromString("0011-2233-4455-6677-8899-AA" + hex)};
 }

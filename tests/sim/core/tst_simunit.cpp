@@ -1,56 +1,83 @@
-// The simulated unit through its socket: both module list forms, every text command, module
-// list changes, lock, resets, power off, several clients and packet routing.
+// The simulated unit and cu-tavik-sim. Through its socket: module lists, text commands, lock,
+// resets, update, power off, several clients, packet routing, faults and the control lines.
+// What the program is given and keeps: rack files, state file, options; and the program end
+// to end (signals, power off, control port, refusals).
+#include "bytes.h"
+#include "core/simcontrol.h"
 #include "core/simenvironment.h"
+#include "core/simoptions.h"
+#include "core/simrack.h"
+#include "core/simstatefile.h"
 #include "core/simunit.h"
 #include "simtestclient.h"
 #include "testmodule.h"
+#include "updatestream.h"
 
-#include <QDataStream>
-#include <QJsonArray>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QTcpServer>
-
-namespace {
-
-QByteArray u32(quint32 v)
-{
-    QByteArray b;
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-    return b;
-}
-
-// A 24-byte text field as a module sends it.
-QByteArray field(const QByteArray& text)
-{
-    return text + QByteArray(24 - text.size(), '\0');
-}
-
-} // namespace
+#include <QTemporaryDir>
+#include <csignal>
 
 class TestSimUnit : public QObject
 {
     Q_OBJECT
 
+    static QByteArray u32(quint32 v) { return Bytes().u32(v); }
+    static QByteArray field(const QByteArray& text) { return Bytes().text(text, 24); }
+    static QByteArray packet(quint8 address, quint8 command, const QByteArray& data = {})
+    {
+        return LoopbackPeer::packet(address, command, data);
+    }
+
     std::unique_ptr<SimEnvironment> env;
     std::unique_ptr<SimUnit> unit;
+    std::unique_ptr<SimTestClient> client;
+    std::unique_ptr<SimControl> control;
 
-    TestModule* plug(quint8 address, const QString& type)
+    bool plug(quint8 address, const QString& type)
     {
-        auto* module = new TestModule(address, testIdentity(type, address), env.get());
-        if (!unit->addModule(module))
-            return nullptr;
-        return module;
+        return unit->addModule(new TestModule(address, testIdentity(type, address), env.get()));
     }
-    bool connectClient(SimTestClient& client) { return client.connectTo(unit->serverPort()); }
+    // Starts the unit with the faults of a control line and connects the client.
+    void start(const QByteArray& faults = "faults")
+    {
+        QCOMPARE(control->execute(faults), "ok");
+        QVERIFY(unit->start());
+        QVERIFY(client->connectTo(unit->serverPort()));
+    }
+    QJsonObject devj() { return QJsonDocument::fromJson(client->query("SYST:DEVJ?")).object(); }
+
+    QTemporaryDir dir;
+    const SimRack::Maker testMaker =
+        [](const QString&, quint8 address, const SimModule::Identity& identity,
+           SimEnvironment* env) -> SimModule* { return new TestModule(address, identity, env); };
+
+    QString write(const QString& name, const QByteArray& content)
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(content) ? file.fileName() : "";
+    }
+    // Starts the program and waits for its line on standard output.
+    static bool run(QProcess& process, const QStringList& args)
+    {
+        process.start(SIM_PATH, args);
+        QSignalSpy output(&process, &QProcess::readyReadStandardOutput);
+        return process.waitForStarted(5000) && (process.canReadLine() || output.wait(5000)) &&
+               (process.canReadLine() || output.wait(5000));
+    }
+    static bool finished(QProcess& process)
+    {
+        return process.state() == QProcess::NotRunning ||
+               QSignalSpy(&process, &QProcess::finished).wait(5000);
+    }
 
 private slots:
     void init()
     {
         env = std::make_unique<SimEnvironment>(5);
-        env->useManualClock();
         unit = std::make_unique<SimUnit>(env.get());
         unit->setPort(0);
         plug(3, "VX9SDM0");
@@ -58,364 +85,437 @@ private slots:
         unit->setModuleMaker([this](quint8 address) -> SimModule* {
             return new TestModule(address, testIdentity("VX9SDM1", address), env.get());
         });
-        QVERIFY(unit->start());
+        client = std::make_unique<SimTestClient>();
+        control = std::make_unique<SimControl>(unit.get());
     }
     void cleanup()
     {
+        control.reset();
+        client.reset();
         unit.reset();
-        env.reset();
     }
 
-    void jsonModuleListCarriesTheIdentityOfEveryModule()
+    void moduleListsShowWhatTheModulesAnswer()
     {
         unit->setSoftwareVersion("1.5.2");
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        const QByteArray answer = client.query("SYST:DEVJ?");
-        QVERIFY(!answer.contains('\n'));
-        QJsonParseError error;
-        const QJsonObject list = QJsonDocument::fromJson(answer, &error).object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(QStringList(list.keys()), QStringList({"count", "info", "software_version"}));
-        QCOMPARE(list.value("count").toInt(), 2);
-        QCOMPARE(list.value("software_version").toString(), QString("1.5.2"));
-        const QJsonArray info = list.value("info").toArray();
-        QCOMPARE(info.size(), 2);
-        const QJsonObject first = info.at(0).toObject();
-        QCOMPARE(QStringList(first.keys()),
-                 QStringList({"Description", "Firmware", "Hardware", "Modification", "UDID",
-                              "address", "type"}));
-        QCOMPARE(first.value("address").toInt(), 3);
-        QCOMPARE(first.value("type").toString(), QString("VX9SDM0"));
-        QCOMPARE(first.value("Description").toString(), QString("Test module 3"));
-        QCOMPARE(first.value("Firmware").toString(), QString("1.2.3"));
-        QCOMPARE(first.value("Hardware").toString(), QString("H3"));
-        QCOMPARE(first.value("Modification").toString(), QString("M3"));
-        QCOMPARE(first.value("UDID").toString(), QString("0011-2233-4455-6677-8899-AA03"));
-        const QJsonObject second = info.at(1).toObject();
-        QCOMPARE(second.value("address").toInt(), 5);
-        QCOMPARE(second.value("type").toString(), QString("VX9TDM1"));
-        QVERIFY(QRegularExpression("^[0-9A-F]{4}(-[0-9A-F]{4}){5}$")
-                    .match(second.value("UDID").toString())
-                    .hasMatch());
+        start();
+        const auto entry = [](int n, const char* type) {
+            return QString(
+                       R"({"Description":"Test module %1","Firmware":"1.2.%1","Hardware":"H%1",)"
+                       R"("Modification":"M%1","UDID":"0011-2233-4455-6677-8899-AA0%1",)"
+                       R"("address":%1,"type":"%2"})")
+                .arg(n)
+                .arg(type)
+                .toLatin1();
+        };
+        QCOMPARE(client->query("SYST:DEVJ?"), R"({"count":2,"info":[)" + entry(3, "VX9SDM0") + ',' +
+                                                  entry(5, "VX9TDM1") +
+                                                  R"(],"software_version":"1.5.2"})");
+        QCOMPARE(client->read(3, 9), field("1.2.3"));
+        QCOMPARE(client->read(3, 5), QByteArray::fromHex("00112233445566778899AA03"));
+        const QByteArray legacy = "module=0:addr=3:type=VX9SDM0<br>module=1:addr=5:type=VX9TDM1";
+        QCOMPARE(client->query("SYST:DEVL?"), legacy);
+        unit->setOldUnit(true); // knows only the legacy list
+        QCOMPARE(client->query("SYST:DEVJ?"), QByteArray("UNKNOWN COMMAND"));
+        QCOMPARE(client->query("SYST:DEVL?"), legacy);
     }
 
-    void jsonModuleListShowsWhatTheModulesAnswer()
+    // Command, then its answer ("ERROR": any refusal; the update is not locked). Clients look
+    // for "ok" in any case anywhere in an answer: refusals never contain it.
+    void textCommands()
     {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        const QJsonObject entry =
-            QJsonDocument::fromJson(client.query("SYST:DEVJ?")).object()["info"][0].toObject();
-        const QList<TestPacket> firmware = client.request(3, 9);
-        QCOMPARE(firmware.size(), 1);
-        QCOMPARE(firmware.at(0).data, field(entry.value("Firmware").toString().toUtf8()));
-        const QList<TestPacket> udid = client.request(3, 5);
-        QCOMPARE(udid.size(), 1);
-        QCOMPARE(udid.at(0).data, QByteArray::fromHex("00112233445566778899AA03"));
-    }
-
-    void oldUnitAnswersOnlyTheLegacyList()
-    {
-        unit->setOldUnit(true);
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QVERIFY(client.query("SYST:DEVJ?").contains("UNKNOWN COMMAND"));
-        const QByteArray answer = client.query("SYST:DEVL?");
-        // Read the list the way the application does.
-        QMap<int, QString> modules;
-        for (const QString& line : QString::fromLatin1(answer).split("<br>")) {
-            const QStringList fields = line.split(':');
-            if (fields.size() != 3)
-                continue;
-            const int address = fields.at(1).mid(fields.at(1).indexOf('=') + 1).toInt();
-            modules.insert(address, fields.at(2).mid(fields.at(2).indexOf('=') + 1));
+        start();
+        // clang-format off
+        const QByteArrayList rows = {
+            "SYST:URES", "ok",  "SYST:SRES", "ok",  "syst:lock 1", "ok",  "SYST:LOCK 0", "ok",
+            "SYST:FOO", "UNKNOWN COMMAND",  "hello", "UNKNOWN COMMAND",
+            "SYST:URES 4", "UNKNOWN COMMAND",  "SYST:LOCK 2", "ERROR",  "SYST:UPDT 3", "ERROR",
+            "SYST:DEVL:ADD 3", "ERROR",  "SYST:DEVL:ADD x", "ERROR",  "SYST:DEVL:ADD 255", "ERROR",
+            "SYST:DEVL:REMV 8", "ERROR"};
+        // clang-format on
+        for (qsizetype i = 0; i < rows.size(); i += 2) {
+            const QByteArray got = client->query(rows[i]);
+            QVERIFY2(rows[i + 1] == "ERROR"
+                         ? got.startsWith("ERROR: ") && !got.toLower().contains("ok")
+                         : got == rows[i + 1],
+                     rows[i]);
         }
-        QCOMPARE(modules, (QMap<int, QString>{{3, "VX9SDM0"}, {5, "VX9TDM1"}}));
-    }
-
-    void newUnitAlsoAnswersTheLegacyList()
-    {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QCOMPARE(client.query("SYST:DEVL?"),
-                 QByteArray("module=0:addr=3:type=VX9SDM0<br>module=1:addr=5:type=VX9TDM1"));
-    }
-
-    void textCommandAnswers_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("unit reset") << QByteArray("SYST:URES") << QByteArray("ok");
-        QTest::newRow("system reset") << QByteArray("SYST:SRES") << QByteArray("ok");
-        QTest::newRow("save") << QByteArray("SYST:DEVL:SAVE") << QByteArray("ok");
-        QTest::newRow("lock") << QByteArray("SYST:LOCK 1") << QByteArray("ok");
-        QTest::newRow("unlock") << QByteArray("SYST:LOCK 0") << QByteArray("ok");
-        QTest::newRow("add") << QByteArray("SYST:DEVL:ADD 9") << QByteArray("ok");
-        QTest::newRow("remove") << QByteArray("SYST:DEVL:REMV 5") << QByteArray("ok");
-        QTest::newRow("unknown") << QByteArray("SYST:FOO") << QByteArray("UNKNOWN COMMAND");
-        QTest::newRow("not a command") << QByteArray("hello") << QByteArray("UNKNOWN COMMAND");
-        QTest::newRow("argument where none belongs")
-            << QByteArray("SYST:URES 4") << QByteArray("UNKNOWN COMMAND");
-    }
-    void textCommandAnswers()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, answer);
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QCOMPARE(client.query(command), answer);
-    }
-
-    // Clients look for "ok" in any case anywhere in the answer.
-    void refusalsNeverReadAsSuccess_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::newRow("lock 2") << QByteArray("SYST:LOCK 2");
-        QTest::newRow("add taken") << QByteArray("SYST:DEVL:ADD 3");
-        QTest::newRow("add bad") << QByteArray("SYST:DEVL:ADD x");
-        QTest::newRow("add 255") << QByteArray("SYST:DEVL:ADD 255");
-        QTest::newRow("remove absent") << QByteArray("SYST:DEVL:REMV 8");
-        QTest::newRow("update unlocked") << QByteArray("SYST:UPDT 3");
-        QTest::newRow("unknown") << QByteArray("SYST:BOOK");
-    }
-    void refusalsNeverReadAsSuccess()
-    {
-        QFETCH(QByteArray, command);
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        const QByteArray answer = client.query(command);
-        QVERIFY2(answer.startsWith("ERROR") || answer == "UNKNOWN COMMAND", answer);
-        QVERIFY2(!answer.toLower().contains("ok"), answer);
     }
 
     void addingAndRemovingChangesTheModuleList()
     {
         QSignalSpy saved(unit.get(), &SimUnit::moduleListSaved);
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QVERIFY(client.silentFor(0));
-        QVERIFY(client.request(9, 6, {}, 1, 200).isEmpty()); // nothing at 9 yet
-        QCOMPARE(client.query("SYST:DEVL:ADD 9"), QByteArray("ok"));
-        QCOMPARE(client.query("SYST:DEVL:SAVE"), QByteArray("ok"));
+        start();
+        QCOMPARE(client->query("SYST:DEVL:ADD 9"), QByteArray("ok"));
+        QCOMPARE(client->query("SYST:DEVL:SAVE"), QByteArray("ok"));
         QCOMPARE(saved.size(), 1);
-        QJsonObject list = QJsonDocument::fromJson(client.query("SYST:DEVJ?")).object();
-        QCOMPARE(list["count"].toInt(), 3);
-        QCOMPARE(list["info"][2]["address"].toInt(), 9);
-        QCOMPARE(list["info"][2]["type"].toString(), QString("VX9SDM1"));
-        const QList<TestPacket> type = client.request(9, 6);
-        QCOMPARE(type.size(), 1);
-        QCOMPARE(type.at(0).data, field("VX9SDM1"));
-
-        QCOMPARE(client.query("SYST:DEVL:REMV 3"), QByteArray("ok"));
-        list = QJsonDocument::fromJson(client.query("SYST:DEVJ?")).object();
-        QCOMPARE(list["count"].toInt(), 2);
-        QCOMPARE(list["info"][0]["address"].toInt(), 5);
-        QVERIFY(client.request(3, 6, {}, 1, 200).isEmpty());
-    }
-
-    void addWithoutAModuleForTheAddressIsRefused()
-    {
+        QCOMPARE(devj()["info"][2]["address"].toInt(), 9);
+        QCOMPARE(client->read(9, 6), field("VX9SDM1"));
+        QCOMPARE(client->query("SYST:DEVL:REMV 3"), QByteArray("ok"));
+        QCOMPARE(devj()["info"][0]["address"].toInt(), 5);
+        QVERIFY(client->request(3, 6, {}, 200).isEmpty());
         unit->setModuleMaker({});
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QVERIFY(client.query("SYST:DEVL:ADD 9").startsWith("ERROR"));
+        QVERIFY(client->query("SYST:DEVL:ADD 3").startsWith("ERROR"));
         QCOMPARE(unit->modules().size(), 2);
     }
 
-    void updateNeedsTheLockAndCallsTheClientBack()
-    {
-        QTcpServer fileServer;
-        QVERIFY(fileServer.listen(QHostAddress::LocalHost));
-        unit->setFirmwareUpdatePort(fileServer.serverPort());
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QVERIFY(client.query("SYST:UPDT 3").startsWith("ERROR"));
-        QCOMPARE(client.query("SYST:LOCK 1"), QByteArray("ok"));
-        QVERIFY(unit->isLocked());
-        QVERIFY(client.query("SYST:UPDT 4").startsWith("ERROR")); // no module there
-        // The application ends this command with two CR LF pairs.
-        client.send("SYST:UPDT 3\r\n\r\n");
-        QCOMPARE(client.line(), QByteArray("ok"));
-        QVERIFY(fileServer.hasPendingConnections() || fileServer.waitForNewConnection(3000));
-        // The second CR LF was no command: the next answer belongs to the next command.
-        QCOMPARE(client.query("SYST:LOCK 0"), QByteArray("ok"));
-        QVERIFY(!unit->isLocked());
-    }
-
-    void updateGivesTheModuleNewFirmware()
+    void updateCallsTheClientBackAndGivesNewFirmware()
     {
         QTcpServer fileServer;
         QVERIFY(fileServer.listen(QHostAddress::LocalHost));
         unit->setFirmwareUpdatePort(fileServer.serverPort());
         QSignalSpy stored(unit.get(), &SimUnit::moduleStateStored);
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QCOMPARE(client.query("SYST:LOCK 1"), QByteArray("ok"));
-        QCOMPARE(client.query("SYST:UPDT 3"), QByteArray("ok"));
+        start();
+        QCOMPARE(client->query("SYST:LOCK 1"), QByteArray("ok"));
+        // The application ends this command with two CR LF pairs; the second is no command.
+        client->send("SYST:UPDT 3\r\n\r\n");
+        QCOMPARE(client->line(), QByteArray("ok"));
+        QVERIFY(client->query("SYST:UPDT 3").startsWith("ERROR")); // one at a time
         QVERIFY(fileServer.hasPendingConnections() || fileServer.waitForNewConnection(3000));
         std::unique_ptr<QTcpSocket> unitSide(fileServer.nextPendingConnection());
-        QVERIFY(client.query("SYST:DEVL:REMV 3").startsWith("ERROR")); // busy with it
-
-        QByteArray message;
-        QDataStream out(&message, QIODevice::WriteOnly);
-        out.setVersion(QDataStream::Qt_6_0); // the same encoding for these types
-        const QByteArray image(1000, '\x5A');
-        out << QString("FILE_DATA") << qint64(image.size()) << image;
-        unitSide->write(message);
+        QVERIFY(client->query("SYST:DEVL:REMV 3").startsWith("ERROR")); // busy with it
+        unitSide->write(UpdateStream().text("FILE_DATA").i64(9).u32(9).bytes("fresh fw!"));
         QVERIFY(stored.wait(5000));
         QCOMPARE(stored.at(0).at(0).value<quint8>(), quint8(3));
-        const QJsonObject entry =
-            QJsonDocument::fromJson(client.query("SYST:DEVJ?")).object()["info"][0].toObject();
-        QCOMPARE(entry.value("Firmware").toString(), QString("1.2.4"));
-
+        QCOMPARE(devj()["info"][0]["Firmware"].toString(), QString("1.2.4"));
+        // The restarted module is added once more, then its address is taken again.
+        QCOMPARE(client->query("SYST:DEVL:ADD 3"), QByteArray("ok"));
+        QVERIFY(client->query("SYST:DEVL:ADD 3").startsWith("ERROR"));
         // The completion report reaches the file server before the unit closes, although
         // the unit is done with the update as soon as it has sent it.
         QByteArray reports;
-        connect(unitSide.get(), &QTcpSocket::readyRead, this,
-                [&] { reports += unitSide->readAll(); });
-        reports += unitSide->readAll();
-        QTRY_VERIFY(unitSide->state() == QAbstractSocket::UnconnectedState);
-        reports += unitSide->readAll();
-        QByteArray completed;
-        QDataStream report(&completed, QIODevice::WriteOnly);
-        report << QString("COMPLETED");
-        QVERIFY2(reports.endsWith(completed), reports.right(40).toHex().constData());
+        QTRY_VERIFY((reports += unitSide->readAll(),
+                     unitSide->state() == QAbstractSocket::UnconnectedState));
+        QVERIFY(reports.endsWith(QByteArray(UpdateStream().completed())));
     }
 
-    void unitResetReinitialisesModulesButKeepsTheirEeprom()
+    void resetsReinitialiseModulesButKeepTheirEeprom()
     {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QCOMPARE(client.request(3, 17, u32(42)).size(), 1);
-        QCOMPARE(client.request(3, 19, u32(99)).size(), 1);
-        QCOMPARE(client.request(3, 16).value(0).data, u32(42));
-        QCOMPARE(client.query("SYST:URES"), QByteArray("ok"));
-        QCOMPARE(client.request(3, 16).value(0).data, u32(0));
-        QCOMPARE(client.request(3, 18).value(0).data, u32(99));
-    }
-
-    void systemResetAlsoReleasesTheLock()
-    {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QCOMPARE(client.request(5, 17, u32(8)).size(), 1);
-        QCOMPARE(client.query("SYST:LOCK 1"), QByteArray("ok"));
-        QCOMPARE(client.query("SYST:SRES"), QByteArray("ok"));
+        start();
+        QCOMPARE(client->request(3, 17, u32(42)).size(), 1);
+        QCOMPARE(client->request(3, 19, u32(99)).size(), 1);
+        QCOMPARE(client->read(3, 16), u32(42));
+        QCOMPARE(client->query("SYST:URES"), QByteArray("ok"));
+        QCOMPARE(client->read(3, 16), u32(0));
+        QCOMPARE(client->read(3, 18), u32(99));
+        QCOMPARE(client->request(5, 17, u32(8)).size(), 1);
+        QCOMPARE(client->query("SYST:LOCK 1"), QByteArray("ok"));
+        QCOMPARE(client->query("SYST:SRES"), QByteArray("ok")); // also releases the lock
         QVERIFY(!unit->isLocked());
-        QCOMPARE(client.request(5, 16).value(0).data, u32(0));
-        QVERIFY(client.query("SYST:UPDT 5").startsWith("ERROR"));
+        QCOMPARE(client->read(5, 16), u32(0));
     }
 
     void powerOffClosesEveryConnectionAndStopsListening()
     {
-        QSignalSpy off(unit.get(), &SimUnit::poweredOff);
-        const quint16 port = unit->serverPort();
-        SimTestClient a, b;
-        QVERIFY(a.connectTo(port));
-        QVERIFY(b.connectTo(port));
-        QCOMPARE(b.request(3, 17, u32(5)).size(), 1);
-        QCOMPARE(a.query("SYST:POFF"), QByteArray("ok"));
-        QVERIFY(a.waitClosed());
-        QVERIFY(b.waitClosed());
-        QVERIFY(b.silentFor(0)); // b got no "ok" of its own
-        QVERIFY(off.size() == 1 || off.wait(3000));
+        start();
+        SimTestClient other;
+        QVERIFY(other.connectTo(unit->serverPort()));
+        QCOMPARE(other.request(3, 17, u32(5)).size(), 1);
+        QCOMPARE(client->query("SYST:POFF"), QByteArray("ok"));
+        QVERIFY(client->waitClosed() && other.waitClosed());
+        QVERIFY(other.silentFor(0)); // no "ok" of its own
         QVERIFY(!unit->isListening());
-        SimTestClient late;
-        QVERIFY(!late.connectTo(port) || late.waitClosed());
-
-        // Powered on again, the modules start afresh.
-        unit->setPort(port);
-        QVERIFY(unit->start());
+        QVERIFY(unit->start()); // powered on again, the modules start afresh
         SimTestClient again;
-        QVERIFY(again.connectTo(port));
-        QCOMPARE(again.request(3, 16).value(0).data, u32(0));
-        QVERIFY(again.query("SYST:DEVJ?").startsWith("{"));
+        QVERIFY(again.connectTo(unit->serverPort()));
+        QCOMPARE(again.read(3, 16), u32(0));
     }
 
     void clientsHaveTheirOwnStreams()
     {
-        SimTestClient a, b;
-        QVERIFY(connectClient(a));
-        QVERIFY(connectClient(b));
-        // a sends half a packet and half a text command, b talks meanwhile.
-        a.send(SimTestClient::packet(3, 17, u32(11)).left(4));
-        QCOMPARE(b.request(5, 17, u32(22)).size(), 1);
-        a.send(SimTestClient::packet(3, 17, u32(11)).mid(4) + "SYST:DE");
-        QCOMPARE(a.packets(1).value(0).command, quint8(17));
-        QCOMPARE(b.query("SYST:URES"), QByteArray("ok"));
-        a.send("VL?\r\n");
-        QVERIFY(a.line().startsWith("module=0"));
-        // Text and packets alternate on one stream.
-        a.send("SYST:DEVL?\r\n" + SimTestClient::packet(3, 6) + "SYST:LOCK 0\r\n");
-        QVERIFY(a.line().startsWith("module=0"));
-        const QList<TestPacket> type = a.packets(1);
-        QCOMPARE(type.value(0).data, field("VX9SDM0"));
-        QCOMPARE(a.line(), QByteArray("ok"));
+        start();
+        SimTestClient other;
+        QVERIFY(other.connectTo(unit->serverPort()));
+        // Half a packet and half a text command, the other client talks meanwhile.
+        const QByteArray write = packet(3, 17, u32(11));
+        client->send(write.left(4));
+        QCOMPARE(other.request(5, 17, u32(22)).size(), 1);
+        client->send(write.mid(4) + "SYST:DE");
+        QCOMPARE(client->packets().value(0).command, quint8(17));
+        QCOMPARE(other.query("SYST:URES"), QByteArray("ok"));
+        client->send("VL?\r\n");
+        QVERIFY(client->line().startsWith("module=0"));
+        client->send("SYST:DEVL?\r\n" + packet(3, 6) + "SYST:LOCK 0\r\n"); // alternating
+        QVERIFY(client->line().startsWith("module=0"));
+        QCOMPARE(client->packets().value(0).data, field("VX9SDM0"));
+        QCOMPARE(client->line(), QByteArray("ok"));
     }
 
-    void aClientLeavingMidPacketDisturbsNoOther()
+    void unknownAndMalformedInputIsDroppedAndTheStreamGoesOn()
     {
-        SimTestClient a, b;
-        QVERIFY(connectClient(a));
-        QVERIFY(connectClient(b));
-        a.send(SimTestClient::packet(3, 17, u32(1)).left(5));
-        b.send(SimTestClient::packet(3, 17, u32(2)).left(2));
-        a.pump(20);
-        a.socket.abort();
-        QTRY_COMPARE(unit->connectionCount(), 1);
-        b.send(SimTestClient::packet(3, 17, u32(2)).mid(2));
-        QCOMPARE(b.packets(1).size(), 1);
-        QCOMPARE(b.request(3, 16).value(0).data, u32(2));
-        SimTestClient c;
-        QVERIFY(connectClient(c));
-        QCOMPARE(c.request(3, 16).value(0).data, u32(2)); // a's half packet never arrived
+        QVERIFY(plug('S', "VX9SDM0") && plug('h', "VX9SDM0")); // addresses that are letters
+        start();
+        client->send(packet(200, 16) + packet(3, 99) + packet(3, 17, "xy") + packet(3, 11));
+        QVERIFY(client->silentFor(100));
+        QCOMPARE(client->read(3, 16), u32(0));
+        QCOMPARE(client->read('S', 6), field("VX9SDM0"));
+        QCOMPARE(client->request('h', 16).value(0).address, quint8('h'));
+        client->send("SYST:" + QByteArray(5000, 'A') + "\r\n");
+        QCOMPARE(client->line(), QByteArray("UNKNOWN COMMAND"));
+        QCOMPARE(client->query("SYST:URES"), QByteArray("ok"));
     }
 
-    void bytesArrivingOneByOneMakeTheSamePackets()
+    // Faults come and go through the control lines; every module answer counts.
+    void faultsOnDemand()
     {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        const QByteArray bytes =
-            SimTestClient::packet(3, 17, u32(77)) + "SYST:URES\r\n" + SimTestClient::packet(3, 6);
-        for (char byte : bytes) {
-            client.send(QByteArray(1, byte));
-            client.pump(1);
+        start("faults --latency-ms 300");
+        client->send(packet(3, 16) + "SYST:URES\r\n");
+        QVERIFY(client->silentFor(100));
+        QCOMPARE(client->packets(3000).size(), 1); // answer 1, then the text in order
+        QCOMPARE(client->line(3000), QByteArray("ok"));
+        QCOMPARE(control->execute("faults --drop-every 2"), "ok");
+        for (int i = 0; i < 4; ++i) // answers 2 .. 5
+            QCOMPARE(int(client->request(3, 16, {}, i % 2 ? 2000 : 150).size()), i % 2);
+        QCOMPARE(client->query("SYST:URES"), QByteArray("ok")); // text is no module answer
+        QCOMPARE(control->execute("faults --drop-probability 1"), "ok");
+        QVERIFY(client->request(3, 16, {}, 150).isEmpty()); // 6
+        QCOMPARE(control->execute("faults --wrong-length-every 2"), "ok");
+        QCOMPARE(client->read(3, 16).size(), 4);
+        QCOMPARE(client->read(3, 16).size(), 3); // 8
+        QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 0);
+        QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 1); // 10
+        QCOMPARE(control->execute("faults --garbage-every 2"), "ok");
+        QCOMPARE(client->read(3, 16), u32(1));
+        client->send(packet(3, 16)); // 12: four bytes of garbage first
+        const QByteArray answer = packet(3, 16, u32(1));
+        QTRY_COMPARE(client->received.size() + client->socket.bytesAvailable(), 4 + answer.size());
+        QVERIFY((client->received + client->socket.readAll()).endsWith(answer));
+    }
+
+    void connectionClosesAfterNPacketsOnceAnswered()
+    {
+        start("faults --close-after 2 --latency-ms 50");
+        SimTestClient other;
+        QVERIFY(other.connectTo(unit->serverPort()));
+        QCOMPARE(client->request(3, 16).size(), 1);
+        QCOMPARE(client->query("SYST:URES"), QByteArray("ok")); // text does not count
+        QCOMPARE(client->request(3, 16).size(), 1);
+        QVERIFY(client->waitClosed());
+        QCOMPARE(other.request(3, 16).size(), 1); // connections count on their own
+        QCOMPARE(other.socket.state(), QAbstractSocket::ConnectedState);
+    }
+
+    void controlLines()
+    {
+        // clang-format off
+        const QByteArrayList rows = {
+            "faults --port 1", "error: not a fault option: --port",
+            "faults --drop-every x", "error: --drop-every must be a non-negative whole number",
+            "jump", "error: unknown command: jump",
+            "restart x", "error: restart needs a pause of 0 to 600000 ms"};
+        // clang-format on
+        QCOMPARE(control->execute("faults --latency-ms 7 --mute"), "ok");
+        for (qsizetype i = 0; i < rows.size(); i += 2)
+            QCOMPARE(control->execute(rows[i]), rows[i + 1]);
+        QVERIFY(unit->faults().latencyMs == 7 && unit->faults().mute); // refusals change nothing
+        start();
+        QTRY_COMPARE(control->execute("connections"), QByteArray("1"));
+        QCOMPARE(control->execute("restart 100"), QByteArray("ok"));
+        QVERIFY(!unit->isListening());
+        QVERIFY(client->waitClosed());
+        QTRY_VERIFY(unit->isListening());
+        QCOMPARE(control->execute("connections"), QByteArray("0"));
+    }
+
+    void rackFileSetsModulesAndUnitOptions()
+    {
+        QString error;
+        const auto rack = SimRack::load(write("rack.json", R"({
+            "unit": {"oldUnit": true, "softwareVersion": "1.2.9"},
+            "modules": [
+                {"address": 7, "type": "VX9SDM1", "description": "Left", "firmware": "3.1",
+                 "hardware": "4", "modification": "2", "udid": "a1a2a3a4a5a6a7a8a9aaabac",
+                 "physics": {"gain": 2.5}, "eeprom": {"constant": 123}},
+                {"address": 9, "type": "VX9TDM0"}],
+            "spares": [{"address": 12, "type": "VX9HTM0", "description": "Spare heater"}]})"),
+                                        &error);
+        QVERIFY2(rack, qPrintable(error));
+        SimEnvironment env;
+        SimUnit unit(&env);
+        QVERIFY2(rack->install(&unit, testMaker, &error), qPrintable(error));
+        QVERIFY(unit.isOldUnit());
+        QCOMPARE(unit.softwareVersion(), QString("1.2.9"));
+        QCOMPARE(unit.modules().size(), 2);
+        auto* left = static_cast<TestModule*>(unit.module(7));
+        const SimModule::Identity& id = left->identity();
+        QCOMPARE(
+            QStringList({id.type, id.description, id.firmware, id.hardware, id.modification,
+                         id.udid.toString()}),
+            QStringList({"VX9SDM1", "Left", "3.1", "4", "2", "A1A2-A3A4-A5A6-A7A8-A9AA-ABAC"}));
+        QVERIFY(left->gain == 2.5 && left->constant == 123);
+        // A module without identity texts gets sensible ones.
+        const SimModule::Identity plain = unit.module(9)->identity();
+        QVERIFY(!plain.description.isEmpty() && !plain.firmware.isEmpty() && !plain.udid.isNull());
+        // Spares and the rack's own modules are what "SYST:DEVL:ADD" plugs in, else model 0.
+        for (const char* command :
+             {"SYST:DEVL:ADD 12", "SYST:DEVL:REMV 7", "SYST:DEVL:ADD 7", "SYST:DEVL:ADD 20"})
+            QCOMPARE(unit.textCommand(command), QByteArray("ok"));
+        QCOMPARE(unit.module(12)->identity().description, QString("Spare heater"));
+        QCOMPARE(unit.module(7)->identity().description, QString("Left"));
+        QCOMPARE(unit.module(20)->identity().type, QString("VX9SDM0"));
+    }
+
+    void faultyRacksGiveClearErrors()
+    {
+        // clang-format off
+        const QList<std::pair<const char*, const char*>> rows = {
+            {R"({"modules": [)", "not valid JSON at byte"},
+            {"[]", "must be a JSON object"},
+            {"{}", "no \"modules\" array"},
+            {R"({"modules": [], "moduls": []})", "unknown key \"moduls\""},
+            {R"({"unit": {"oldUnit": "yes"}, "modules": []})", "\"oldUnit\" must be true or false"},
+            {R"({"modules": [4]})", "modules[0]: must be an object"},
+            {R"({"modules": [{"address": 255, "type": "VX9SDM0"}]})", "a whole number from 0 to"},
+            {R"({"modules": [{"address": 1, "type": "VX9SDM0"},
+                         {"address": 1, "type": "VX9HTM0"}]})",
+             "modules[1]: address 1 is used twice"},
+            {R"({"modules": [{"address": 1, "type": "VX9XXM0"}]})", "unknown module type \"VX9XX"},
+            {R"({"modules": [{"address": 1, "type": "VX9SDM0", "udid": "12"}]})",
+             "\"udid\" must be 24 hexadecimal digits"},
+            {R"({"modules": [{"address": 1, "type": "VX9SDM0",
+                              "modification": "1234567890123456789012345"}]})",
+             "\"modification\" is longer than the 24 bytes"},
+            {R"({"modules": [{"address": 1, "type": "VX9SDM0", "physics": []}]})",
+             "\"physics\" must be an object, not an array"},
+            {R"({"modules": [], "spares": [{"address": -1}]})", "spares[0]: \"address\""}};
+        // clang-format on
+        QString error;
+        for (const auto& [content, message] : rows) {
+            const QString path = write("bad.json", content);
+            QVERIFY(!SimRack::load(path, &error));
+            QVERIFY2(error.startsWith(path + ": ") && error.contains(message), qPrintable(error));
         }
-        QCOMPARE(client.packets(1).value(0).command, quint8(17));
-        QCOMPARE(client.line(), QByteArray("ok"));
-        QCOMPARE(client.packets(1).value(0).data, field("VX9SDM0"));
+        QVERIFY(!SimRack::load(dir.filePath("absent.json"), &error));
+        QVERIFY2(error.contains("absent.json: cannot read"), qPrintable(error));
+        // A module that refuses its physics or EEPROM leaves the unit as it was.
+        SimEnvironment env;
+        SimUnit unit(&env);
+        unit.addModule(new TestModule(30, testIdentity("VX9SDM0", 30), &env));
+        for (const char* key : {"physics", "eeprom"}) {
+            const QString json = R"({"modules": [{"address": 1, "type": "VX9SDM0"},
+                {"address": 2, "type": "VX9TDM0", "%1": {"x": 2}}]})";
+            const auto rack = SimRack::fromJson(json.arg(key).toUtf8(), &error);
+            QVERIFY(rack && !rack->install(&unit, testMaker, &error));
+            QVERIFY2(error.contains(QString("module at address 2 (VX9TDM0): %1: ").arg(key)),
+                     qPrintable(error));
+            QVERIFY(unit.modules().size() == 1 && unit.module(30));
+        }
     }
 
-    void unknownAddressesAndCodesAreSilent()
+    // The fault options are those of the control lines, tried above.
+    void commandLineOptions()
     {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        client.send(SimTestClient::packet(200, 16, u32(1)));
-        client.send(SimTestClient::packet(3, 99, u32(1)));
-        client.send(SimTestClient::packet(3, 17, "xy")); // wrong length: dropped as well
-        QVERIFY(client.silentFor(100));
-        // The stream stays aligned: the next request is answered.
-        QCOMPARE(client.request(3, 16).value(0).data, u32(0));
+        SimOptions o;
+        QString output, error;
+        QCOMPARE(parseSimOptions({"sim"}, &o, &output, &error), SimOptionsResult::Run);
+        QVERIFY(o.listen == QHostAddress(QHostAddress::LocalHost) && o.port == 9876);
+        QVERIFY(!o.faults.any() && !o.discoverable && o.controlPort == 0);
+        const QString all = "sim --listen 127.0.0.2 --port 1234 --rack r.json --state s.json "
+                            "--discoverable --verbose --seed 9 --control-port 9880 "
+                            "--firmware-dir fw --http-port 8081";
+        QCOMPARE(parseSimOptions(all.split(' '), &o, &output, &error), SimOptionsResult::Run);
+        QCOMPARE(QStringList({o.listen.toString(), o.rackFile, o.stateFile, o.firmwareDir}),
+                 QStringList({"127.0.0.2", "r.json", "s.json", "fw"}));
+        QCOMPARE(
+            QList<int>({o.port, int(o.seed), o.controlPort, o.httpPort, o.discoverable, o.verbose}),
+            QList<int>({1234, 9, 9880, 8081, 1, 1}));
+        for (const char* bad :
+             {"--http-port 8081", "--firmware-dir fw --http-port 70000", "--port 70000",
+              "--listen somewhere", "--drop-probability 2", "--close-after -1", "--frobnicate",
+              "extra", "--control-port 0", "--seed x"}) {
+            error.clear();
+            QCOMPARE(parseSimOptions(("sim " + QString(bad)).split(' '), &o, &output, &error),
+                     SimOptionsResult::Error);
+            QVERIFY(!error.isEmpty());
+        }
     }
 
-    void aModuleAtALetterAddressStillGetsItsPackets()
+    // The built-in demo rack, discoverable, then the sample rack file that describes it.
+    void servesTheDemoRackAndEndsOnSignals()
     {
-        QVERIFY(plug('S', "VX9SDM0"));
-        QVERIFY(plug('h', "VX9SDM0"));
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        QCOMPARE(client.request('S', 6).value(0).data, field("VX9SDM0"));
-        QCOMPARE(client.request('h', 16).value(0).address, quint8('h'));
-        QCOMPARE(QJsonDocument::fromJson(client.query("SYST:DEVJ?")).object()["count"].toInt(), 4);
+        for (const int signal : {SIGTERM, SIGINT}) {
+            const bool discoverable = signal == SIGTERM;
+            QProcess process;
+            QVERIFY(run(process, {"--port", "9876", discoverable ? "--discoverable" : "--rack",
+                                  discoverable ? "--verbose" : DEMO_RACK_PATH}));
+            QCOMPARE(process.readLine().trimmed(),
+                     "cu-tavik-sim: unit with 6 module(s) listening on 127.0.0.1 port 9876" +
+                         QByteArray(discoverable ? ", discoverable" : ""));
+            SimTestClient client;
+            QVERIFY(client.connectTo(9876));
+            QCOMPARE(client.query("SYST:DEVL?"),
+                     QByteArray("module=0:addr=1:type=VX9SDM0<br>module=1:addr=2:type=VX9SDM0<br>"
+                                "module=2:addr=3:type=VX9SDM1<br>module=3:addr=4:type=VX9TDM0<br>"
+                                "module=4:addr=5:type=VX9TDM1<br>module=5:addr=6:type=VX9HTM0"));
+            ::kill(pid_t(process.processId()), signal);
+            QVERIFY(finished(process) && client.waitClosed());
+            QVERIFY(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0);
+        }
     }
 
-    void overlongTextIsRefusedAndTheStreamGoesOn()
+    // The state file keeps what a module stored (command 12) and the saved module list across
+    // a restart of the program; the first run starts mute until the control port clears it.
+    void stateSurvivesARestartAndPowerOffEnds()
     {
-        SimTestClient client;
-        QVERIFY(connectClient(client));
-        client.send("SYST:" + QByteArray(5000, 'A') + "\r\n");
-        QCOMPARE(client.line(), QByteArray("UNKNOWN COMMAND"));
-        QCOMPARE(client.query("SYST:URES"), QByteArray("ok"));
+        const QString state = dir.filePath("state.json");
+        for (int pass = 0; pass < 2; ++pass) {
+            QProcess process;
+            QVERIFY(run(process,
+                        {"--port", "9876", "--state", state, "--mute", "--control-port", "9880"}));
+            SimTestClient client;
+            QVERIFY(client.connectTo(9876));
+            client.send("SYST:DEVJ?\r\n");
+            QVERIFY(client.silentFor(100));
+            QTcpSocket control;
+            control.connectToHost(QHostAddress::LocalHost, 9880);
+            control.write("faults\n");
+            QTRY_VERIFY(control.canReadLine());
+            QCOMPARE(control.readLine(), QByteArray("ok\n"));
+            if (pass == 0) {
+                QCOMPARE(client.request(6, 26, Bytes().f32(42)).size(), 1); // heater constant
+                QVERIFY(!QFile::exists(state)); // written only when the module stores it
+                QCOMPARE(client.request(6, 12).size(), 1);
+                QTRY_VERIFY(QFile::exists(state));
+                QCOMPARE(client.query("SYST:DEVL:REMV 2"), QByteArray("ok"));
+                QCOMPARE(client.query("SYST:DEVL:SAVE"), QByteArray("ok"));
+                QCOMPARE(client.request(6, 28, Bytes().f32(7)).size(), 1); // not stored: lost
+            } else {
+                QCOMPARE(client.read(6, 25), Bytes().f32(42).toByteArray());
+                QCOMPARE(client.read(6, 27), Bytes().f32(0.1f).toByteArray());
+                QVERIFY(!client.query("SYST:DEVL?").contains("addr=2:"));
+            }
+            QCOMPARE(client.query("SYST:POFF"), QByteArray("ok"));
+            QVERIFY(client.waitClosed() && finished(process));
+            QCOMPARE(process.exitCode(), 0);
+        }
+    }
+
+    void refusesBadFilesAndOptions()
+    {
+        const QString rack =
+            write("qq.json", R"({"modules": [{"address": 1, "type": "VX9QQM0"}]})");
+        // clang-format off
+        const QList<std::tuple<QStringList, int, QString>> rows = {
+            {{"--rack", rack}, 1, rack + ": modules[0]: unknown module type \"VX9QQM0\""},
+            {{"--state", write("bad-state.json", "{{")}, 1, "bad-state.json: not valid JSON"},
+            {{"--state", write("other.json", "{}")}, 1, "not a simulator state file"},
+            {{"--state", write("list.json", R"({"format": "cu-tavik-sim state",
+                                                "moduleList": [300]})")},
+             1, "\"moduleList\" holds a bad address"},
+            {{"--port", "x"}, 2, "--port"}};
+        // clang-format on
+        for (const auto& [arguments, exitCode, message] : rows) {
+            QProcess process;
+            process.start(SIM_PATH, QStringList{"--port", "9876"} + arguments);
+            QVERIFY(finished(process));
+            QCOMPARE(process.exitCode(), exitCode);
+            QVERIFY(QString::fromUtf8(process.readAllStandardError()).contains(message));
+        }
+        SimEnvironment env;
+        SimUnit unit(&env);
+        QString error;
+        QVERIFY(!SimStateFile(dir.filePath("missing/state.json"), &unit).save(&error));
+        QVERIFY2(error.contains("cannot write"), qPrintable(error));
     }
 };
 
