@@ -51,8 +51,10 @@ QByteArray SimUnit::textCommand(const QByteArray& line, const QHostAddress& clie
     }
     if (keyword == "SYST:POFF" && bare) {
         m_poweredOff = true;
-        // After the answer has left (with any latency the faults add).
-        QTimer::singleShot(m_faults.latencyMs, this, &SimUnit::powerOff);
+        // After the answer has left: a latency fault sends it from a timer of the same
+        // interval started after this one, so the power-off waits one more pass.
+        QTimer::singleShot(m_faults.latencyMs, this,
+                           [this] { QTimer::singleShot(0, this, &SimUnit::powerOff); });
         return Ok;
     }
     if (keyword == "SYST:DEVL:ADD")

@@ -207,7 +207,7 @@ private slots:
 
     void powerOffClosesEveryConnectionAndStopsListening()
     {
-        start();
+        start("faults --latency-ms 20"); // the answer still leaves before the unit goes
         SimTestClient other;
         QVERIFY(other.connectTo(unit->serverPort()));
         QCOMPARE(other.request(3, 17, u32(5)).size(), 1);
