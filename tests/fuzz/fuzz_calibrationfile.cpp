@@ -9,7 +9,7 @@
 #include <QVariantMap>
 
 // A storage of the type with every value set, so that a change by the file shows.
-static QVariantMap moduleMap(int type, double value)
+static QVariantMap buildMap(int type, double value)
 {
     QVariantMap map{{"type", type}, {"address", 1}, {"type_str", "VX9"}, {"UDID", "0"}};
     for (const char* name :
@@ -24,6 +24,15 @@ static QVariantMap moduleMap(int type, double value)
         map.insert(QStringLiteral("tempTable_%1").arg(i),
                    QVariant::fromValue(EepromPair{value + i, value - i}));
     return map;
+}
+
+// Built once per type and base: building them took a good part of each run.
+static const QVariantMap& moduleMap(int type, double value)
+{
+    static const QVariantMap maps[2][3] = {
+        {buildMap(0, 1.5), buildMap(1, 1.5), buildMap(2, 1.5)},
+        {buildMap(0, 1000.25), buildMap(1, 1000.25), buildMap(2, 1000.25)}};
+    return maps[value == 1.5 ? 0 : 1][type];
 }
 
 static QVariantList itemsOf(const EepromDataStorage& storage, bool values)
