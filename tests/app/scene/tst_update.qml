@@ -23,24 +23,14 @@ Item {
         name: "Update"
         when: windowShown
 
-        function test_imageUrl_data() {
-            return [
-                { tag: "sspd", version: "1.2.3", family: "VX9SD", modification: "0",
-                  hardware: "1", url: "http://127.0.0.1:1/vx9Rack/Bin/Firmware/1.2.3/VX9SDM0V1_code.bin" },
-                { tag: "temperature", version: "1.3.3", family: "VX9TD", modification: "1",
-                  hardware: "2", url: "http://127.0.0.1:1/vx9Rack/Bin/Firmware/1.3.3/VX9TDM1V2_code.bin" }
-            ]
-        }
-
-        function test_imageUrl(data) {
-            compare(Firmware.imageUrl("http://127.0.0.1:1/vx9Rack/Bin/Firmware/", data.version,
-                                      data.family, data.modification, data.hardware), data.url)
-        }
-
-        function test_family() {
-            compare(Firmware.familyOf(true, false), "VX9SD")
-            compare(Firmware.familyOf(false, true), "VX9TD")
-            compare(Firmware.familyOf(false, false), "")
+        function test_imageUrl() {
+            const base = "http://127.0.0.1:1/vx9Rack/Bin/Firmware/"
+            compare(Firmware.imageUrl(base, "1.2.3", "VX9SD", "0", "1"),
+                    base + "1.2.3/VX9SDM0V1_code.bin")
+            compare(Firmware.imageUrl(base, "1.3.3", "VX9TD", "1", "2"),
+                    base + "1.3.3/VX9TDM1V2_code.bin")
+            compare([Firmware.familyOf(true, false), Firmware.familyOf(false, true),
+                     Firmware.familyOf(false, false)], ["VX9SD", "VX9TD", ""])
             compare(Firmware.familyIndex("VX9TD"), 1)
             compare(Firmware.familyIndex(""), -1)
         }
@@ -56,7 +46,9 @@ Item {
         function test_passwordGating_data() {
             return [
                 { tag: "no password", text: "", open: false },
-                { tag: "wrong password", text: "QUORBEL", open: false },
+                { tag: "upper case", text: "QUORBEL", open: false },
+                { tag: "trailing space", text: "quorbel ", open: false },
+                { tag: "prefix", text: "quorbe", open: false },
                 { tag: "factory password", text: "quorbel", open: true }
             ]
         }
