@@ -48,9 +48,8 @@ TestCase {
     }
 
     function test_seriesAndLegend() {
-        compare(Scope.seriesName("SSPD 12", ""), "SSPD 12")
-        compare(Scope.seriesName("SSPD 12", "a"), "SSPD 12_a")
-        compare(Scope.seriesName("SSPD 3", undefined), "SSPD 3")
+        compare(["", "a", undefined].map(p => Scope.seriesName("SSPD 12", p)),
+                ["SSPD 12", "SSPD 12_a", "SSPD 12"])
         verify(!Scope.canStart(undefined))
         compare([-1, 0, 1, 2, 5].map(Scope.legendIndex), [-1, -1, -1, 0, 3])
         const names = ["dummy", "dummy", "SSPD 1", "SSPD 2", "SSPD 1"]

@@ -6,10 +6,8 @@ import "../../../qml/logic/ModuleRow.js" as Row
 TestCase {
     name: "HomeRows"
 
-    readonly property var palette: ({
-        blockedTextColor: "#666666", linkTextColor: "#F16321", idleTextColor: "#CCCCCC",
-        backgroundHoveredControlColor: "#2C2C2C"
-    })
+    readonly property var palette: ({ blockedTextColor: "#666666", linkTextColor: "#F16321",
+        idleTextColor: "#CCCCCC", backgroundHoveredControlColor: "#2C2C2C" })
 
     function test_sspdColor_data() {
         return [

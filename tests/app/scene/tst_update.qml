@@ -36,29 +36,19 @@ Item {
         }
 
         function box(name) {
-            for (let i = 0; i < selectors.children.length; ++i) {
-                if (selectors.children[i].objectName === name)
-                    return selectors.children[i]
-            }
-            return null
+            return Array.from(selectors.children).find(c => c.objectName === name)
         }
 
         function test_passwordGating_data() {
-            return [
-                { tag: "no password", text: "", open: false },
-                { tag: "upper case", text: "QUORBEL", open: false },
-                { tag: "trailing space", text: "quorbel ", open: false },
-                { tag: "prefix", text: "quorbe", open: false },
-                { tag: "factory password", text: "quorbel", open: true }
-            ]
+            return ["", "QUORBEL", "quorbel ", "quorbe", "quorbel"]
+                .map(t => ({ tag: "'" + t + "'", text: t, open: t === "quorbel" }))
         }
 
         // Without the factory password only the version can be chosen.
         function test_passwordGating(data) {
             password = data.text
-            compare(box("typeBox").enabled, data.open)
-            compare(box("modificationBox").enabled, data.open)
-            compare(box("hardwareBox").enabled, data.open)
+            compare(["typeBox", "modificationBox", "hardwareBox"].map(n => box(n).enabled),
+                    [data.open, data.open, data.open])
             verify(box("versionBox").enabled)
             password = ""
         }
@@ -66,9 +56,8 @@ Item {
         // Every selector moves to the current choice; one without it leaves the image unchosen.
         function test_follow() {
             selectors.follow("VX9SD", "1", "2", "1.3.3")
-            compare(box("typeBox").currentIndex, 0)
-            compare(box("modificationBox").currentIndex, 1)
-            compare(box("hardwareBox").currentIndex, 0)
+            compare(["typeBox", "modificationBox", "hardwareBox"].map(n => box(n).currentIndex),
+                    [0, 1, 0])
             compare(box("versionBox").currentText, "1.3.3")
             verify(selectors.complete)
             selectors.follow("VX9SD", "1", "2", "1.3.2")
