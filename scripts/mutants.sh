@@ -340,14 +340,17 @@ def cmd_run(a):
         for name, (result, took) in done.items():
             if result == "ok" and record:
                 s["tests"][name]["seconds"] = took
-        # A failure counts once it comes again with the test alone on the machine; one
-        # that does not is load or chance, not the fault.
-        for name, (result, took) in done.items():
-            if result == "ok":
-                continue
-            again, _ = run_one(s["tests"][name], max(limit, 120) if record else
-                               max(limit, 3 * (s["tests"][name]["seconds"] or 0)),
-                               os.path.join(logs, name + ".again.log"))
+        # A lone failure counts once it comes again with the test alone on the machine; one
+        # that does not is load or chance, not the fault. Several failures speak for
+        # themselves.
+        failures = [n for n, (r, _) in done.items() if r != "ok"]
+        for name in failures:
+            result = done[name][0]
+            again = "failed"
+            if len(failures) <= 2:
+                again, _ = run_one(s["tests"][name], max(limit, 120) if record else
+                                   max(limit, 3 * (s["tests"][name]["seconds"] or 0)),
+                                   os.path.join(logs, name + ".again.log"))
             if again == "ok":
                 flaky.append(name)
             elif result == "timeout":
@@ -363,12 +366,28 @@ def cmd_run(a):
     print(" ".join(sorted(failed)))
     print(" ".join(sorted(flaky)))
 
+def on_term(*_):
+    raise KeyboardInterrupt
+
+# Stopped from outside (the script's own trap): end the tests that run, as on Ctrl-C.
+signal.signal(signal.SIGTERM, on_term)
 commands = {"entries": cmd_entries, "check": cmd_check, "apply": cmd_apply, "sync": cmd_sync,
             "inventory": cmd_inventory, "select": cmd_select, "run": cmd_run}
 commands[sys.argv[1]](sys.argv[2:])
 PY
 
 helper() { python3 -c "$helper_py" "$@"; }
+
+# Test runs go in the background, so that an interrupt reaches the trap at once and the
+# trap can end them (with their tests) before it restores the faulty file.
+runner=""
+run_tests() {
+  python3 -c "$helper_py" run "$@" >"$scratch/run.out" &
+  runner=$!
+  wait "$runner" || true
+  runner=""
+  { read -r failed; read -r flaky; } <"$scratch/run.out"
+}
 
 if [ "$mode" = list ]; then
   helper entries "$faults" | awk -F'\t' '{ printf "%-22s %-48s %s\n", $1, $2, $3 }'
@@ -380,16 +399,13 @@ if [ "$mode" = check ]; then
 fi
 
 command -v ninja >/dev/null || { echo "mutants.sh: ninja is needed" >&2; exit 1; }
-src="$scratch/src"
-build="$src/build"
-logs="$scratch/logs"
-state="$scratch/state.json"
-mkdir -p "$src" "$logs"
+mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd)
 src="$scratch/src"
 build="$src/build"
 logs="$scratch/logs"
 state="$scratch/state.json"
+mkdir -p "$src" "$logs"
 
 # Paths relative to the copy, so the compiler cache is shared with ordinary builds; resource
 # files without their modification times, so that a restored QML file builds to the same bytes.
@@ -401,6 +417,28 @@ export QML_DISABLE_DISK_CACHE=1 XDG_CACHE_HOME="$scratch/cache"
 
 say() { echo "mutants: $*" >&2; }
 started=$(date +%s)
+
+backup="$scratch/original"
+current=""
+restore() {
+  if [ -n "$current" ]; then
+    # A new modification time, so that the next build compiles the original again.
+    cp "$backup" "$src/$current"
+    touch "$src/$current"
+    current=""
+  fi
+}
+interrupted() {
+  if [ -n "$runner" ]; then
+    kill -TERM "$runner" 2>/dev/null || true
+    wait "$runner" || true
+  fi
+  restore
+  say "interrupted"
+  exit 130
+}
+trap restore EXIT
+trap interrupted INT TERM
 
 say "copying the sources to $src"
 helper sync "$repo" "$src"
@@ -427,10 +465,9 @@ else
   say "running all ${#all_tests[@]} tests on the unchanged build"
   base_started=$(date +%s)
   rm -rf "${logs:?}/unchanged"
-    { read -r base_line; read -r base_flaky; } < <(helper run "$state" "$jobs" "$timeout" 0 1 \
-    "$logs/unchanged" "${all_tests[@]}")
-  read -r -a base_failed <<<"$base_line"
-  [ -z "$base_flaky" ] || say "failed once, then passed: $base_flaky"
+  run_tests "$state" "$jobs" "$timeout" 0 1 "$logs/unchanged" "${all_tests[@]}"
+  read -r -a base_failed <<<"$failed"
+  [ -z "$flaky" ] || say "failed once, then passed: $flaky"
   base_seconds=$(( $(date +%s) - base_started ))
   python3 -c 'import json,sys; s=json.load(open(sys.argv[1])); s["base_seconds"]=int(sys.argv[2]); json.dump(s,open(sys.argv[1],"w"))' "$state" "$base_seconds"
 fi
@@ -453,18 +490,6 @@ if [ -n "$only" ]; then
   fault_lines=("${selected[@]}")
 fi
 
-backup="$scratch/original"
-current=""
-restore() {
-  if [ -n "$current" ]; then
-    # A new modification time, so that the next build compiles the original again.
-    cp "$backup" "$src/$current"
-    touch "$src/$current"
-    current=""
-  fi
-}
-trap restore EXIT
-trap 'restore; say "interrupted"; exit 130' INT TERM
 
 rows=()
 killed=0 survived=0 broken=0
@@ -481,11 +506,13 @@ for line in "${fault_lines[@]}"; do
     result="broken: $applied"; failed="-"; broken=$((broken + 1))
   else
     current=$file
-    built=$(date +%s)
-    if ! cmake --build "$build" -j "$jobs" >"$logs/build-$id.log" 2>&1; then
+    b0=$(date +%s)
+    built_ok=1
+    cmake --build "$build" -j "$jobs" >"$logs/build-$id.log" 2>&1 || built_ok=0
+    built=$(( $(date +%s) - b0 ))
+    if [ "$built_ok" -eq 0 ]; then
       result="broken: does not build"; failed="-"; broken=$((broken + 1))
     else
-      built=$(( $(date +%s) - built ))
       mapfile -t tests < <(helper select "$state" "$file")
       # Tests that already fail unchanged prove nothing.
       run=()
@@ -495,8 +522,7 @@ for line in "${fault_lines[@]}"; do
       if [ "${#run[@]}" -eq 0 ]; then
         result="survived"; failed="(no test reaches it)"; survived=$((survived + 1))
       else
-        { read -r failed; read -r flaky; } < <(helper run "$state" "$jobs" "$timeout" "$quick" 0 \
-          "$logs/$id" "${run[@]}")
+        run_tests "$state" "$jobs" "$timeout" "$quick" 0 "$logs/$id" "${run[@]}"
         if [ -n "$failed" ]; then
           result="killed"; killed=$((killed + 1))
         else
