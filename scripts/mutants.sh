@@ -27,6 +27,9 @@
 # cu-tavik-sim: their paths are compiled into the test), differs from the unchanged build
 # after the fault's build; for a fault in a file that is not compiled (QML, JS) also the
 # tests that read the source tree at run time (Qt Quick Test files, qmllint).
+# When one or two tests fail, each runs once more by itself: a failure that does not
+# come again is reported as such and does not kill. Build logs and the output of failing
+# tests stay under DIR/logs.
 set -euo pipefail
 
 # All in one function, so that bash has read the whole script before it runs (editing it
