@@ -3,6 +3,7 @@
 #include "engine/countcurveanalysis.h"
 #include "engine/modulelistparser.h"
 #include "engine/modulerecords.h"
+#include "engine/parameterlimits.h"
 #include "engine/presetfile.h"
 
 #include <QJsonArray>
@@ -176,6 +177,13 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.at(0).value("address"), QVariant(-1));
         QCOMPARE(records.at(0).value("type"), QVariant(3));
+    }
+
+    // The sensor current is in amperes: 25 uA at most.
+    void sensorCurrentLimit()
+    {
+        QVERIFY(ParameterLimits::problem("temperature_sensor_current", 25e-6).isEmpty());
+        QVERIFY(!ParameterLimits::problem("temperature_sensor_current", 26e-6).isEmpty());
     }
 
     void presetChannels_data()

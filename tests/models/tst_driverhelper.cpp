@@ -28,6 +28,13 @@ const QStringList Flags[2] = {
     {"status_inite", "status_shorted", "status_amplifier_on", "status_hfmode_on",
      "status_comparator_on", "status_counter_on", "status_autoreset_on", "status_error"}};
 
+QByteArray floats(std::initializer_list<float> values)
+{
+    Bytes bytes;
+    for (float v : values)
+        bytes.f32(v);
+    return bytes;
+}
 // Live data as the modules send it; every field differs so that a wrong offset shows.
 QByteArray liveData(int model, quint8 status, float counts = 4321.0f)
 {
@@ -35,15 +42,7 @@ QByteArray liveData(int model, quint8 status, float counts = 4321.0f)
         return Bytes().f32(1.25e-6f).f32(0.0375f).f32(counts).u8(status).pad(3, 0xA5);
     if (model == SspdM1)
         return Bytes().f32(1.5e-6f).f32(1.75e-6f).f32(0.0425f).f32(counts).u8(status).pad(3, 0x5A);
-    return Bytes()
-        .f32(4.2f)
-        .f32(1.3e-3f)
-        .f32(1.0e-5f)
-        .f32(1.62f)
-        .f32(0.71f)
-        .f32(0.33f)
-        .u8(status)
-        .pad(3);
+    return Bytes().bytes(floats({4.2f, 1.3e-3f, 1.0e-5f, 1.62f, 0.71f, 0.33f})).u8(status).pad(3);
 }
 QVariantMap liveMap(int model, quint8 status, bool operate)
 {
@@ -74,32 +73,9 @@ QByteArray byte(quint8 b)
 // EEPROM structures as the modules send them, every float its own value, and the item names
 // at their offsets; the temperature module's table point i.
 const QByteArray EepromBytes[3] = {
-    Bytes().f32(1.01f).f32(0.02f).f32(2.03f).f32(0.04f).f32(3.05f).f32(0.06f).f32(4.07f).f32(0.08f),
-    Bytes()
-        .f32(1.11f)
-        .f32(0.12f)
-        .f32(2.13f)
-        .f32(0.14f)
-        .f32(3.15f)
-        .f32(0.16f)
-        .f32(4.17f)
-        .f32(0.18f)
-        .f32(2.5e-9f)
-        .f32(5.19f)
-        .f32(0.2f),
-    Bytes()
-        .f32(1.21f)
-        .f32(0.22f)
-        .f32(2.23f)
-        .f32(0.24f)
-        .f32(3.25f)
-        .f32(0.26f)
-        .f32(4.27f)
-        .f32(0.28f)
-        .f32(5.29f)
-        .f32(0.3f)
-        .f32(6.31f)
-        .f32(0.32f)};
+    floats({1.01f, 0.02f, 2.03f, 0.04f, 3.05f, 0.06f, 4.07f, 0.08f}),
+    floats({1.11f, 0.12f, 2.13f, 0.14f, 3.15f, 0.16f, 4.17f, 0.18f, 2.5e-9f, 5.19f, 0.2f}),
+    floats({1.21f, 0.22f, 2.23f, 0.24f, 3.25f, 0.26f, 4.27f, 0.28f, 5.29f, 0.3f, 6.31f, 0.32f})};
 const QList<QPair<QString, int>> EepromPairs[3] = {
     {{"Current_ADC", 0}, {"Voltage_ADC", 8}, {"Current_DAC", 16}, {"Cmp_Ref_DAC", 24}},
     {{"Current_ADC", 0},
@@ -217,13 +193,9 @@ private slots:
         QTest::addColumn<quint8>("status");
         QTest::addColumn<bool>("operate");
         QTest::newRow("m0 0x3C operating") << int(SspdM0) << quint8(0x3C) << true;
-        QTest::newRow("m0 0x3E shorted") << int(SspdM0) << quint8(0x3E) << false;
         QTest::newRow("m0 0xFD all but shorted") << int(SspdM0) << quint8(0xFD) << true;
-        QTest::newRow("m0 0x34 rf key off") << int(SspdM0) << quint8(0x34) << false;
         QTest::newRow("m1 0x34 operating") << int(SspdM1) << quint8(0x34) << true;
-        QTest::newRow("m1 0x36 shorted") << int(SspdM1) << quint8(0x36) << false;
         QTest::newRow("m1 0x2C comparator off") << int(SspdM1) << quint8(0x2C) << false;
-        QTest::newRow("m1 0xF5 all but shorted") << int(SspdM1) << quint8(0xF5) << true;
         QTest::newRow("temperature, commutator on") << int(TempM0) << quint8(1) << true;
         QTest::newRow("temperature, commutator off") << int(TempM0) << quint8(0) << false;
     }
@@ -250,8 +222,7 @@ private slots:
         QTest::addColumn<int>("model");
         QTest::addColumn<float>("timeConst");
         QTest::newRow("model 0") << int(SspdM0) << 0.5f;
-        QTest::newRow("model 1") << int(SspdM1) << 0.5f;
-        QTest::newRow("zero") << int(SspdM0) << 0.0f;
+        QTest::newRow("zero") << int(SspdM1) << 0.0f;
         QTest::newRow("negative") << int(SspdM0) << -0.5f;
         QTest::newRow("not a number") << int(SspdM0) << NaN;
         QTest::newRow("infinite") << int(SspdM1) << std::numeric_limits<float>::infinity();
@@ -297,7 +268,6 @@ private slots:
         QTest::addColumn<int>("model");
         QTest::addColumn<QByteArray>("answer"); // empty: the module stays silent
         QTest::newRow("silent model 0") << int(SspdM0) << QByteArray();
-        QTest::newRow("silent model 1") << int(SspdM1) << QByteArray();
         QTest::newRow("silent temperature") << int(TempM0) << QByteArray();
         QTest::newRow("model 0, answer a byte short")
             << int(SspdM0) << liveData(SspdM0, 0x3C).left(15);
@@ -348,29 +318,25 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<quint8>("code");
         QTest::addColumn<QByteArray>("payload");
-        for (int model : {SspdM0, SspdM1}) {
-            auto row = [model](const char* name, const QVariant& value, quint8 code,
-                               const QByteArray& payload) {
-                QTest::addRow("m%d %s", model, name) << model << name << value << code << payload;
-            };
-            row("current", 2.5e-6, 18, Bytes().f32(2.5e-6f));
-            row("time_const", 0.125f, 34, Bytes().f32(0.125f));
-            row("cmp_ref_level", -0.03, 32, Bytes().f32(-0.03f));
-            row("auto_reset_threshold", 0.7, 36, Bytes().f32(0.7f));
-            row("auto_reset_time_out", 3.25, 38, Bytes().f32(3.25f));
-            row("status_shorted", true, 23, byte(1));
-            row("status_amplifier_on", false, 24, byte(0));
-            row("status_comparator_on", true, 26, byte(1));
-            row("status_counter_on", 1, 27, byte(1));
-            row("status_autoreset_on", true, 28, byte(1));
-        }
-        QTest::newRow("m0 status_rfkey_to_cmp")
-            << int(SspdM0) << "status_rfkey_to_cmp" << QVariant(true) << quint8(25) << byte(1);
-        QTest::newRow("m1 status_hfmode_on")
-            << int(SspdM1) << "status_hfmode_on" << QVariant(true) << quint8(56) << byte(1);
-        QTest::newRow("temperature_sensor_current")
-            << int(TempM0) << "temperature_sensor_current" << QVariant(1.0e-5) << quint8(20)
-            << Bytes().f32(1.0e-5f).toByteArray();
+        // Each name once, the SSPD models taking turns (their drivers share the codes): a
+        // float from a double or a float, a switch from a bool or an integer.
+        const auto row = [](int model, const char* name, const QVariant& value, quint8 code,
+                            const QByteArray& payload) {
+            QTest::addRow("m%d %s", model, name) << model << name << value << code << payload;
+        };
+        row(SspdM0, "current", 2.5e-6, 18, Bytes().f32(2.5e-6f));
+        row(SspdM1, "time_const", 0.125f, 34, Bytes().f32(0.125f));
+        row(SspdM0, "cmp_ref_level", -0.03, 32, Bytes().f32(-0.03f));
+        row(SspdM1, "auto_reset_threshold", 0.7, 36, Bytes().f32(0.7f));
+        row(SspdM0, "auto_reset_time_out", 3.25, 38, Bytes().f32(3.25f));
+        row(SspdM1, "status_shorted", true, 23, byte(1));
+        row(SspdM0, "status_amplifier_on", false, 24, byte(0));
+        row(SspdM1, "status_comparator_on", true, 26, byte(1));
+        row(SspdM0, "status_counter_on", 1, 27, byte(1));
+        row(SspdM1, "status_autoreset_on", true, 28, byte(1));
+        row(SspdM0, "status_rfkey_to_cmp", true, 25, byte(1));
+        row(SspdM1, "status_hfmode_on", true, 56, byte(1));
+        row(TempM0, "temperature_sensor_current", 1.0e-5, 20, Bytes().f32(1.0e-5f));
     }
     void writeByName()
     {
@@ -515,17 +481,6 @@ private slots:
             QVERIFY(!helper->value("current").isValid());
             QVERIFY(sentSince(mark).isEmpty());
         }
-    }
-
-    void waitRunsEvents()
-    {
-        bool queued = false;
-        bool timed = false;
-        QMetaObject::invokeMethod(
-            this, [&] { queued = true; }, Qt::QueuedConnection);
-        QTimer::singleShot(30, [&] { timed = true; });
-        DriverHelper::wait(150);
-        QVERIFY(queued && timed);
     }
 
     void storeEeprom()
