@@ -635,32 +635,6 @@ private slots:
         QCOMPARE(emitted(), 0);
     }
 
-    // Each status bit by its name, read and written; which bits make a working channel.
-    void statusBits_data() { addModels({SspdM0, SspdM1}); }
-    void statusBits()
-    {
-        start();
-        const Row& status = row("status");
-        const QList<QByteArray> names = {
-            "inite",        "shorted",
-            "amplifierOn",  modelIndex == SspdM0 ? "rfKeyToComparator" : "hfModeOn",
-            "comparatorOn", "counterOn",
-            "autoResetOn",  "error"};
-        for (int bit = 0; bit < 8; ++bit) {
-            QVERIFY(answer(status, U8(quint8(1u << bit))));
-            const QVariant value = status.p.value();
-            const QMetaObject* meta = value.metaType().metaObject();
-            QCOMPARE(meta->propertyCount(), 8);
-            for (int i = 0; i < 8; ++i) {
-                const QMetaProperty p = meta->property(meta->indexOfProperty(names[i]));
-                QCOMPARE(p.readOnGadget(value.constData()).toBool(), i == bit);
-            }
-            QVariant written(value.metaType());
-            QVERIFY(meta->property(meta->indexOfProperty(names[bit]))
-                        .writeOnGadget(written.data(), true));
-            QCOMPARE(bytesOf(written), U8(quint8(1u << bit)));
-        }
-    }
     // Model 0 works when not shorted and with amplifier, RF key, comparator and counter on;
     // model 1 alike, where bit 3 is the HF mode, which does not matter.
     void operating()
@@ -690,18 +664,6 @@ private slots:
         QCOMPARE(data.p.cached(), data.value);
         QVERIFY(answer(row("commutator"), U8(0)));
         QCOMPARE(data.p.cached().at(24), '\0');
-    }
-
-    void sweepParamsBytesByName()
-    {
-        VX9BSM0_SWEEP_PARAMS_t s{};
-        const QMetaObject& meta = VX9BSM0_SWEEP_PARAMS_t::staticMetaObject;
-        const QMetaProperty bytes = meta.property(meta.indexOfProperty("bytes"));
-        QVERIFY(bytes.writeOnGadget(&s, QByteArray("\x01\x02\x03", 3)));
-        QCOMPARE(bytes.readOnGadget(&s).toByteArray(),
-                 QByteArray("\x01\x02\x03", 3) + QByteArray(17, 0));
-        QVERIFY(bytes.writeOnGadget(&s, QByteArray(25, 'x')));
-        QCOMPARE(s.byteArray(), QByteArray(20, 'x'));
     }
 };
 

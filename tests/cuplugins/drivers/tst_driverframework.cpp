@@ -409,28 +409,6 @@ private slots:
         QCOMPARE(value, before);
     }
 
-    void otherTypesAsJson()
-    {
-        const cUDID id = cUDID::fromString("0011-2233-4455-6677-8899-AABB");
-        QCOMPARE(cuToJson(id).toString(), QString("0011-2233-4455-6677-8899-AABB"));
-        bool ok = false;
-        QCOMPARE(cuFromJson<cUDID>(QJsonValue("0011-2233-4455-6677-8899-AABB"), &ok), id);
-        QVERIFY(ok);
-        QCOMPARE(cuFromJson<probe::Mode>(QJsonValue(2), &ok), probe::ModeAuto);
-        QVERIFY(ok);
-        QCOMPARE(cuToJson(probe::Mode(5)).toDouble(), 5.0); // no key: the number
-        QVERIFY(cuToJson(QVariant::fromValue(QJsonArray())).isUndefined());
-        QCOMPARE(cuToJson(QByteArray::fromHex("00ff10")).toString(), QString("00ff10"));
-        QCOMPARE(cuFromJson<QByteArray>(QJsonValue("00FF10"), &ok), QByteArray::fromHex("00ff10"));
-        QVERIFY(ok);
-        cuFromJson<QByteArray>(QJsonValue("0g"), &ok);
-        QVERIFY(!ok);
-        const QJsonArray list =
-            cuToJson(QVariantList{1.5, QVariant::fromValue(pair_t<float>{1, 2})}).toArray();
-        QCOMPARE(list.size(), 2);
-        QCOMPARE(list.at(1).toObject().value("second").toDouble(), 2.0);
-    }
-
     void udidTextForm()
     {
         const cUDID id({0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03, 0x0a, 0x0b, 0x0c, 0xff});

@@ -143,81 +143,6 @@ private slots:
         temp->setAnswerTimeout(1); // for the unanswered switching back at the end
     }
 
-    void temporaryOffSwitchesBackAndReports()
-    {
-        Relay relay1(temp.get(), 2, true);
-        relay1.setToggleBackInterval(40);
-        QSignalSpy finished(&relay1, &Relay::processFinished);
-        relay1.temporarySetRelayOff(0); // 0: the toggle-back interval
-        QCOMPARE(relays, quint8(0x00));
-        QCOMPARE(relay1.state(), quint32(Relay::StateTemporarilyOff));
-        QVERIFY(relay1.remainingTime() > 0);
-        QVERIFY(finished.wait(2000));
-        QCOMPARE(relays, quint8(0x02));
-        QVERIFY(relay1.enabled());
-        QCOMPARE(relay1.state(), quint32(Relay::StateIdle));
-        QCOMPARE(relay1.remainingTime(), 0);
-        QCOMPARE(relayWrites(), QStringList({"9:43:20", "9:43:22"}));
-
-        relay1.setToggleBackInterval(60000); // an explicit time wins
-        relay1.temporarySetRelayOff(30);
-        QVERIFY(finished.wait(2000));
-
-        Relay fresh(temp.get(), 2, true);
-        QSignalSpy quiet(&fresh, &Relay::processFinished);
-        fresh.temporarySetRelayOff(); // ten seconds by default
-        QVERIFY(fresh.remainingTime() > 5000 && fresh.remainingTime() <= 10000);
-        fresh.stop(); // ends the off period without announcing its end
-        QCOMPARE(relays, quint8(0x02));
-        QCOMPARE(fresh.state(), quint32(Relay::StateIdle));
-        QTest::qWait(50);
-        QCOMPARE(quiet.size(), 0);
-    }
-
-    // Off-pulses of offTime, the first after max(period, minimum), until stopped.
-    void cyclePulsesTheRelayUntilStopped()
-    {
-        relays = 0x00;
-        Relay relay0(temp.get(), 1, false);
-        relay0.setMinimumCyclePeriod(40);
-        QList<quint32> statesAtFinish;
-        connect(&relay0, &Relay::processFinished, this, [&] { statesAtFinish << relay0.state(); });
-        relay0.startCycle(10, 20, false);
-        QCOMPARE(relay0.state(), quint32(Relay::StateCycleArmed));
-        QVERIFY(relay0.remainingTime() > 0 && relay0.remainingTime() <= 40);
-        QTRY_VERIFY_WITH_TIMEOUT(statesAtFinish.size() >= 2, 3000);
-        relay0.stop();
-        QCOMPARE(relay0.state(), quint32(Relay::StateIdle));
-        QCOMPARE(relay0.remainingTime(), 0);
-        QCOMPARE(relays, quint8(0x00));
-        const QStringList writes = relayWrites();
-        QCOMPARE(writes.mid(0, 5),
-                 QStringList({"9:43:10", "9:43:11", "9:43:10", "9:43:11", "9:43:10"}));
-        QCOMPARE(writes.last(), "9:43:10");
-        QCOMPARE(statesAtFinish, QList<quint32>(statesAtFinish.size(), Relay::StateCycleArmed));
-        QTest::qWait(150);
-        QCOMPARE(relayWrites().size(), writes.size());
-
-        relay0.setMinimumCyclePeriod(500); // the minimum holds; a new cycle replaces the old
-        relay0.startCycle(10, 2000, false);
-        QVERIFY(relay0.remainingTime() > 100 && relay0.remainingTime() <= 500);
-        relay0.startCycle(5000, 10, false);
-        QVERIFY(relay0.remainingTime() > 500);
-        relay0.stop();
-
-        relays = 0x02;
-        Relay relay1(temp.get(), 2, true);
-        relay1.setMinimumCyclePeriod(20);
-        QSignalSpy finished(&relay1, &Relay::processFinished);
-        events.clear();
-        relay1.startCycle(0, 20, true); // single shot
-        QVERIFY(finished.wait(2000));
-        QCOMPARE(relay1.state(), quint32(Relay::StateIdle));
-        QTest::qWait(120);
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(relayWrites(), QStringList({"9:43:22", "9:43:20", "9:43:22"}));
-    }
-
     // A few mismatches in a row are tolerated (five, two after a stop); a match restores
     // the allowance. An unreadable relay is a mismatch even when it should be off.
     void mismatchesAreTolerated()
@@ -269,15 +194,6 @@ private slots:
         QVERIFY(!relay1->getRelayState());
         delete relay1;
         QCOMPARE(relayWrites(), QStringList({"9:43:20", "9:43:22", "9:43:20"}));
-    }
-
-    void stateTexts()
-    {
-        QStringList texts;
-        for (int i = 0; i <= 9; ++i)
-            texts << Recycle::stateText(Recycle::TemperatureRecycleState(i));
-        QCOMPARE(texts.join('|'), "|Saving Params|Setup SSPD|Starting Recycle|Heating|"
-                                  "Thermalization|Cooling Down|Finish Recycling|Process Aborted|");
     }
 
     void fullProcedureRunsItsStatesInOrder()

@@ -148,38 +148,6 @@ private slots:
         QCOMPARE(feed(*shared, encode({3, 4, "abc"})), (QList<Packet>{{3, 4, "abc"}}));
     }
 
-    // One damaged byte (a flipped bit, a reserved value, a lost or doubled byte) in a frame
-    // must never give a packet: not the original, and above all not a different one.
-    void corruptedFrameIsNeverDelivered_data()
-    {
-        QTest::addColumn<Packet>("packet");
-        QTest::newRow("empty") << Packet{1, 2, {}};
-        QTest::newRow("reserved bytes")
-            << Packet{0xFB, 0xF9, QByteArray::fromHex("f9fafb00fbfaf9ff")};
-        QRandomGenerator rng(99);
-        QTest::newRow("random 100") << Packet{7, 9, randomBytes(rng, 100, false)};
-    }
-    void corruptedFrameIsNeverDelivered()
-    {
-        QFETCH(Packet, packet);
-        const QByteArray frame = encode(packet);
-        QCOMPARE(decode(frame).size(), 1);
-        for (int i = 0; i < frame.size(); ++i) {
-            QList<uchar> replacements{0x00, 0xF9, 0xFA, 0xFB, 0xFF};
-            for (int bit = 0; bit < 8; ++bit)
-                replacements.append(uchar(frame[i]) ^ uchar(1 << bit));
-            for (uchar r : replacements) {
-                QByteArray bad = frame;
-                bad[i] = char(r);
-                QVERIFY2(r == uchar(frame[i]) || decode(bad).isEmpty(), bad.toHex(' ').constData());
-            }
-            QVERIFY2(decode(QByteArray(frame).remove(i, 1)).isEmpty(), "a byte lost");
-            // A doubled start byte restarts the frame, a doubled end follows a whole frame.
-            if (i > 0 && i < frame.size() - 1)
-                QVERIFY2(decode(QByteArray(frame).insert(i, frame[i])).isEmpty(), "a byte doubled");
-        }
-    }
-
     void garbageAndBrokenFramesAreDropped()
     {
         const Packet a{1, 10, "first packet"}, b{2, 20, QByteArray::fromHex("f9fa")};
@@ -234,40 +202,6 @@ private slots:
         }
         QCOMPARE(max.size(), 256);
         QCOMPARE(decode(max), (QList<Packet>{{1, 2, data}}));
-    }
-
-    void framesSurviveArbitrarySplitting()
-    {
-        QRandomGenerator rng(2024);
-        QList<Packet> sent, got;
-        QByteArray stream;
-        for (int i = 0; i < 40; ++i) {
-            sent.append({quint8(rng.bounded(256)), quint8(rng.bounded(256)),
-                         randomBytes(rng, rng.bounded(100), false)});
-            stream += encode(sent.last());
-        }
-        cAbstractVelnorProtocol codec;
-        for (qsizetype at = 0; at < stream.size();) {
-            const qsizetype chunk = qMin<qsizetype>(1 + rng.bounded(20), stream.size() - at);
-            got += feed(codec, stream.mid(at, chunk));
-            at += chunk;
-        }
-        QCOMPARE(got, sent);
-    }
-
-    // A receiver may answer from inside the delivery, which encodes into the shared buffer.
-    void sinkMayReuseTheCodec()
-    {
-        const Packet first{5, 6, "hello"}, second{7, 8, "world"};
-        cAbstractVelnorProtocol codec;
-        QList<Packet> got;
-        cuFeedBusBytes(codec, encode(first) + encode(second),
-                       [&](quint8 a, quint8 c, quint8 n, quint8* d) {
-                           const uchar answer[6] = {0xF9, 0xFA, 0xFB, 0xF9, 0xFA, 0xFB};
-                           QVERIFY(codec.codeData(9, 9, 6, answer));
-                           got.append({a, c, QByteArray(reinterpret_cast<const char*>(d), n)});
-                       });
-        QCOMPARE(got, (QList<Packet>{first, second}));
     }
 
     void crc()

@@ -190,35 +190,6 @@ private slots:
         ::close(m_slave);
     }
 
-    // Function select: three bits per pin, ten pins a register, 001 output, pins 0 to 39;
-    // output set, clear and level registers for pins 0 to 31; registers 0 to 44.
-    void gpioRegisters()
-    {
-        setReg(2, 0xFFFFFFFF);
-        setReg(GpioMemory::Level0, (1u << 24) | (1u << 3));
-        setReg(44, 0x12345678);
-        GpioMemory gpio;
-        gpio.setPinMode(24, 0);
-        QCOMPARE(reg(2), 0xFFFFFFFF & ~(7u << 12)); // the neighbours' bits stay
-        for (int pin : {0, 9, 39, 40, -1})
-            gpio.setPinMode(pin, 1);
-        QCOMPARE(reg(0), (1u << 0) | (1u << 27));
-        QCOMPARE(reg(3), 1u << 27);
-        QCOMPARE(reg(4), 0u);
-        gpio.writePin(7, 2); // anything but 1 clears
-        QCOMPARE(reg(0x28 / 4), 1u << 7);
-        QVERIFY(gpio.readPin(24) && gpio.readPin(3) && !gpio.readPin(4));
-        QCOMPARE(gpio.readRegister(44), quint32(0x12345678));
-        gpio.writeRegister(45, 0xFFFFFFFF); // beyond the block nothing is touched
-        gpio.writeRegister(-1, 0xFFFFFFFF);
-        QCOMPARE(reg(45), 0u);
-        QCOMPARE(gpio.readRegister(45), 0u);
-        const QByteArray standIn = GpioMemory::devicePath();
-        GpioMemory::setDevicePathForTesting(nullptr);
-        QCOMPARE(GpioMemory::devicePath(), "/dev/gpiomem");
-        GpioMemory::setDevicePathForTesting(standIn.constData());
-    }
-
     // Without the direction line the transceiver cannot be driven: the process ends.
     void gpioBlockMissingEndsTheProcess()
     {
