@@ -1,61 +1,15 @@
 // The module bus codec: frames, escaping, the frame check, the byte-wise receiver and the
 // STM32 CRC used for firmware blocks.
-#include "link/velnorprotocol.h"
+#include "busframes.h"
 
 #include <QRandomGenerator>
 #include <QTest>
 
 namespace {
 
-struct Packet
-{
-    quint8 address = 0;
-    quint8 command = 0;
-    QByteArray data;
-    bool operator==(const Packet&) const = default;
-};
-
-char* toString(const Packet& p)
-{
-    return qstrdup((QByteArray::number(p.address) + "/" + QByteArray::number(p.command) + ": " +
-                    p.data.toHex(' '))
-                       .constData());
-}
-
 bool isReserved(uchar b)
 {
     return b == 0xF9 || b == 0xFA || b == 0xFB;
-}
-
-// The frame at the start of the codec buffer: up to and including the first 0xFA.
-QByteArray frameIn(cAbstractVelnorProtocol& codec)
-{
-    const QByteArray all(reinterpret_cast<const char*>(codec.buffer()), 256);
-    return all.left(all.indexOf(char(0xFA)) + 1);
-}
-
-QList<Packet> feed(cAbstractVelnorProtocol& codec, const QByteArray& bytes)
-{
-    QList<Packet> out;
-    cuFeedBusBytes(codec, bytes, [&](quint8 a, quint8 c, quint8 n, quint8* d) {
-        out.append({a, c, QByteArray(reinterpret_cast<const char*>(d), n)});
-    });
-    return out;
-}
-
-QList<Packet> decode(const QByteArray& bytes)
-{
-    cAbstractVelnorProtocol codec;
-    return feed(codec, bytes);
-}
-
-QByteArray encode(const Packet& p)
-{
-    cAbstractVelnorProtocol codec;
-    if (!codec.codeData(p.address, p.command, quint8(p.data.size()),
-                        reinterpret_cast<const uchar*>(p.data.constData())))
-        return {};
-    return frameIn(codec);
 }
 
 QByteArray randomBytes(QRandomGenerator& rng, int n, bool avoidReserved)
