@@ -205,28 +205,16 @@ private slots:
             << "1 2 2 3" << QStringList() << 0 << 100;
         QTest::newRow("silent module") << Script{{"Init", {""}}} << false << "bus Init"
                                        << "" << QStringList{"No any answer from device"} << 0 << -1;
-        QTest::newRow("wrong handshake")
-            << Script{{"Init", {"No"}}} << false << "bus Init"
-            << "" << QStringList{"Wrong answer from Bootloader"} << 0 << -1;
         QTest::newRow("module plugged in later")
             << Script{{"Init", {"", "", "Ok"}}} << true << "Init Init Init G C D P P P S"
             << "1 2 3" << QStringList() << 0 << 100;
-        QTest::newRow("no information goes on")
-            << Script{{"G", {""}}} << false << "bus Init G C D P P P S"
-            << "1 2 3" << QStringList{"No any answer from device"} << 0 << 100;
         // What the information query leaves unread is not taken for the next answer.
         QTest::newRow("long information text")
             << Script{{"G", {QByteArray(200, 'x')}}} << false << "bus Init G C D P P P S"
             << "1 2 3" << QStringList() << 0 << 100;
-        QTest::newRow("failed erase goes on")
-            << Script{{"D", {""}}} << false << "bus Init G C D P P P S"
-            << "1 2 3" << QStringList{"", "Error! No any answer from Bootloader"} << 0 << 100;
         QTest::newRow("fatal block restarts from the erase")
             << Script{{"P", {"Ok", "??", "Ok"}}} << false << "bus Init G C D P P C D P P P S"
             << "1 2 1 2 3" << QStringList{"", fatal} << 1 << 100;
-        QTest::newRow("no start acknowledgement")
-            << Script{{"S", {""}}} << false << "bus Init G C D P P P S"
-            << "1 2 3" << QStringList{"No any answer from Bootloader"} << 0 << 100;
         QTest::newRow("pointer reset bound")
             << Script{{"C", {"Er"}}} << false << "bus Init G" + QString(" C").repeated(50) << ""
             << QStringList{"The bootloader did not acknowledge the pointer reset in 50 tries, "

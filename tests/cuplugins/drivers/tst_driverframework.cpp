@@ -238,37 +238,6 @@ private slots:
         QVERIFY(driver->handleMsg(Address, 16, 4, data));
     }
 
-    void everyEndpointSeesEveryPacket()
-    {
-        TestDriver other;
-        other.setAddress(7);
-        other.setInterface(&unit->link);
-        other.setInterface(nullptr); // keeps the transport
-        QCOMPARE(other.interface(), &unit->link);
-        other.setInterface(&unit->link); // attached twice, still one delivery
-        int mine = 0, theirs = 0;
-        driver->temperature.answerCallbacks()->add([&] { ++mine; });
-        other.temperature.answerCallbacks()->add([&] { ++theirs; });
-        QVERIFY(unit->link.open());
-        QTRY_COMPARE(unit->peer.connectionCount(), 1);
-        unit->peer.sendToClient(LoopbackPeer::packet(7, 16, Bytes().f32(9.0f)));
-        QTRY_COMPARE(theirs, 1);
-        QCOMPARE(other.temperature.cached(), 9.0f);
-        QCOMPARE(mine, 0);
-    }
-
-    void laterPropertyTakesOverACode()
-    {
-        const qsizetype registered = driver->properties().size();
-        DriverPropertyReadOnly<float> successor(driver.get(), 16, No);
-        answers[16] = Bytes().f32(4.0f);
-        bool ok = false;
-        QCOMPARE(successor.read(&ok, 1), 4.0f);
-        QVERIFY(ok);
-        QCOMPARE(driver->temperature.cached(), 0.0f);
-        QCOMPARE(driver->properties().size(), registered);
-    }
-
     void givingUpEndsTheWaitAndTheTries()
     {
         driver->setAnswerTimeout(60000);
@@ -389,34 +358,12 @@ private slots:
         QCOMPARE(value, probe::Outer{}); // nothing half-filled comes back
     }
 
-    void mergeWritesOnlyTheGivenFields()
-    {
-        probe::Outer value = Sample;
-        QString error;
-        QVERIFY(cuMergeJson(QJsonObject{{"level", 4.0}, {"inner", QJsonObject{{"on", false}}}},
-                            &value, "probe", &error));
-        QCOMPARE(value.level, 4.0f);
-        QCOMPARE(value.slope, Sample.slope);
-        QCOMPARE(value.inner, (probe::Inner{0, false})); // a nested object is written whole
-        QCOMPARE(value.offset, qint16(-3));
-
-        const probe::Outer before = value;
-        QVERIFY(!cuMergeJson(QJsonObject{{"level", 1.0}, {"colour", 3}}, &value, "probe", &error));
-        QVERIFY(error.contains("colour"));
-        QVERIFY(!cuMergeJson(QJsonObject{{"offset", "far"}}, &value, "probe", &error));
-        QVERIFY(!cuMergeJson(QJsonValue(7), &value, "probe", &error));
-        QVERIFY(error.contains("probe"));
-        QCOMPARE(value, before);
-    }
-
     void udidTextForm()
     {
         const cUDID id({0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03, 0x0a, 0x0b, 0x0c, 0xff});
         QCOMPARE(id.toString(), QString("DEAD-BEEF-0001-0203-0A0B-0CFF"));
         bool ok = false;
         QCOMPARE(cUDID::fromString("dead-beef-0001-0203-0a0b-0cff", &ok), id);
-        QVERIFY(ok);
-        QCOMPARE(cUDID::fromString("DEADBEEF000102030A0B0CFF", &ok), id);
         QVERIFY(ok);
         for (const char* bad :
              {"", "DEAD-BEEF", "DEAD-BEEF-0001-0203-0A0B-0CFG",
@@ -481,18 +428,9 @@ private slots:
         QCOMPARE(average.trend(), 0.0);
         QCOMPARE(average.addValue(8), 8.0);
 
-        WindowedAverage odd(3); // more than half of 3 is 2 values
-        odd.addValue(10);
-        odd.addValue(6);
-        QCOMPARE(odd.trend(), 0.0);
-        odd.addValue(2);
-        QCOMPARE(odd.trend(), -2.0);
-
         WindowedAverage none(0); // taken as a window of one value
-        QCOMPARE(none.windowSize(), 1u);
         QCOMPARE(none.addValue(5), 5.0);
         QCOMPARE(none.addValue(7), 7.0);
-        QCOMPARE(none.trend(), 0.0);
     }
 };
 
