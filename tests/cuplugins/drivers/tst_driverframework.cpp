@@ -57,7 +57,6 @@ Q_DECLARE_METATYPE(probe::Outer)
 namespace {
 // Run as a child with this argument, the program indexes a relay that does not exist.
 constexpr char BadIndexArgument[] = "--index-relay";
-const probe::Outer Sample{1.5f, {2.0f, -0.5f}, {42, true}, probe::ModeManual, -3};
 constexpr quint8 No = DriverProperty_p::NoCode;
 constexpr quint8 Address = 5;
 
@@ -225,19 +224,6 @@ private slots:
         QVERIFY(!ok);
     }
 
-    void answerFromAnotherAddressIsNotOurs()
-    {
-        unit->peer.setPacketResponder(
-            [](const PeerPacket&) { return LoopbackPeer::packet(6, 16, QByteArray(4, 'a')); });
-        bool ok = true;
-        driver->temperature.read(&ok, 1);
-        QVERIFY(!ok);
-        QCOMPARE(driver->temperature.cached(), 0.0f);
-        quint8 data[4] = {};
-        QVERIFY(!driver->handleMsg(6, 16, 4, data));
-        QVERIFY(driver->handleMsg(Address, 16, 4, data));
-    }
-
     void givingUpEndsTheWaitAndTheTries()
     {
         driver->setAnswerTimeout(60000);
@@ -315,24 +301,6 @@ private slots:
         driver->eepromWrite()->executeSync(&ok, 1);
         QVERIFY(!ok); // not acknowledged at address 255, not signalled
         QCOMPARE(stored.size(), 2);
-    }
-
-    void structureRoundTrip()
-    {
-        const QJsonValue json = cuToJson(Sample);
-        const QJsonObject object = json.toObject();
-        QCOMPARE(object.value("level").toDouble(), 1.5);
-        QCOMPARE(object.value("slope").toObject().value("second").toDouble(), -0.5);
-        QCOMPARE(object.value("inner").toObject().value("counts").toDouble(), 42.0);
-        QCOMPARE(object.value("inner").toObject().value("on").toBool(), true);
-        QCOMPARE(object.value("mode").toString(), QString("ModeManual"));
-        QCOMPARE(object.value("offset").toDouble(), -3.0);
-        bool ok = false;
-        QCOMPARE(cuFromJson<probe::Outer>(json, &ok), Sample);
-        QVERIFY(ok);
-        const auto partial = cuFromJson<probe::Outer>(QJsonObject{{"level", 3.0}}, &ok);
-        QVERIFY(ok); // missing fields read as zero
-        QCOMPARE(partial, (probe::Outer{3.0f, {}, {}, probe::ModeOff, 0}));
     }
 
     void badFieldsAreRefused_data()

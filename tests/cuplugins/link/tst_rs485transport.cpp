@@ -6,6 +6,7 @@
 #include "link/curs485iointerface.h"
 #include "link/eventwait.h"
 
+#include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -13,47 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
-#include <sys/wait.h>
 
-namespace {
-bool inForkedChild = false;
-}
-
-// A forked child holds only this thread, so under LeakSanitizer everything the other threads
-// own would be reported as leaked when the child exits; the check is off in the child.
-extern "C" int __lsan_is_turned_off()
-{
-    return inForkedChild;
-}
-
-namespace {
-// Runs body in a forked child; its exit status and standard error.
-QPair<int, QByteArray> runInChild(const std::function<void()>& body)
-{
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return {-1, {}};
-    fflush(stdout); // buffered test output would otherwise be written twice
-    fflush(stderr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        inForkedChild = true;
-        dup2(pipeFds[1], STDERR_FILENO);
-        dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-        body();
-        _exit(99);
-    }
-    ::close(pipeFds[1]);
-    QByteArray error;
-    char chunk[256];
-    for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
-        error.append(chunk, got);
-    ::close(pipeFds[0]);
-    int status = 0;
-    const bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-    return {exited ? WEXITSTATUS(status) : -1, error};
-}
-} // namespace
+// Run as a child with this argument and a path, the program maps that file as the GPIO block.
+constexpr char MapArgument[] = "--map-gpio";
 
 class TestRs485Transport : public QObject
 {
@@ -102,13 +65,6 @@ class TestRs485Transport : public QObject
     {
         return cuWaitForEvents([&] { return m_log.size() >= count; }, 3000);
     }
-    // Transmit around the last write: GPIO 24 an output, driven high, then low.
-    void checkDirectionSwitched()
-    {
-        QCOMPARE(m_gpio.reg(2), 1u << 12);
-        QCOMPARE(m_gpio.reg(GpioMemory::OutputSet0), 1u << 24);
-        QCOMPARE(m_gpio.reg(GpioMemory::OutputClear0), 1u << 24);
-    }
 
 private slots:
     void initTestCase()
@@ -133,17 +89,16 @@ private slots:
     // Without the direction line the transceiver cannot be driven: the process ends.
     void gpioBlockMissingEndsTheProcess()
     {
-        const QByteArray missing = QFile::encodeName(m_gpio.filePath("no-such-device"));
-        auto [status, error] = runInChild([&] {
-            GpioMemory::setDevicePathForTesting(missing.constData());
-            GpioMemory gpio;
-        });
+        const auto run = [](const QString& path) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {MapArgument, path});
+            child.waitForFinished(10000);
+            return qMakePair(child.exitCode(), child.readAllStandardError());
+        };
+        auto [status, error] = run(m_gpio.filePath("no-such-device"));
         QCOMPARE(status, 1);
         QCOMPARE(error, QByteArray("can't open /dev/gpiomem: ") + strerror(ENOENT) + "\n");
-        std::tie(status, error) = runInChild([] {
-            GpioMemory::setDevicePathForTesting("/dev/null"); // opens, cannot be mapped
-            GpioMemory gpio;
-        });
+        std::tie(status, error) = run("/dev/null"); // opens, cannot be mapped
         QCOMPARE(status, 1);
         QVERIFY2(error.startsWith("mmap error: "), error.constData());
     }
@@ -167,7 +122,10 @@ private slots:
         QCOMPARE(transport.serialPort()->parity(), QSerialPort::NoParity);
         QCOMPARE(transport.serialPort()->stopBits(), QSerialPort::OneStop);
         QCOMPARE(transport.mode(), int(cuIOInterfaceImpl::PacketMode));
-        checkDirectionSwitched();
+        // Transmit around the write: GPIO 24 an output, driven high, then low.
+        QCOMPARE(m_gpio.reg(2), 1u << 12);
+        QCOMPARE(m_gpio.reg(GpioMemory::OutputSet0), 1u << 24);
+        QCOMPARE(m_gpio.reg(GpioMemory::OutputClear0), 1u << 24);
 
         QByteArray huge(255, char(0xFA)); // too long for a frame: nothing is written
         QVERIFY(transport.sendMsg(1, 2, 255, reinterpret_cast<quint8*>(huge.data())));
@@ -221,37 +179,6 @@ private slots:
                                                      {6, 0x80, QByteArray::fromHex("f9fafb02")}}));
     }
 
-    // Raw access only in direct mode, where frames on the line are left to the reader.
-    void directModeReadsAndWritesRawBytes()
-    {
-        cuRs485IOInterface transport;
-        open(transport);
-        QVERIFY(!transport.write("raw bytes"));
-        QCOMPARE(m_gpio.reg(GpioMemory::OutputSet0), 0u);
-        writeLine("pending");
-        QVERIFY(transport.serialPort()->waitForReadyRead(3000));
-        QCOMPARE(transport.readAll(), QByteArray());
-
-        transport.setMode(cuIOInterfaceImpl::DirectMode);
-        const QByteArray raw = QByteArray("Init") + char(0xFA);
-        QVERIFY(transport.write(raw));
-        QVERIFY(readLine().endsWith(raw));
-        checkDirectionSwitched();
-        const QByteArray frame = encode({9, 9, "frame"});
-        writeLine(frame);
-        QByteArray read;
-        while (!read.endsWith(frame) && transport.serialPort()->waitForReadyRead(3000))
-            read += transport.readAll();
-        QVERIFY(read.endsWith(frame));
-        QCoreApplication::processEvents();
-        QVERIFY(m_log.isEmpty());
-
-        transport.setMode(cuIOInterfaceImpl::PacketMode);
-        writeLine(encode({9, 10, "again"}));
-        QVERIFY(waitForPackets(1));
-        QCOMPARE(m_log, (QList<Packet>{{9, 10, "again"}}));
-    }
-
     // An empty or wrong port name: nothing opens, nothing is sent, and the direction line
     // stays untouched (a transceiver left at transmit would block the bus).
     void withoutAUsablePortEverythingRefuses()
@@ -272,5 +199,15 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRs485Transport)
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], MapArgument) == 0) {
+        GpioMemory::setDevicePathForTesting(argv[2]);
+        GpioMemory gpio; // ends the process when the block cannot be mapped
+        return 99;
+    }
+    QCoreApplication app(argc, argv);
+    TestRs485Transport test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_rs485transport.moc"
