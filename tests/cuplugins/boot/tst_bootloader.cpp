@@ -275,15 +275,10 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QStringList>("errors");
-        const QString missing = m_gpio.filePath("missing.bin");
         QTest::newRow("no port") << "" << m_imagePath << QStringList{"PortName is not setted"};
-        QTest::newRow("no file") << "slave" << missing
-                                 << QStringList{"Can't find file: " + missing};
         QTest::newRow("empty file")
             << "slave" << m_gpio.filePath("empty.bin")
             << QStringList{"The firmware file is empty: " + m_gpio.filePath("empty.bin")};
-        QTest::newRow("no device") << m_gpio.filePath("no-tty") << m_imagePath
-                                   << QStringList{"Error at opening serialPort: 1"};
     }
 
     void refusesBeforeTouchingTheModule()

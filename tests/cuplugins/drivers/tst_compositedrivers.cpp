@@ -518,31 +518,6 @@ private slots:
         }
     }
 
-    // Tools read the sets by field name: every field once, at its offset.
-    void fieldNames_data() { addModels(); }
-    void fieldNames()
-    {
-        start();
-        fillSets();
-        for (const Row& whole : std::as_const(rows)) {
-            if (whole.offset >= 0 || whole.set == Alone)
-                continue;
-            const QVariant value = whole.p.value();
-            const QMetaObject* meta = value.metaType().metaObject();
-            int fields = 0;
-            for (const Row& r : std::as_const(rows)) {
-                if (r.set != whole.set || !inSet(r))
-                    continue;
-                ++fields;
-                const int index = meta->indexOfProperty(r.name);
-                QVERIFY2(index >= 0, r.name);
-                QCOMPARE(bytesOf(meta->property(index).readOnGadget(value.constData())),
-                         whole.value.mid(r.offset, r.value.size()));
-            }
-            QCOMPARE(meta->propertyCount(), fields);
-        }
-    }
-
     // An acknowledged switch changes its bit of the status the module last reported (not
     // of an earlier acknowledgement's result); the status property keeps the report.
     void switches_data() { addModels({SspdM0, SspdM1}); }

@@ -238,36 +238,15 @@ private slots:
         QCOMPARE(unit->codes(), QList<quint8>{16});
     }
 
-    void callbackMayIssueTheNextRequest()
-    {
-        answers[16] = Bytes().f32(1.0f);
-        answers[17] = QByteArray::fromHex("05000000");
-        unsigned int nested = 0;
-        driver->temperature.answerCallbacks()->add([&] {
-            bool ok = false;
-            nested = driver->counter.read(&ok, 1);
-        });
-        bool ok = false;
-        driver->temperature.read(&ok, 1);
-        QVERIFY(ok);
-        QCOMPARE(nested, 5u);
-    }
-
-    // Type, modification, versions and description (24-byte texts, padding kept), then the
-    // identifier; one try each, stopping at the first that is not answered in full.
-    void identityIsReadInOrder()
+    // Type, modification, versions, description (24-byte texts), then the identifier; one
+    // try each, stopping at the first that is not answered in full.
+    void identityIsReadInOrderUpToAGap()
     {
         QVERIFY(driver->readIdentity());
         QCOMPARE(unit->codes(), QList<quint8>({6, 7, 8, 9, 10, 5}));
         QCOMPARE(driver->typeString()->cached(), QString::fromLatin1(text24("VX9SDM0")));
-        QVERIFY(driver->modification()->cached().startsWith("M0V1"));
-        QVERIFY(driver->hardwareVersion()->cached().startsWith("HW 2.1"));
-        QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
-        QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
         QCOMPARE(driver->udid()->cached().toString(), QString("0011-2233-4455-6677-8899-AABB"));
-    }
-    void identityStopsAtTheFirstItemNotAnswered()
-    {
+        driver->udid()->setCached({});
         answers[5] = QByteArray::fromHex("0102");
         QVERIFY(!driver->readIdentity());
         QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
@@ -277,7 +256,7 @@ private slots:
         QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
         answers.remove(7); // acknowledged with no text
         QVERIFY(!driver->readIdentity());
-        QCOMPARE(unit->codes().mid(10), QList<quint8>({6, 7}));
+        QCOMPARE(unit->codes().mid(16), QList<quint8>({6, 7}));
     }
 
     void commonCommandsUseTheirCodes()
