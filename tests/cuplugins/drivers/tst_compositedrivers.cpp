@@ -1,7 +1,7 @@
 // Every module driver that keeps sets (live data, parameters, EEPROM constants) in step with
-// its single properties, from one table per model against a scripted module: codes, set and
-// single answers, wrong lengths, the bytes of every write and the field names; then what the
-// SSPD drivers do with switches and acknowledgements, and the temperature commutator byte.
+// its single properties, from one table per model against a scripted module: set and single
+// answers, wrong lengths and the bytes of every write; then what the SSPD drivers do with
+// switches and acknowledgements, and the temperature commutator byte.
 #include "bytes.h"
 #include "drivers/heaterdriverm0.h"
 #include "drivers/sisbiassourcedriverm0.h"
@@ -11,7 +11,6 @@
 #include "drivers/tempdriverm0.h"
 #include "driverunit.h"
 
-#include <QMetaProperty>
 #include <QSignalSpy>
 #include <QTest>
 #include <map>
@@ -38,7 +37,6 @@ const auto replaced = [](QByteArray bytes, int offset, const QByteArray& field) 
 // A property seen through its public operations, whatever its value type.
 struct Probe
 {
-    quint8 read = No, write = No;
     std::function<QByteArray()> cached;          // byte image of cached()
     std::function<QVariant()> value;             // cached() as a variant
     std::function<bool()> request;               // one read try: answered?
@@ -49,8 +47,6 @@ template <typename P> Probe probe(P* p)
 {
     using T = typename P::Value;
     Probe r;
-    r.read = p->readCode();
-    r.write = p->writeCode();
     if constexpr (requires { p->cached(); }) {
         r.cached = [p] { return DriverValue<T>::encode(p->cached()); };
         r.value = [p] { return QVariant::fromValue(p->cached()); };
@@ -67,8 +63,6 @@ template <typename P> Probe probe(P* p)
 Probe probe(DriverCommand* c)
 {
     Probe r;
-    r.read = c->readCode();
-    r.write = c->writeCode();
     r.send = [c](const QByteArray&) { c->execute(); };
     return r;
 }
@@ -420,24 +414,6 @@ private slots:
         unit.reset();
         answers.clear();
         acknowledge = true;
-    }
-
-    // The accessors carry the module's codes, and the driver registers its properties
-    // after the common ones, in table order, none displaced by another with the same code.
-    void codes_data() { addModels(); }
-    void codes()
-    {
-        start();
-        QList<QPair<int, int>> expected, registered;
-        for (const Row& r : std::as_const(rows)) {
-            expected << qMakePair(int(r.read), int(r.write));
-            if (r.p.cached || r.p.send)
-                QVERIFY2(r.p.read == r.read && r.p.write == r.write, r.name);
-        }
-        QVERIFY(driver->properties().size() > 11);
-        for (const DriverProperty_p* p : driver->properties().mid(11))
-            registered << qMakePair(int(p->readCode()), int(p->writeCode()));
-        QCOMPARE(registered, expected);
     }
 
     // A single answer replaces exactly its field of its set (on zeros when the set was never
