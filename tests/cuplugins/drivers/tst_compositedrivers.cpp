@@ -586,20 +586,6 @@ private slots:
         QCOMPARE(emitted(), 0);
     }
 
-    // Model 0 works when not shorted and with amplifier, RF key, comparator and counter on;
-    // model 1 alike, where bit 3 is the HF mode, which does not matter.
-    void operating()
-    {
-        for (quint8 byte : {0x3C, 0xFD})
-            QVERIFY(VX9SDM0_Status_t::fromByte(byte).isOperating());
-        for (quint8 bit : {0x02, 0x04, 0x08, 0x10, 0x20})
-            QVERIFY(!VX9SDM0_Status_t::fromByte(0x3C ^ bit).isOperating());
-        for (quint8 byte : {0x34, 0x3C, 0xF5})
-            QVERIFY(VX9SDM1_Status_t::fromByte(byte).isOperating());
-        for (quint8 bit : {0x02, 0x04, 0x10, 0x20})
-            QVERIFY(!VX9SDM1_Status_t::fromByte(0x34 ^ bit).isOperating());
-    }
-
     // A module may report "on" with any non-zero byte; the driver keeps the commutator a
     // clean 0 or 1 in the live data and in the single property.
     void commutatorReadsAnyNonZeroByteAsOn_data() { addModels({TempM0}); }

@@ -165,9 +165,10 @@ private slots:
         QTest::addColumn<QByteArray>("before"); // sent ahead of the answer, if any
         QTest::addColumn<bool>("answer");
         QTest::newRow("unknown code") << LoopbackPeer::packet(Address, 99, "x") << false;
+        // of an earlier write of the property being read
         QTest::newRow("late acknowledgement") << LoopbackPeer::packet(Address, 18) << false;
         QTest::newRow("other property")
-            << LoopbackPeer::packet(Address, 17, QByteArray(4, 1)) << false;
+            << LoopbackPeer::packet(Address, 16, QByteArray(4, 1)) << false;
         QTest::newRow("stray, then the answer") << LoopbackPeer::packet(Address, 18) << true;
     }
     void onlyTheOwnAnswerEndsTheWait()
@@ -175,13 +176,13 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(bool, answer);
         unit->peer.setPacketResponder([&](const PeerPacket& p) {
-            if (p.command == 16)
+            if (p.command == 17)
                 return before +
-                       (answer ? LoopbackPeer::packet(Address, 16, Bytes().f32(6.0f)) : "");
+                       (answer ? LoopbackPeer::packet(Address, 17, QByteArray("\6\0\0\0", 4)) : "");
             return before; // the write of code 31 below
         });
         bool ok = !answer;
-        QCOMPARE(driver->temperature.read(&ok, 1), answer ? 6.0f : 0.0f);
+        QCOMPARE(driver->counter.read(&ok, 1), answer ? 6u : 0u);
         QCOMPARE(ok, answer);
         // Nor does a write count as acknowledged by anything but its own code.
         driver->enable.writeSync(true, &ok, 1);

@@ -224,6 +224,18 @@ private slots:
         checkReadUpTo(ch, filled);
     }
 
+    // An answer of another code is no answer: the last one is not replayed for it.
+    void answerOfAnotherCodeIsNoAnswer()
+    {
+        start();
+        answers[17] = Bytes().f32(4.5f);
+        QVERIFY(m1->readTemperature(1));
+        unit->peer.setPacketResponder(
+            [](const PeerPacket& p) { return LoopbackPeer::packet(p.address, 42, "\x01"); });
+        QVERIFY(!m1->readTemperature(2));
+        QCOMPARE(m1->temperature(2), 0.0f);
+    }
+
     // Settings: four channels of a flag byte and a float, packed; calibration: four channels
     // of four floats. Written with 47 and 27, read with 46 and 26, five tries each; an answer
     // of another length leaves the held values as they were.

@@ -99,14 +99,17 @@ private slots:
         mismatch[3] = char(5); // the length byte disagrees with the body
         const QList<QByteArray> junk{
             QByteArray::fromHex("0102030405fa"),
-            QByteArray::fromHex("f9fa"),             // too short to be a packet
-            QByteArray::fromHex("f90102fbfa"),       // escape without its byte
-            QByteArray::fromHex("f9010200fb2012fa"), // escape of an ordinary byte
-            QByteArray::fromHex("f9010203fa"),       // body shorter than a packet
-            fa.left(4) + char(0xF9),                 // a lone 0xF9 loses what came before
+            QByteArray::fromHex("f9fa"),       // too short to be a packet
+            QByteArray::fromHex("f90102fbfa"), // escape without its byte
+            QByteArray::fromHex("f9010203fa"), // body shorter than a packet
+            fa.left(4) + char(0xF9),           // a lone 0xF9 loses what came before
             mismatch,
             randomBytes(rng, 500, true), // noise without frame bytes
         };
+        // An escape of an ordinary byte: one packet must not have two encodings.
+        const QByteArray plain = encode({1, 2, "A"});
+        for (char e : {'\x61', '\x21'})
+            QVERIFY(decode(QByteArray(plain).replace("A", QByteArray("\xFB") + e)).isEmpty());
         for (const QByteArray& j : junk) {
             QVERIFY2(decode(j).isEmpty(), j.toHex(' ').constData());
             QCOMPARE(decode(j + fb), QList<Packet>{b});
