@@ -1,6 +1,7 @@
 #pragma once
 // A file in the build tree that stands in for /dev/gpiomem, so that the RS-485 direction
-// line can be driven on any machine and its registers read back by the test.
+// line can be driven on any machine and its registers read back by the test; and the
+// pseudo-terminal that stands in for the line.
 #include "link/gpiomemory.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,9 @@
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <memory>
+#include <pty.h>
 #include <sys/statvfs.h>
+#include <termios.h>
 #include <unistd.h>
 
 class GpioStandIn
@@ -45,9 +48,41 @@ public:
     // Where the test keeps its other files.
     QString filePath(const QString& name) const { return m_dir->filePath(name); }
     int fd() const { return m_fd; }
+    // Register index of the block as the GPIO layer maps it.
+    quint32 reg(int index) const
+    {
+        quint32 value = 0xDEADBEEF;
+        pread(m_fd, &value, sizeof value, GpioMemory::MapOffset + index * 4);
+        return value;
+    }
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QByteArray m_path;
     int m_fd = -1;
+};
+
+// A raw pseudo-terminal whose non-blocking master side plays the far end of the line. The
+// slave stays open, so the master never sees a hang-up while the port under test is closed.
+struct PtyLine
+{
+    int master = -1, slave = -1;
+    QString name; // of the slave side, the port under test
+
+    bool open()
+    {
+        char path[256] = {};
+        termios raw;
+        if (openpty(&master, &slave, path, nullptr, nullptr) != 0 || tcgetattr(slave, &raw) != 0)
+            return false;
+        cfmakeraw(&raw);
+        name = QString::fromLocal8Bit(path);
+        return tcsetattr(slave, TCSANOW, &raw) == 0 &&
+               fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) == 0;
+    }
+    ~PtyLine()
+    {
+        ::close(master);
+        ::close(slave);
+    }
 };

@@ -1,7 +1,7 @@
 // Every module driver that keeps sets (live data, parameters, EEPROM constants) in step with
-// its single properties, from one table per model against a scripted module: codes, set and
-// single answers, wrong lengths, the bytes of every write and the field names; then what the
-// SSPD drivers do with switches and acknowledgements, and the temperature commutator byte.
+// its single properties, from one table per model against a scripted module: set and single
+// answers, wrong lengths and the bytes of every write; then what the SSPD drivers do with
+// switches and acknowledgements, and the temperature commutator byte.
 #include "bytes.h"
 #include "drivers/heaterdriverm0.h"
 #include "drivers/sisbiassourcedriverm0.h"
@@ -11,7 +11,6 @@
 #include "drivers/tempdriverm0.h"
 #include "driverunit.h"
 
-#include <QMetaProperty>
 #include <QSignalSpy>
 #include <QTest>
 #include <map>
@@ -38,7 +37,6 @@ const auto replaced = [](QByteArray bytes, int offset, const QByteArray& field) 
 // A property seen through its public operations, whatever its value type.
 struct Probe
 {
-    quint8 read = No, write = No;
     std::function<QByteArray()> cached;          // byte image of cached()
     std::function<QVariant()> value;             // cached() as a variant
     std::function<bool()> request;               // one read try: answered?
@@ -49,8 +47,6 @@ template <typename P> Probe probe(P* p)
 {
     using T = typename P::Value;
     Probe r;
-    r.read = p->readCode();
-    r.write = p->writeCode();
     if constexpr (requires { p->cached(); }) {
         r.cached = [p] { return DriverValue<T>::encode(p->cached()); };
         r.value = [p] { return QVariant::fromValue(p->cached()); };
@@ -67,8 +63,6 @@ template <typename P> Probe probe(P* p)
 Probe probe(DriverCommand* c)
 {
     Probe r;
-    r.read = c->readCode();
-    r.write = c->writeCode();
     r.send = [c](const QByteArray&) { c->execute(); };
     return r;
 }
@@ -422,24 +416,6 @@ private slots:
         acknowledge = true;
     }
 
-    // The accessors carry the module's codes, and the driver registers its properties
-    // after the common ones, in table order, none displaced by another with the same code.
-    void codes_data() { addModels(); }
-    void codes()
-    {
-        start();
-        QList<QPair<int, int>> expected, registered;
-        for (const Row& r : std::as_const(rows)) {
-            expected << qMakePair(int(r.read), int(r.write));
-            if (r.p.cached || r.p.send)
-                QVERIFY2(r.p.read == r.read && r.p.write == r.write, r.name);
-        }
-        QVERIFY(driver->properties().size() > 11);
-        for (const DriverProperty_p* p : driver->properties().mid(11))
-            registered << qMakePair(int(p->readCode()), int(p->writeCode()));
-        QCOMPARE(registered, expected);
-    }
-
     // A single answer replaces exactly its field of its set (on zeros when the set was never
     // answered), whose signal fires once with the new set; outside a set it changes itself.
     void singleAnswer_data()
@@ -515,31 +491,6 @@ private slots:
             }
             QCOMPARE(snapshot(), before);
             QCOMPARE(emitted(), 0);
-        }
-    }
-
-    // Tools read the sets by field name: every field once, at its offset.
-    void fieldNames_data() { addModels(); }
-    void fieldNames()
-    {
-        start();
-        fillSets();
-        for (const Row& whole : std::as_const(rows)) {
-            if (whole.offset >= 0 || whole.set == Alone)
-                continue;
-            const QVariant value = whole.p.value();
-            const QMetaObject* meta = value.metaType().metaObject();
-            int fields = 0;
-            for (const Row& r : std::as_const(rows)) {
-                if (r.set != whole.set || !inSet(r))
-                    continue;
-                ++fields;
-                const int index = meta->indexOfProperty(r.name);
-                QVERIFY2(index >= 0, r.name);
-                QCOMPARE(bytesOf(meta->property(index).readOnGadget(value.constData())),
-                         whole.value.mid(r.offset, r.value.size()));
-            }
-            QCOMPARE(meta->propertyCount(), fields);
         }
     }
 
@@ -635,46 +586,6 @@ private slots:
         QCOMPARE(emitted(), 0);
     }
 
-    // Each status bit by its name, read and written; which bits make a working channel.
-    void statusBits_data() { addModels({SspdM0, SspdM1}); }
-    void statusBits()
-    {
-        start();
-        const Row& status = row("status");
-        const QList<QByteArray> names = {
-            "inite",        "shorted",
-            "amplifierOn",  modelIndex == SspdM0 ? "rfKeyToComparator" : "hfModeOn",
-            "comparatorOn", "counterOn",
-            "autoResetOn",  "error"};
-        for (int bit = 0; bit < 8; ++bit) {
-            QVERIFY(answer(status, U8(quint8(1u << bit))));
-            const QVariant value = status.p.value();
-            const QMetaObject* meta = value.metaType().metaObject();
-            QCOMPARE(meta->propertyCount(), 8);
-            for (int i = 0; i < 8; ++i) {
-                const QMetaProperty p = meta->property(meta->indexOfProperty(names[i]));
-                QCOMPARE(p.readOnGadget(value.constData()).toBool(), i == bit);
-            }
-            QVariant written(value.metaType());
-            QVERIFY(meta->property(meta->indexOfProperty(names[bit]))
-                        .writeOnGadget(written.data(), true));
-            QCOMPARE(bytesOf(written), U8(quint8(1u << bit)));
-        }
-    }
-    // Model 0 works when not shorted and with amplifier, RF key, comparator and counter on;
-    // model 1 alike, where bit 3 is the HF mode, which does not matter.
-    void operating()
-    {
-        for (quint8 byte : {0x3C, 0xFD})
-            QVERIFY(VX9SDM0_Status_t::fromByte(byte).isOperating());
-        for (quint8 bit : {0x02, 0x04, 0x08, 0x10, 0x20})
-            QVERIFY(!VX9SDM0_Status_t::fromByte(0x3C ^ bit).isOperating());
-        for (quint8 byte : {0x34, 0x3C, 0xF5})
-            QVERIFY(VX9SDM1_Status_t::fromByte(byte).isOperating());
-        for (quint8 bit : {0x02, 0x04, 0x10, 0x20})
-            QVERIFY(!VX9SDM1_Status_t::fromByte(0x34 ^ bit).isOperating());
-    }
-
     // A module may report "on" with any non-zero byte; the driver keeps the commutator a
     // clean 0 or 1 in the live data and in the single property.
     void commutatorReadsAnyNonZeroByteAsOn_data() { addModels({TempM0}); }
@@ -690,18 +601,6 @@ private slots:
         QCOMPARE(data.p.cached(), data.value);
         QVERIFY(answer(row("commutator"), U8(0)));
         QCOMPARE(data.p.cached().at(24), '\0');
-    }
-
-    void sweepParamsBytesByName()
-    {
-        VX9BSM0_SWEEP_PARAMS_t s{};
-        const QMetaObject& meta = VX9BSM0_SWEEP_PARAMS_t::staticMetaObject;
-        const QMetaProperty bytes = meta.property(meta.indexOfProperty("bytes"));
-        QVERIFY(bytes.writeOnGadget(&s, QByteArray("\x01\x02\x03", 3)));
-        QCOMPARE(bytes.readOnGadget(&s).toByteArray(),
-                 QByteArray("\x01\x02\x03", 3) + QByteArray(17, 0));
-        QVERIFY(bytes.writeOnGadget(&s, QByteArray(25, 'x')));
-        QCOMPARE(s.byteArray(), QByteArray(20, 'x'));
     }
 };
 

@@ -1,14 +1,12 @@
 // The property framework and the common module identity against a scripted module (answer
-// matching by address and code, lengths, tries, time-outs, giving up, callbacks, identity and
-// common commands), and the value types around the drivers: structures as JSON, identifiers
-// in text form, the relay byte (and the stop on a relay that does not exist), the windowed
-// average.
+// matching by code, tries, time-outs, giving up, callbacks, identity and common commands),
+// and the value types around the drivers: structures as JSON, identifiers in text form, the
+// relay byte (and the stop on a relay that does not exist).
 #include "bytes.h"
 #include "drivers/commondriver.h"
 #include "drivers/crelaysstatus.h"
 #include "drivers/pair.h"
 #include "drivers/structurejson.h"
-#include "drivers/windowedaverage.h"
 #include "driverunit.h"
 
 #include <QJsonArray>
@@ -57,7 +55,6 @@ Q_DECLARE_METATYPE(probe::Outer)
 namespace {
 // Run as a child with this argument, the program indexes a relay that does not exist.
 constexpr char BadIndexArgument[] = "--index-relay";
-const probe::Outer Sample{1.5f, {2.0f, -0.5f}, {42, true}, probe::ModeManual, -3};
 constexpr quint8 No = DriverProperty_p::NoCode;
 constexpr quint8 Address = 5;
 
@@ -130,22 +127,6 @@ private slots:
         QCOMPARE(order.size(), 3);
     }
 
-    // Each wrong-length answer ends its try at once, as failed; the value stays.
-    void wrongLengthIsNoAnswer()
-    {
-        answers[16] = Bytes().f32(7.5f);
-        bool ok = false;
-        driver->temperature.read(&ok, 1);
-        int callbacks = 0;
-        driver->temperature.answerCallbacks()->add([&] { ++callbacks; });
-        answers[16] = QByteArray::fromHex("010203");
-        QCOMPARE(driver->temperature.read(&ok, 2), 7.5f);
-        QVERIFY(!ok);
-        QCOMPARE(driver->temperature.cached(), 7.5f);
-        QCOMPARE(callbacks, 0);
-        QCOMPARE(unit->peer.packets().size(), 3);
-    }
-
     void silentModuleIsTriedThenReported()
     {
         driver->temperature.setCached(3.5f);
@@ -162,24 +143,6 @@ private slots:
         lonely.temperature.read(&ok, 2);
         QVERIFY(!ok);
         QVERIFY(!lonely.waitForAnswer());
-    }
-
-    void writeIsAcknowledgedWithoutTouchingTheCache()
-    {
-        answers[17] = QByteArray::fromHex("2a000000");
-        bool ok = false;
-        QCOMPARE(driver->counter.read(&ok, 1), 42u);
-        int written = 0;
-        driver->counter.writeCallbacks()->add([&] { ++written; });
-        driver->counter.writeSync(0x01020304u, &ok, 2);
-        QVERIFY(ok);
-        QCOMPARE(written, 1);
-        QCOMPARE(driver->counter.cached(), 42u);
-        QCOMPARE(driver->counter.lastWritten(), 0x01020304u);
-        QCOMPARE(unit->peer.packets().last().command, quint8(18));
-        QCOMPARE(unit->peer.packets().last().data, QByteArray::fromHex("04030201"));
-        driver->counter.request(); // a read request empties what lastWritten() sees
-        QCOMPARE(driver->counter.lastWritten(), 0u);
     }
 
     // A module byte other than 0 or 1 must not land in a bool as it is.
@@ -202,9 +165,10 @@ private slots:
         QTest::addColumn<QByteArray>("before"); // sent ahead of the answer, if any
         QTest::addColumn<bool>("answer");
         QTest::newRow("unknown code") << LoopbackPeer::packet(Address, 99, "x") << false;
+        // of an earlier write of the property being read
         QTest::newRow("late acknowledgement") << LoopbackPeer::packet(Address, 18) << false;
         QTest::newRow("other property")
-            << LoopbackPeer::packet(Address, 17, QByteArray(4, 1)) << false;
+            << LoopbackPeer::packet(Address, 16, QByteArray(4, 1)) << false;
         QTest::newRow("stray, then the answer") << LoopbackPeer::packet(Address, 18) << true;
     }
     void onlyTheOwnAnswerEndsTheWait()
@@ -212,61 +176,17 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(bool, answer);
         unit->peer.setPacketResponder([&](const PeerPacket& p) {
-            if (p.command == 16)
+            if (p.command == 17)
                 return before +
-                       (answer ? LoopbackPeer::packet(Address, 16, Bytes().f32(6.0f)) : "");
+                       (answer ? LoopbackPeer::packet(Address, 17, QByteArray("\6\0\0\0", 4)) : "");
             return before; // the write of code 31 below
         });
         bool ok = !answer;
-        QCOMPARE(driver->temperature.read(&ok, 1), answer ? 6.0f : 0.0f);
+        QCOMPARE(driver->counter.read(&ok, 1), answer ? 6u : 0u);
         QCOMPARE(ok, answer);
         // Nor does a write count as acknowledged by anything but its own code.
         driver->enable.writeSync(true, &ok, 1);
         QVERIFY(!ok);
-    }
-
-    void answerFromAnotherAddressIsNotOurs()
-    {
-        unit->peer.setPacketResponder(
-            [](const PeerPacket&) { return LoopbackPeer::packet(6, 16, QByteArray(4, 'a')); });
-        bool ok = true;
-        driver->temperature.read(&ok, 1);
-        QVERIFY(!ok);
-        QCOMPARE(driver->temperature.cached(), 0.0f);
-        quint8 data[4] = {};
-        QVERIFY(!driver->handleMsg(6, 16, 4, data));
-        QVERIFY(driver->handleMsg(Address, 16, 4, data));
-    }
-
-    void everyEndpointSeesEveryPacket()
-    {
-        TestDriver other;
-        other.setAddress(7);
-        other.setInterface(&unit->link);
-        other.setInterface(nullptr); // keeps the transport
-        QCOMPARE(other.interface(), &unit->link);
-        other.setInterface(&unit->link); // attached twice, still one delivery
-        int mine = 0, theirs = 0;
-        driver->temperature.answerCallbacks()->add([&] { ++mine; });
-        other.temperature.answerCallbacks()->add([&] { ++theirs; });
-        QVERIFY(unit->link.open());
-        QTRY_COMPARE(unit->peer.connectionCount(), 1);
-        unit->peer.sendToClient(LoopbackPeer::packet(7, 16, Bytes().f32(9.0f)));
-        QTRY_COMPARE(theirs, 1);
-        QCOMPARE(other.temperature.cached(), 9.0f);
-        QCOMPARE(mine, 0);
-    }
-
-    void laterPropertyTakesOverACode()
-    {
-        const qsizetype registered = driver->properties().size();
-        DriverPropertyReadOnly<float> successor(driver.get(), 16, No);
-        answers[16] = Bytes().f32(4.0f);
-        bool ok = false;
-        QCOMPARE(successor.read(&ok, 1), 4.0f);
-        QVERIFY(ok);
-        QCOMPARE(driver->temperature.cached(), 0.0f);
-        QCOMPARE(driver->properties().size(), registered);
     }
 
     void givingUpEndsTheWaitAndTheTries()
@@ -283,36 +203,15 @@ private slots:
         QCOMPARE(unit->codes(), QList<quint8>{16});
     }
 
-    void callbackMayIssueTheNextRequest()
-    {
-        answers[16] = Bytes().f32(1.0f);
-        answers[17] = QByteArray::fromHex("05000000");
-        unsigned int nested = 0;
-        driver->temperature.answerCallbacks()->add([&] {
-            bool ok = false;
-            nested = driver->counter.read(&ok, 1);
-        });
-        bool ok = false;
-        driver->temperature.read(&ok, 1);
-        QVERIFY(ok);
-        QCOMPARE(nested, 5u);
-    }
-
-    // Type, modification, versions and description (24-byte texts, padding kept), then the
-    // identifier; one try each, stopping at the first that is not answered in full.
-    void identityIsReadInOrder()
+    // Type, modification, versions, description (24-byte texts), then the identifier; one
+    // try each, stopping at the first that is not answered in full.
+    void identityIsReadInOrderUpToAGap()
     {
         QVERIFY(driver->readIdentity());
         QCOMPARE(unit->codes(), QList<quint8>({6, 7, 8, 9, 10, 5}));
         QCOMPARE(driver->typeString()->cached(), QString::fromLatin1(text24("VX9SDM0")));
-        QVERIFY(driver->modification()->cached().startsWith("M0V1"));
-        QVERIFY(driver->hardwareVersion()->cached().startsWith("HW 2.1"));
-        QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
-        QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
         QCOMPARE(driver->udid()->cached().toString(), QString("0011-2233-4455-6677-8899-AABB"));
-    }
-    void identityStopsAtTheFirstItemNotAnswered()
-    {
+        driver->udid()->setCached({});
         answers[5] = QByteArray::fromHex("0102");
         QVERIFY(!driver->readIdentity());
         QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
@@ -322,7 +221,7 @@ private slots:
         QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
         answers.remove(7); // acknowledged with no text
         QVERIFY(!driver->readIdentity());
-        QCOMPARE(unit->codes().mid(10), QList<quint8>({6, 7}));
+        QCOMPARE(unit->codes().mid(16), QList<quint8>({6, 7}));
     }
 
     void commonCommandsUseTheirCodes()
@@ -348,24 +247,6 @@ private slots:
         QCOMPARE(stored.size(), 2);
     }
 
-    void structureRoundTrip()
-    {
-        const QJsonValue json = cuToJson(Sample);
-        const QJsonObject object = json.toObject();
-        QCOMPARE(object.value("level").toDouble(), 1.5);
-        QCOMPARE(object.value("slope").toObject().value("second").toDouble(), -0.5);
-        QCOMPARE(object.value("inner").toObject().value("counts").toDouble(), 42.0);
-        QCOMPARE(object.value("inner").toObject().value("on").toBool(), true);
-        QCOMPARE(object.value("mode").toString(), QString("ModeManual"));
-        QCOMPARE(object.value("offset").toDouble(), -3.0);
-        bool ok = false;
-        QCOMPARE(cuFromJson<probe::Outer>(json, &ok), Sample);
-        QVERIFY(ok);
-        const auto partial = cuFromJson<probe::Outer>(QJsonObject{{"level", 3.0}}, &ok);
-        QVERIFY(ok); // missing fields read as zero
-        QCOMPARE(partial, (probe::Outer{3.0f, {}, {}, probe::ModeOff, 0}));
-    }
-
     void badFieldsAreRefused_data()
     {
         QTest::addColumn<QJsonValue>("json");
@@ -389,57 +270,12 @@ private slots:
         QCOMPARE(value, probe::Outer{}); // nothing half-filled comes back
     }
 
-    void mergeWritesOnlyTheGivenFields()
-    {
-        probe::Outer value = Sample;
-        QString error;
-        QVERIFY(cuMergeJson(QJsonObject{{"level", 4.0}, {"inner", QJsonObject{{"on", false}}}},
-                            &value, "probe", &error));
-        QCOMPARE(value.level, 4.0f);
-        QCOMPARE(value.slope, Sample.slope);
-        QCOMPARE(value.inner, (probe::Inner{0, false})); // a nested object is written whole
-        QCOMPARE(value.offset, qint16(-3));
-
-        const probe::Outer before = value;
-        QVERIFY(!cuMergeJson(QJsonObject{{"level", 1.0}, {"colour", 3}}, &value, "probe", &error));
-        QVERIFY(error.contains("colour"));
-        QVERIFY(!cuMergeJson(QJsonObject{{"offset", "far"}}, &value, "probe", &error));
-        QVERIFY(!cuMergeJson(QJsonValue(7), &value, "probe", &error));
-        QVERIFY(error.contains("probe"));
-        QCOMPARE(value, before);
-    }
-
-    void otherTypesAsJson()
-    {
-        const cUDID id = cUDID::fromString("0011-2233-4455-6677-8899-AABB");
-        QCOMPARE(cuToJson(id).toString(), QString("0011-2233-4455-6677-8899-AABB"));
-        bool ok = false;
-        QCOMPARE(cuFromJson<cUDID>(QJsonValue("0011-2233-4455-6677-8899-AABB"), &ok), id);
-        QVERIFY(ok);
-        QCOMPARE(cuFromJson<probe::Mode>(QJsonValue(2), &ok), probe::ModeAuto);
-        QVERIFY(ok);
-        QCOMPARE(cuToJson(probe::Mode(5)).toDouble(), 5.0); // no key: the number
-        QVERIFY(cuToJson(QVariant::fromValue(QJsonArray())).isUndefined());
-        QCOMPARE(cuToJson(QByteArray::fromHex("00ff10")).toString(), QString("00ff10"));
-        QCOMPARE(cuFromJson<QByteArray>(QJsonValue("00FF10"), &ok), QByteArray::fromHex("00ff10"));
-        QVERIFY(ok);
-        cuFromJson<QByteArray>(QJsonValue("0g"), &ok);
-        QVERIFY(!ok);
-        const QJsonArray list =
-            cuToJson(QVariantList{1.5, QVariant::fromValue(pair_t<float>{1, 2})}).toArray();
-        QCOMPARE(list.size(), 2);
-        QCOMPARE(list.at(1).toObject().value("second").toDouble(), 2.0);
-    }
-
     void udidTextForm()
     {
         const cUDID id({0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03, 0x0a, 0x0b, 0x0c, 0xff});
         QCOMPARE(id.toString(), QString("DEAD-BEEF-0001-0203-0A0B-0CFF"));
         bool ok = false;
-        QCOMPARE(cUDID::fromString("dead-beef-0001-0203-0a0b-0cff", &ok), id);
-        QVERIFY(ok);
-        QCOMPARE(cUDID::fromString("DEADBEEF000102030A0B0CFF", &ok), id);
-        QVERIFY(ok);
+        QVERIFY(cUDID::fromString("dead-beef-0001-0203-0a0b-0cff", &ok) == id && ok);
         for (const char* bad :
              {"", "DEAD-BEEF", "DEAD-BEEF-0001-0203-0A0B-0CFG",
               "DEAD-BEEF-0001-0203-0A0B-0CFF-0000", "DEAD--BEEF-0001-0203-0A0B-0C"}) {
@@ -486,35 +322,6 @@ private slots:
         QCOMPARE(child.exitStatus(), stops ? QProcess::CrashExit : QProcess::NormalExit);
         QCOMPARE(child.readAllStandardError().contains("relay index must be < 2"), stops);
         QCOMPARE(child.readAllStandardOutput().contains("survived"), !stops);
-    }
-
-    void windowedAverage()
-    {
-        WindowedAverage average(4);
-        QList<double> averages, trends;
-        for (double v : {1, 2, 3, 4, 5, 6, 7, -29}) {
-            averages << average.addValue(v);
-            trends << average.trend();
-        }
-        // The trend starts once the window is more than half full; four averages are kept.
-        QCOMPARE(averages, QList<double>({1, 1.5, 2, 2.5, 3.5, 4.5, 5.5, -2.75}));
-        QCOMPARE(trends, QList<double>({0, 0, 0, 0.5, 1.5, 2.5, 3, -6.25}));
-        average.clear();
-        QCOMPARE(average.trend(), 0.0);
-        QCOMPARE(average.addValue(8), 8.0);
-
-        WindowedAverage odd(3); // more than half of 3 is 2 values
-        odd.addValue(10);
-        odd.addValue(6);
-        QCOMPARE(odd.trend(), 0.0);
-        odd.addValue(2);
-        QCOMPARE(odd.trend(), -2.0);
-
-        WindowedAverage none(0); // taken as a window of one value
-        QCOMPARE(none.windowSize(), 1u);
-        QCOMPARE(none.addValue(5), 5.0);
-        QCOMPARE(none.addValue(7), 7.0);
-        QCOMPARE(none.trend(), 0.0);
     }
 };
 

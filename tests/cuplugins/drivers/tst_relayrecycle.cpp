@@ -1,8 +1,7 @@
-// Relay control and the cryocooler recycle procedure against scripted modules: a model-1
-// temperature module that keeps two relays and applies the written mask and states, a
+// The cryocooler recycle procedure and the relay checks under it against scripted modules: a
+// model-1 temperature module that keeps two relays and applies the written mask and states, a
 // model-0 and a model-1 SSPD channel, and a module of another kind.
 #include "bytes.h"
-#include "drivers/advancedrelaycontrol.h"
 #include "drivers/sspddriverm0.h"
 #include "drivers/sspddriverm1.h"
 #include "drivers/tempdriverm1.h"
@@ -17,7 +16,6 @@
 namespace {
 constexpr quint8 TempAddress = 9, M0Address = 3, M1Address = 4, OtherAddress = 6;
 constexpr quint8 ReadRelays = 42, WriteRelays = 43;
-using Relay = AdvancedRelayControl;
 using Recycle = TemperatureRecycleInterface;
 
 struct Channel
@@ -41,7 +39,6 @@ class TestRelayRecycle : public QObject
 
     quint8 relays = 0x02; // bit 0 relay 0, bit 1 relay 1; at rest relay 1 is on
     bool stuck = false;   // writes are acknowledged, the relays stay as they are
-    bool silent = false;  // the temperature module answers nothing
     QHash<quint8, Channel> channels;
     // Packets as "address:code:data" and announced states as "state N", in order.
     QStringList events;
@@ -52,7 +49,7 @@ class TestRelayRecycle : public QObject
         const auto answer = [&](const QByteArray& data) {
             return LoopbackPeer::packet(p.address, p.command, data);
         };
-        if (p.address == TempAddress && !silent) {
+        if (p.address == TempAddress) {
             if (p.command == ReadRelays && p.data.isEmpty())
                 return answer(Bytes().u8(relays));
             if (p.command == WriteRelays && p.data.size() == 1) {
@@ -71,7 +68,6 @@ class TestRelayRecycle : public QObject
             return answer(Bytes().u8(c.status));
         return p.command == 23 && p.data.size() == 1 ? answer({}) : QByteArray();
     }
-    QStringList relayWrites() const { return events.filter(QRegularExpression("^9:43:")); }
     int relayReads() const { return int(events.filter("9:42:").size()); }
 
     std::unique_ptr<Recycle> makeRecycle()
@@ -98,7 +94,7 @@ private slots:
     void init()
     {
         relays = 0x02;
-        stuck = silent = false;
+        stuck = false;
         channels = {{M0Address, {1.5e-6f, 0x3C, true}},  // operating, not shorted
                     {M1Address, {2.5e-6f, 0x3E, true}}}; // shorted
         events.clear();
@@ -123,161 +119,6 @@ private slots:
         sspd0.reset();
         temp.reset();
         unit.reset();
-    }
-
-    // The relay is physically on when the requested logical state equals the polarity (the
-    // recycle procedure below checks the bytes of both senses); unanswered, it reads as off.
-    void relayInItsOwnSense()
-    {
-        relays = 0x00;
-        Relay relay1(temp.get(), 2, true), relay0(temp.get(), 1, false);
-        QVERIFY(!relay1.enabled());
-        QVERIFY(relay0.enabled());
-        relay0.setRelay(false);
-        QVERIFY(relay0.getRelayState());
-        QVERIFY(!relay1.getRelayState()); // only its own bit counts
-        silent = true;
-        const int before = relayReads();
-        QVERIFY(!relay0.getRelayState());
-        QCOMPARE(relayReads() - before, 5);
-        temp->setAnswerTimeout(1); // for the unanswered switching back at the end
-    }
-
-    void temporaryOffSwitchesBackAndReports()
-    {
-        Relay relay1(temp.get(), 2, true);
-        relay1.setToggleBackInterval(40);
-        QSignalSpy finished(&relay1, &Relay::processFinished);
-        relay1.temporarySetRelayOff(0); // 0: the toggle-back interval
-        QCOMPARE(relays, quint8(0x00));
-        QCOMPARE(relay1.state(), quint32(Relay::StateTemporarilyOff));
-        QVERIFY(relay1.remainingTime() > 0);
-        QVERIFY(finished.wait(2000));
-        QCOMPARE(relays, quint8(0x02));
-        QVERIFY(relay1.enabled());
-        QCOMPARE(relay1.state(), quint32(Relay::StateIdle));
-        QCOMPARE(relay1.remainingTime(), 0);
-        QCOMPARE(relayWrites(), QStringList({"9:43:20", "9:43:22"}));
-
-        relay1.setToggleBackInterval(60000); // an explicit time wins
-        relay1.temporarySetRelayOff(30);
-        QVERIFY(finished.wait(2000));
-
-        Relay fresh(temp.get(), 2, true);
-        QSignalSpy quiet(&fresh, &Relay::processFinished);
-        fresh.temporarySetRelayOff(); // ten seconds by default
-        QVERIFY(fresh.remainingTime() > 5000 && fresh.remainingTime() <= 10000);
-        fresh.stop(); // ends the off period without announcing its end
-        QCOMPARE(relays, quint8(0x02));
-        QCOMPARE(fresh.state(), quint32(Relay::StateIdle));
-        QTest::qWait(50);
-        QCOMPARE(quiet.size(), 0);
-    }
-
-    // Off-pulses of offTime, the first after max(period, minimum), until stopped.
-    void cyclePulsesTheRelayUntilStopped()
-    {
-        relays = 0x00;
-        Relay relay0(temp.get(), 1, false);
-        relay0.setMinimumCyclePeriod(40);
-        QList<quint32> statesAtFinish;
-        connect(&relay0, &Relay::processFinished, this, [&] { statesAtFinish << relay0.state(); });
-        relay0.startCycle(10, 20, false);
-        QCOMPARE(relay0.state(), quint32(Relay::StateCycleArmed));
-        QVERIFY(relay0.remainingTime() > 0 && relay0.remainingTime() <= 40);
-        QTRY_VERIFY_WITH_TIMEOUT(statesAtFinish.size() >= 2, 3000);
-        relay0.stop();
-        QCOMPARE(relay0.state(), quint32(Relay::StateIdle));
-        QCOMPARE(relay0.remainingTime(), 0);
-        QCOMPARE(relays, quint8(0x00));
-        const QStringList writes = relayWrites();
-        QCOMPARE(writes.mid(0, 5),
-                 QStringList({"9:43:10", "9:43:11", "9:43:10", "9:43:11", "9:43:10"}));
-        QCOMPARE(writes.last(), "9:43:10");
-        QCOMPARE(statesAtFinish, QList<quint32>(statesAtFinish.size(), Relay::StateCycleArmed));
-        QTest::qWait(150);
-        QCOMPARE(relayWrites().size(), writes.size());
-
-        relay0.setMinimumCyclePeriod(500); // the minimum holds; a new cycle replaces the old
-        relay0.startCycle(10, 2000, false);
-        QVERIFY(relay0.remainingTime() > 100 && relay0.remainingTime() <= 500);
-        relay0.startCycle(5000, 10, false);
-        QVERIFY(relay0.remainingTime() > 500);
-        relay0.stop();
-
-        relays = 0x02;
-        Relay relay1(temp.get(), 2, true);
-        relay1.setMinimumCyclePeriod(20);
-        QSignalSpy finished(&relay1, &Relay::processFinished);
-        events.clear();
-        relay1.startCycle(0, 20, true); // single shot
-        QVERIFY(finished.wait(2000));
-        QCOMPARE(relay1.state(), quint32(Relay::StateIdle));
-        QTest::qWait(120);
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(relayWrites(), QStringList({"9:43:22", "9:43:20", "9:43:22"}));
-    }
-
-    // A few mismatches in a row are tolerated (five, two after a stop); a match restores
-    // the allowance. An unreadable relay is a mismatch even when it should be off.
-    void mismatchesAreTolerated()
-    {
-        const auto checks = [](Relay& relay, int count) {
-            QList<bool> results;
-            for (int i = 0; i < count; ++i)
-                results << relay.checkState();
-            return results;
-        };
-        const QList<bool> fiveThenNo = {true, true, true, true, true, false};
-        Relay relay1(temp.get(), 2, true);
-        QVERIFY(relay1.checkState() && relay1.lastPhysical());
-        stuck = true;
-        relays = 0x00;
-        QCOMPARE(checks(relay1, 7), fiveThenNo + QList<bool>{false});
-        QVERIFY(!relay1.lastPhysical());
-        relay1.stop();
-        QCOMPARE(checks(relay1, 3), QList<bool>({true, true, false}));
-        relays = 0x02; // one match restores the full allowance
-        QVERIFY(relay1.checkState());
-        relays = 0x00;
-        QCOMPARE(checks(relay1, 6), fiveThenNo);
-
-        Relay relay0(temp.get(), 1, false); // should be physically off, cannot be read
-        temp->setAnswerTimeout(5);
-        silent = true;
-        QCOMPARE(checks(relay0, 6), fiveThenNo);
-    }
-
-    void destructionSwitchesBackOn()
-    {
-        relays = 0x00;
-        auto* relay1 = new Relay(temp.get(), 2, true);
-        relay1->setToggleBackInterval(20);
-        relay1->temporarySetRelayOff();
-        QSignalSpy finished(relay1, &Relay::processFinished);
-        delete relay1; // switches back on, and nothing fires later
-        QCOMPARE(relays, quint8(0x02));
-        QTest::qWait(60);
-        QCOMPARE(finished.size(), 0);
-
-        relay1 = new Relay(temp.get(), 2, true);
-        relay1->setToggleBackInterval(20);
-        relay1->temporarySetRelayOff();
-        temp.reset(); // the module goes first: the toggle-back touches no bus
-        QSignalSpy back(relay1, &Relay::processFinished);
-        QVERIFY(back.wait(2000));
-        QVERIFY(!relay1->getRelayState());
-        delete relay1;
-        QCOMPARE(relayWrites(), QStringList({"9:43:20", "9:43:22", "9:43:20"}));
-    }
-
-    void stateTexts()
-    {
-        QStringList texts;
-        for (int i = 0; i <= 9; ++i)
-            texts << Recycle::stateText(Recycle::TemperatureRecycleState(i));
-        QCOMPARE(texts.join('|'), "|Saving Params|Setup SSPD|Starting Recycle|Heating|"
-                                  "Thermalization|Cooling Down|Finish Recycling|Process Aborted|");
     }
 
     void fullProcedureRunsItsStatesInOrder()

@@ -1,9 +1,8 @@
-// Finding units: the answers a search collects and how it lists them, a unit that stays
-// silent, and a search started over (the engine's tests report a busy answer port). Runs in a
+// Finding units: the answers a search collects and how it lists them, and a unit that stays
+// silent (the engine's tests start searches over, the CLI's find the simulator). Runs in a
 // namespace with a veth pair: 127.0.0.2 and up are routed on lo but are nobody's, so connections
 // bound to them look like foreign units, while the veth addresses are this computer's.
 #include "link/controlunitlistprovider.h"
-#include "net/simdiscovery.h"
 
 #include <QNetworkInterface>
 #include <QSignalSpy>
@@ -80,40 +79,6 @@ private slots:
         QVERIFY(ready.wait(2000));
         QCOMPARE(provider.controlUnits(), expected);
         QVERIFY(!provider.isSearching());
-    }
-
-    void findsTheSimulatedUnitByBroadcast()
-    {
-        SimDiscoveryResponder unit;
-        QVERIFY(unit.start());
-        ControlUnitListProvider provider;
-        provider.setSearchDurationMs(300);
-        QSignalSpy ready(&provider, &ControlUnitListProvider::ready);
-        provider.search();
-        QVERIFY(ready.wait(2000));
-        // It answers each veth address we broadcast from; both are this computer.
-        QCOMPARE(provider.controlUnits(), QStringList{"127.0.0.1"});
-    }
-
-    void newSearchForgetsTheRunningOne()
-    {
-        ControlUnitListProvider provider;
-        QSignalSpy ready(&provider, &ControlUnitListProvider::ready);
-        QSignalSpy error(&provider, &ControlUnitListProvider::error);
-        provider.search();
-        QObject units;
-        QVERIFY(answerFrom("127.0.0.2", &units));
-        // The provider closes an answer once it has counted it.
-        auto* counted = units.findChild<QTcpSocket*>();
-        QSignalSpy closed(counted, &QTcpSocket::disconnected);
-        QVERIFY(closed.wait(1000));
-
-        provider.search();
-        QVERIFY(answerFrom("127.0.0.3", &units));
-        QVERIFY(ready.wait(2000));
-        QCOMPARE(provider.controlUnits(), QStringList{"127.0.0.3"});
-        QCOMPARE(ready.size(), 1);
-        QCOMPARE(error.size(), 0);
     }
 
     void destroyedMidSearchFreesTheAnswerPort()

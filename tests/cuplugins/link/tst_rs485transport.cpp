@@ -2,10 +2,11 @@
 // file mapped like /dev/gpiomem, and the serial line a pseudo-terminal whose master side
 // plays the bus.
 #include "../gpiostandin.h"
+#include "busframes.h"
 #include "link/curs485iointerface.h"
 #include "link/eventwait.h"
-#include "link/velnorprotocol.h"
 
+#include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -13,84 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <termios.h>
 
-namespace {
-bool inForkedChild = false;
-}
-
-// A forked child holds only this thread, so under LeakSanitizer everything the other threads
-// own would be reported as leaked when the child exits; the check is off in the child.
-extern "C" int __lsan_is_turned_off()
-{
-    return inForkedChild;
-}
-
-namespace {
-struct Packet
-{
-    quint8 address = 0;
-    quint8 command = 0;
-    QByteArray data;
-    bool operator==(const Packet&) const = default;
-};
-
-char* toString(const Packet& p)
-{
-    return qstrdup((QByteArray::number(p.address) + "/" + QByteArray::number(p.command) + ": " +
-                    p.data.toHex(' '))
-                       .constData());
-}
-
-// Encoded with a codec of its own, so the transport's shared one is not disturbed.
-QByteArray frameOf(const Packet& p)
-{
-    cAbstractVelnorProtocol codec;
-    codec.codeData(p.address, p.command, quint8(p.data.size()),
-                   reinterpret_cast<const uchar*>(p.data.constData()));
-    const QByteArray all(reinterpret_cast<const char*>(codec.buffer()), 256);
-    return all.left(all.indexOf(char(0xFA)) + 1);
-}
-
-QList<Packet> decode(const QByteArray& bytes)
-{
-    cAbstractVelnorProtocol codec;
-    QList<Packet> out;
-    cuFeedBusBytes(codec, bytes, [&](quint8 a, quint8 c, quint8 n, quint8* d) {
-        out.append({a, c, QByteArray(reinterpret_cast<const char*>(d), n)});
-    });
-    return out;
-}
-
-// Runs body in a forked child; its exit status and standard error.
-QPair<int, QByteArray> runInChild(const std::function<void()>& body)
-{
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return {-1, {}};
-    fflush(stdout); // buffered test output would otherwise be written twice
-    fflush(stderr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        inForkedChild = true;
-        dup2(pipeFds[1], STDERR_FILENO);
-        dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-        body();
-        _exit(99);
-    }
-    ::close(pipeFds[1]);
-    QByteArray error;
-    char chunk[256];
-    for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
-        error.append(chunk, got);
-    ::close(pipeFds[0]);
-    int status = 0;
-    const bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-    return {exited ? WEXITSTATUS(status) : -1, error};
-}
-} // namespace
+// Run as a child with this argument and a path, the program maps that file as the GPIO block.
+constexpr char MapArgument[] = "--map-gpio";
 
 class TestRs485Transport : public QObject
 {
@@ -98,21 +24,11 @@ class TestRs485Transport : public QObject
 
     GpioStandIn m_gpio;
     int m_master = -1;
-    int m_slave = -1;
+    std::unique_ptr<PtyLine> m_line;
     QString m_slaveName;
     // Packets the transport delivered, copied during the emission.
     QList<Packet> m_log;
 
-    quint32 reg(int index) const
-    {
-        quint32 value = 0xDEADBEEF;
-        pread(m_gpio.fd(), &value, sizeof value, GpioMemory::MapOffset + index * 4);
-        return value;
-    }
-    void setReg(int index, quint32 value) const
-    {
-        QCOMPARE(pwrite(m_gpio.fd(), &value, 4, GpioMemory::MapOffset + index * 4), ssize_t(4));
-    }
     // What the transport wrote to the line: with untilFrames, until that many frame ends
     // arrived or the deadline passed; otherwise only what is there already.
     QByteArray readLine(int untilFrames = 1)
@@ -149,90 +65,40 @@ class TestRs485Transport : public QObject
     {
         return cuWaitForEvents([&] { return m_log.size() >= count; }, 3000);
     }
-    // Transmit around the last write: GPIO 24 an output, driven high, then low.
-    void checkDirectionSwitched()
-    {
-        QCOMPARE(reg(2), 1u << 12);
-        QCOMPARE(reg(GpioMemory::OutputSet0), 1u << 24);
-        QCOMPARE(reg(GpioMemory::OutputClear0), 1u << 24);
-    }
 
 private slots:
     void initTestCase()
     {
-        switch (m_gpio.create(QStringLiteral("rs485"))) {
-        case GpioStandIn::Result::NoExec:
+        const GpioStandIn::Result made = m_gpio.create("rs485");
+        if (made == GpioStandIn::Result::NoExec)
             QSKIP("the build directory is on a noexec mount; executable mappings are refused");
-        case GpioStandIn::Result::Failed:
-            QFAIL("no stand-in for the GPIO block");
-        case GpioStandIn::Result::Ready:
-            break;
-        }
+        QVERIFY2(made == GpioStandIn::Result::Ready, "no stand-in for the GPIO block");
     }
     void init()
     {
         const QByteArray zeros(4096, '\0');
         QCOMPARE(pwrite(m_gpio.fd(), zeros.constData(), zeros.size(), GpioMemory::MapOffset),
                  ssize_t(zeros.size()));
-        char name[256] = {};
-        QCOMPARE(openpty(&m_master, &m_slave, name, nullptr, nullptr), 0);
-        m_slaveName = QString::fromLocal8Bit(name);
-        termios raw;
-        QCOMPARE(tcgetattr(m_slave, &raw), 0);
-        cfmakeraw(&raw);
-        QCOMPARE(tcsetattr(m_slave, TCSANOW, &raw), 0);
-        QVERIFY(fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK) == 0);
+        m_line = std::make_unique<PtyLine>();
+        QVERIFY(m_line->open());
+        m_master = m_line->master;
+        m_slaveName = m_line->name;
         m_log.clear();
-    }
-    void cleanup()
-    {
-        ::close(m_master);
-        ::close(m_slave);
-    }
-
-    // Function select: three bits per pin, ten pins a register, 001 output, pins 0 to 39;
-    // output set, clear and level registers for pins 0 to 31; registers 0 to 44.
-    void gpioRegisters()
-    {
-        setReg(2, 0xFFFFFFFF);
-        setReg(GpioMemory::Level0, (1u << 24) | (1u << 3));
-        setReg(44, 0x12345678);
-        GpioMemory gpio;
-        gpio.setPinMode(24, 0);
-        QCOMPARE(reg(2), 0xFFFFFFFF & ~(7u << 12)); // the neighbours' bits stay
-        for (int pin : {0, 9, 39, 40, -1})
-            gpio.setPinMode(pin, 1);
-        QCOMPARE(reg(0), (1u << 0) | (1u << 27));
-        QCOMPARE(reg(3), 1u << 27);
-        QCOMPARE(reg(4), 0u);
-        gpio.writePin(7, 2); // anything but 1 clears
-        QCOMPARE(reg(0x28 / 4), 1u << 7);
-        QVERIFY(gpio.readPin(24) && gpio.readPin(3) && !gpio.readPin(4));
-        QCOMPARE(gpio.readRegister(44), quint32(0x12345678));
-        gpio.writeRegister(45, 0xFFFFFFFF); // beyond the block nothing is touched
-        gpio.writeRegister(-1, 0xFFFFFFFF);
-        QCOMPARE(reg(45), 0u);
-        QCOMPARE(gpio.readRegister(45), 0u);
-        const QByteArray standIn = GpioMemory::devicePath();
-        GpioMemory::setDevicePathForTesting(nullptr);
-        QCOMPARE(GpioMemory::devicePath(), "/dev/gpiomem");
-        GpioMemory::setDevicePathForTesting(standIn.constData());
     }
 
     // Without the direction line the transceiver cannot be driven: the process ends.
     void gpioBlockMissingEndsTheProcess()
     {
-        const QByteArray missing = QFile::encodeName(m_gpio.filePath("no-such-device"));
-        auto [status, error] = runInChild([&] {
-            GpioMemory::setDevicePathForTesting(missing.constData());
-            GpioMemory gpio;
-        });
+        const auto run = [](const QString& path) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {MapArgument, path});
+            child.waitForFinished(10000);
+            return qMakePair(child.exitCode(), child.readAllStandardError());
+        };
+        auto [status, error] = run(m_gpio.filePath("no-such-device"));
         QCOMPARE(status, 1);
         QCOMPARE(error, QByteArray("can't open /dev/gpiomem: ") + strerror(ENOENT) + "\n");
-        std::tie(status, error) = runInChild([] {
-            GpioMemory::setDevicePathForTesting("/dev/null"); // opens, cannot be mapped
-            GpioMemory gpio;
-        });
+        std::tie(status, error) = run("/dev/null"); // opens, cannot be mapped
         QCOMPARE(status, 1);
         QVERIFY2(error.startsWith("mmap error: "), error.constData());
     }
@@ -249,19 +115,22 @@ private slots:
         Packet p{0x12, 0x07, QByteArray::fromHex("00f9fafb55")};
         QVERIFY(
             transport.sendMsg(p.address, p.command, 5, reinterpret_cast<quint8*>(p.data.data())));
-        QCOMPARE(readLine(), frameOf(p)); // the port opened on demand
+        QCOMPARE(readLine(), encode(p)); // the port opened on demand
         QVERIFY(transport.serialPort() && transport.serialPort()->isOpen());
         QCOMPARE(transport.serialPort()->baudRate(), 500000);
         QCOMPARE(transport.serialPort()->dataBits(), QSerialPort::Data8);
         QCOMPARE(transport.serialPort()->parity(), QSerialPort::NoParity);
         QCOMPARE(transport.serialPort()->stopBits(), QSerialPort::OneStop);
         QCOMPARE(transport.mode(), int(cuIOInterfaceImpl::PacketMode));
-        checkDirectionSwitched();
+        // Transmit around the write: GPIO 24 an output, driven high, then low.
+        QCOMPARE(m_gpio.reg(2), 1u << 12);
+        QCOMPARE(m_gpio.reg(GpioMemory::OutputSet0), 1u << 24);
+        QCOMPARE(m_gpio.reg(GpioMemory::OutputClear0), 1u << 24);
 
         QByteArray huge(255, char(0xFA)); // too long for a frame: nothing is written
         QVERIFY(transport.sendMsg(1, 2, 255, reinterpret_cast<quint8*>(huge.data())));
         QVERIFY(transport.sendMsg(1, 3, 0, nullptr));
-        QCOMPARE(readLine(), frameOf({1, 3, {}}));
+        QCOMPARE(readLine(), encode({1, 3, {}}));
     }
 
     void receivedFramesBecomePackets()
@@ -270,12 +139,12 @@ private slots:
         open(transport);
         const Packet a{0x21, 0x01, "one"}, b{0x22, 0x02, QByteArray::fromHex("f9fafb")},
             c{0x23, 0x03, {}}, d{0x24, 0x04, QByteArray(120, char(0xF9))};
-        writeLine(frameOf(a) + frameOf(b)); // two frames in one write
+        writeLine(encode(a) + encode(b)); // two frames in one write
         QVERIFY(waitForPackets(2));
         QCOMPARE(m_log, (QList<Packet>{a, b}));
 
         // A frame split across writes: the first half is taken in before the rest comes.
-        const QByteArray fd = frameOf(d);
+        const QByteArray fd = encode(d);
         QSignalSpy arrived(transport.serialPort(), &QIODevice::readyRead);
         writeLine(fd.left(fd.size() / 2));
         QVERIFY(arrived.wait(3000));
@@ -286,9 +155,9 @@ private slots:
         QCOMPARE(m_log.last(), d);
 
         // Line noise, an unfinished frame and a corrupted one before a good frame.
-        QByteArray corrupted = frameOf(a);
+        QByteArray corrupted = encode(a);
         corrupted[3] = char(corrupted[3] ^ 0x01);
-        writeLine(QByteArray::fromHex("0001fa02fb") + frameOf(b).left(4) + corrupted + frameOf(c));
+        writeLine(QByteArray::fromHex("0001fa02fb") + encode(b).left(4) + corrupted + encode(c));
         QVERIFY(waitForPackets(4));
         QCOMPARE(m_log.mid(3), QList<Packet>{c});
     }
@@ -303,42 +172,11 @@ private slots:
                     transport.sendMsg(address, 0x80, 4, answer);
                 });
         open(transport); // logged after the answer went out
-        writeLine(frameOf({5, 1, "first"}) + frameOf({6, 2, "second"}));
+        writeLine(encode({5, 1, "first"}) + encode({6, 2, "second"}));
         QVERIFY(waitForPackets(2));
         QCOMPARE(m_log, (QList<Packet>{{5, 1, "first"}, {6, 2, "second"}}));
         QCOMPARE(decode(readLine(2)), (QList<Packet>{{5, 0x80, QByteArray::fromHex("f9fafb01")},
                                                      {6, 0x80, QByteArray::fromHex("f9fafb02")}}));
-    }
-
-    // Raw access only in direct mode, where frames on the line are left to the reader.
-    void directModeReadsAndWritesRawBytes()
-    {
-        cuRs485IOInterface transport;
-        open(transport);
-        QVERIFY(!transport.write("raw bytes"));
-        QCOMPARE(reg(GpioMemory::OutputSet0), 0u);
-        writeLine("pending");
-        QVERIFY(transport.serialPort()->waitForReadyRead(3000));
-        QCOMPARE(transport.readAll(), QByteArray());
-
-        transport.setMode(cuIOInterfaceImpl::DirectMode);
-        const QByteArray raw = QByteArray("Init") + char(0xFA);
-        QVERIFY(transport.write(raw));
-        QVERIFY(readLine().endsWith(raw));
-        checkDirectionSwitched();
-        const QByteArray frame = frameOf({9, 9, "frame"});
-        writeLine(frame);
-        QByteArray read;
-        while (!read.endsWith(frame) && transport.serialPort()->waitForReadyRead(3000))
-            read += transport.readAll();
-        QVERIFY(read.endsWith(frame));
-        QCoreApplication::processEvents();
-        QVERIFY(m_log.isEmpty());
-
-        transport.setMode(cuIOInterfaceImpl::PacketMode);
-        writeLine(frameOf({9, 10, "again"}));
-        QVERIFY(waitForPackets(1));
-        QCOMPARE(m_log, (QList<Packet>{{9, 10, "again"}}));
     }
 
     // An empty or wrong port name: nothing opens, nothing is sent, and the direction line
@@ -354,10 +192,22 @@ private slots:
             QVERIFY(!transport.write("bytes"));
             QCOMPARE(transport.readAll(), QByteArray());
             QCOMPARE(transport.mode(), int(cuIOInterfaceImpl::DirectMode));
-            QCOMPARE(reg(GpioMemory::OutputSet0) | reg(GpioMemory::OutputClear0) | reg(2), 0u);
+            QCOMPARE(m_gpio.reg(GpioMemory::OutputSet0) | m_gpio.reg(GpioMemory::OutputClear0) |
+                         m_gpio.reg(2),
+                     0u);
         }
     }
 };
 
-QTEST_GUILESS_MAIN(TestRs485Transport)
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], MapArgument) == 0) {
+        GpioMemory::setDevicePathForTesting(argv[2]);
+        GpioMemory gpio; // ends the process when the block cannot be mapped
+        return 99;
+    }
+    QCoreApplication app(argc, argv);
+    TestRs485Transport test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_rs485transport.moc"
