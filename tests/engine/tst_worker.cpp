@@ -111,8 +111,6 @@ private slots:
         sim.reset();
     }
 
-    // ---- Inventory
-
     void legacyLinesAreReadFieldByField()
     {
         QVERIFY(startScripted(false));
@@ -178,8 +176,6 @@ private slots:
         QCOMPARE(rec().lists.size(), 1);
         QCOMPARE(rec().lists.first().value("count").toInt(), 0);
     }
-
-    // ---- Loop and commands
 
     void loopSleepsWhenIdleAndEndsOnInterruption()
     {
@@ -341,8 +337,6 @@ private slots:
         QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
     }
 
-    // ---- Monitoring
-
     void singleChannelFollowsTheModulePace()
     {
         QVERIFY(startScripted());
@@ -392,8 +386,6 @@ private slots:
         QVERIFY(waitUntil([&] { return rec().count("plot") >= plots + 3; }));
         QCOMPARE(unit->written(ScriptedUnit::TimeConstWrite), QList<float>({0.02f, 0.03f}));
     }
-
-    // ---- Sweeps
 
     void sweepTimeConstantIsRoundedToMilliseconds()
     {
@@ -531,8 +523,6 @@ private slots:
         QCOMPARE(rec().count("sweep finished"), 0);
     }
 
-    // ---- Units that fall silent or go away
-
     void failedReadEndsTheStepWithoutPlot()
     {
         QVERIFY(startScripted());
@@ -629,8 +619,6 @@ private slots:
         QCOMPARE(rec().connects, 2);
         QCOMPARE(lost.size(), 1);
     }
-
-    // ---- Characterisation of an SSPD channel against the simulator's own physics
 
     void characterisationCancelLeavesBiasSafe_data()
     {
