@@ -285,7 +285,6 @@ private slots:
         }
         const Analysis few = analyse(curveOf(Detector{}, 0).mid(0, 5), 25e-6, {});
         QVERIFY(!few.fitted && !few.recommendedBias && !few.note.isEmpty());
-
         // A latch cuts the curve short: the dark rise is seen before it at 24.2 uA, but hides
         // in the counting noise of 0.1 s readings below 21 uA.
         for (double latch : {24.2e-6, 21e-6}) {

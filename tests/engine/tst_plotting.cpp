@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <cmath>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -41,6 +42,15 @@ void setRow(QList<DriverDataItem>* rows, const QString& name, const QVariant& va
         if (row.name() == name)
             row.setValue(value);
     }
+}
+
+// Left, right, bottom, top, to 1e-9.
+QList<double> edges(const MyChartRect* r)
+{
+    QList<double> e{r->left(), r->right(), r->bottom(), r->top()};
+    for (double& v : e)
+        v = std::round(v * 1e9) / 1e9;
+    return e;
 }
 
 QByteArray readAll(const QString& fileName)
@@ -164,7 +174,6 @@ private slots:
     {
         worker->activateMode(WorkerAsync::WorkerModeAllChannels);
         QSignalSpy updated(list, &DataProviderList::dataUpdated);
-
         updateData(2, Reading{{"cps", 12.5}, {"status", 1}, {"new_key", "x"}});
         QCOMPARE(updated.count(), 1);
         QCOMPARE(updated.at(0).at(0).toInt(), 3);
@@ -177,7 +186,6 @@ private slots:
         // The earlier record of the same address is left alone.
         QCOMPARE(list->items().at(1).value("cps").toInt(), 0);
         QVERIFY(!list->items().at(1).contains("new_key"));
-
         // An address without a record, or an empty reading, changes nothing.
         const QList<DataProviderItem> before = list->items();
         updateData(9, Reading{{"cps", 1.0}});
@@ -196,14 +204,12 @@ private slots:
         enterMode(WorkerAsync::WorkerModeCpsVersTime,
                   {&sspd1, &sspd10, &temperature1, &temperature4});
         QSignalSpy added(&sspd1, &QXYSeries::pointAdded);
-
         const double before = nowMs();
         updateData(1, Reading{{"cps", 250.0}, {"temperature", 3.0}});
         updateData(1, Reading{{"cps", 0}});
         updateData(1, Reading{{"cps", -3.0}});
         updateData(1, Reading{{"current", 1e-5}});
         const double after = nowMs();
-
         QCOMPARE(sspd1.count(), 3);
         QCOMPARE(sspd1.at(0).y(), 250.0);
         // The counts axis is logarithmic: nothing below 1e-5.
@@ -215,7 +221,6 @@ private slots:
         QCOMPARE(temperature1.count(), 0);
         // Appends go without a repaint per point.
         QCOMPARE(added.count(), 0);
-
         enterMode(WorkerAsync::WorkerModeTemperatureVersTime,
                   {&sspd1, &sspd10, &temperature1, &temperature4});
         updateData(4, Reading{{"temperature", 0.0}, {"cps", 5.0}});
@@ -224,7 +229,6 @@ private slots:
         QCOMPARE(temperature4.at(0).y(), 0.0);
         QCOMPARE(temperature4.at(1).y(), 2.25);
         QCOMPARE(sspd1.count(), 3);
-
         // The home view plots nothing.
         enterMode(WorkerAsync::WorkerModeAllChannels, {&sspd1, &temperature4});
         updateData(1, Reading{{"cps", 7.0}});
@@ -242,12 +246,10 @@ private slots:
             points.append(QPointF(i, 1.0));
         sspd.replace(points);
         enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
-
         updateData(1, Reading{{"cps", 42.0}});
         QCOMPARE(sspd.count(), 10000);
         QCOMPARE(sspd.at(0).x(), 1.0);
         QCOMPARE(sspd.at(9999).y(), 42.0);
-
         updateData(1, Reading{{"cps", 43.0}});
         QCOMPARE(sspd.count(), 10000);
         QCOMPARE(sspd.at(0).x(), 2.0);
@@ -259,7 +261,6 @@ private slots:
         QTest::addColumn<Reading>("reading");
         QTest::addColumn<QPointF>("point");
         QTest::addColumn<QString>("status");
-
         QTest::newRow("counts vs current")
             << int(WorkerAsync::WorkerModeCpsVersCurrent)
             << Reading{{"cps", 123456.0}, {"current", 1.5e-5}} << QPointF(15.0, 123456.0)
@@ -273,25 +274,21 @@ private slots:
                                   << QPointF(4.2, 12.3)
                                   << QStringLiteral("X: 4.2 mV\r\nY: 12.3 %1").arg(MuA);
     }
-
     void sweepModesPlotTheirReadingAndStatus()
     {
         QFETCH(int, mode);
         QFETCH(Reading, reading);
         QFETCH(QPointF, point);
         QFETCH(QString, status);
-
         QLineSeries other, sweep;
         enterMode(WorkerAsync::WorkerMode(mode), {&other, &sweep});
         worker->setStatusText("before");
-
         updateData(1, reading);
         QCOMPARE(worker->statusText(), status);
         QCOMPARE(sweep.count(), 1);
         QVERIFY(qAbs(sweep.at(0).x() - point.x()) < 1e-9 * qMax(1.0, qAbs(point.x())));
         QVERIFY(qAbs(sweep.at(0).y() - point.y()) < 1e-9 * qMax(1.0, qAbs(point.y())));
         QCOMPARE(other.count(), 0);
-
         // A reading without one of the keys the mode needs changes neither text nor plot.
         worker->setStatusText("before");
         for (auto it = reading.constBegin(); it != reading.constEnd(); ++it) {
@@ -310,7 +307,6 @@ private slots:
         QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
         const QList<DriverDataItem> defaults = *rows;
         enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
-
         updateData(1, Reading{{"cps", 2.5}});
         QCOMPARE(worker->statusText(), QStringLiteral("cps: 2.5"));
         QCOMPARE(upper.count(), 4000);
@@ -324,14 +320,12 @@ private slots:
         QVERIFY(lower);
         QCOMPARE(lower->parent(), &histogram);
         QCOMPARE(lower->points(), (QList<QPointF>{QPointF(0.05, 0), QPointF(999.95, 0)}));
-
         // The layout stays until the upper series is emptied, whatever the rows say now.
         setRow(rows, "step", 2);
         updateData(1, Reading{{"cps", 2.9}});
         QCOMPARE(upper.count(), 4000);
         QCOMPARE(upper.at(10).y(), 2.0);
         *rows = defaults;
-
         // Less than one bin below the start counts into the first bin; further out nothing.
         updateData(1, Reading{{"cps", -0.5}});
         updateData(1, Reading{{"cps", -1.5}});
@@ -346,7 +340,6 @@ private slots:
         QCOMPARE(upper.at(1).y(), 1.0);
         QCOMPARE(upper.at(3997).y(), 1.0);
         QCOMPARE(upper.at(3998).y(), 1.0);
-
         // A new layout replaces the base line this one made.
         QPointer<QLineSeries> oldLower(lower);
         upper.clear();
@@ -368,7 +361,6 @@ private slots:
         QTest::addColumn<double>("from");
         QTest::addColumn<double>("to");
         QTest::addColumn<double>("step");
-
         QTest::newRow("zero width") << 0.0 << 1000.0 << 0.0;
         QTest::newRow("width not a number") << 0.0 << 1000.0 << qQNaN();
         QTest::newRow("infinite end") << 0.0 << qInf() << 1.0;
@@ -376,13 +368,11 @@ private slots:
         QTest::newRow("just over the limit") << 0.0 << 100001.0 << 1.0;
         QTest::newRow("largest allowed") << 0.0 << 100000.0 << 1.0;
     }
-
     void histogramRefusesBinsThatCannotBeDrawn()
     {
         QFETCH(double, from);
         QFETCH(double, to);
         QFETCH(double, step);
-
         QLineSeries upper;
         QAreaSeries histogram(&upper);
         QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
@@ -391,7 +381,6 @@ private slots:
         setRow(rows, "to", to);
         setRow(rows, "step", step);
         enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
-
         updateData(1, Reading{{"cps", to - 0.5}});
         if (QTest::currentDataTag() == QLatin1String("largest allowed")) {
             QCOMPARE(upper.count(), 400000);
@@ -403,7 +392,6 @@ private slots:
         QCOMPARE(histogram.lowerSeries(), nullptr);
         QVERIFY2(worker->statusText().startsWith("Histogram not laid out"),
                  qPrintable(worker->statusText()));
-
         // Sound rows lay out at the next reading.
         *rows = defaults;
         updateData(1, Reading{{"cps", 0.5}});
@@ -422,7 +410,6 @@ private slots:
         sspd.append(t, 7.0);
         settings->setAutoscale(false);
         enterMode(WorkerAsync::WorkerModeSspdSingleChannel, {&sspd});
-
         const double before = nowMs();
         updatePlot();
         const double after = nowMs();
@@ -430,14 +417,11 @@ private slots:
         QVERIFY(edgeWithin(rect->left(), before - 19500, after - 19500));
         QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
         // The single views scale Y to the visible points even without autoscale.
-        QCOMPARE(rect->bottom(), 5.0);
-        QCOMPARE(rect->top(), 7.0);
-
+        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(5.0, 7.0));
         // Equal values get a band of +-10 around them.
         sspd.replace(1, QPointF(t - 1000, 7.0));
         updatePlot();
-        QCOMPARE(rect->bottom(), -3.0);
-        QCOMPARE(rect->top(), 17.0);
+        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(-3.0, 17.0));
     }
 
     void timePlotsFollowTheirWindow()
@@ -451,27 +435,21 @@ private slots:
         sspd.append(t - 10, 8.0);
         settings->setTimeWindowSize(60);
         enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
-
         const double before = nowMs();
         updatePlot();
         const double after = nowMs();
         QVERIFY(edgeWithin(rect->left(), before - 59500, after - 59500));
         QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
-        QCOMPARE(rect->bottom(), 3.0);
-        QCOMPARE(rect->top(), 100.0);
-
+        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(3.0, 100.0));
         settings->setTimeWindowSize(30);
         updatePlot();
-        QCOMPARE(rect->bottom(), 3.0);
-        QCOMPARE(rect->top(), 8.0);
-
+        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(3.0, 8.0));
         // Without autoscale Y stays where the user put it; with it, too, without visible points.
         settings->setAutoscale(false);
         rect->setBottom(0.5);
         rect->setTop(500);
         updatePlot();
-        QCOMPARE(rect->bottom(), 0.5);
-        QCOMPARE(rect->top(), 500.0);
+        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(0.5, 500.0));
         settings->setAutoscale(true);
         sspd.replace({QPointF(nowMs() - 3600000, 5.0)});
         updatePlot();
@@ -488,14 +466,12 @@ private slots:
         MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
         settings->setMode(WorkerAsync::CpsVsTimeFreeRunning);
         enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
-
         // Young plot: the last 10 s.
         sspd.append(nowMs() - 5000, 1.0);
         double before = nowMs();
         updatePlot();
         double after = nowMs();
         QVERIFY(edgeWithin(rect->left(), before - 9500, after - 9500));
-
         // Older than 11 s: the start stays where it was and the plot grows.
         sspd.replace(0, QPointF(nowMs() - 60000, 1.0));
         rect->setLeft(12345.0);
@@ -506,65 +482,39 @@ private slots:
         QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
     }
 
-    void sweepRectangleGrowsWithTheReadings()
+    // Sweep rectangles grow with the readings (a single point gets a band of +-10, counts keep
+    // clear of the log floor); the histogram's spans the bins and the tallest bar.
+    void sweepAndHistogramRectanglesFollowTheReadings()
     {
         QLineSeries sweep;
         MyChartRect* rect = rectOf(WorkerAsync::WorkerModeIVCurves);
         enterMode(WorkerAsync::WorkerModeIVCurves, {&sweep});
-
-        const double left = rect->left(), top = rect->top();
+        const QList<double> empty = edges(rect);
         updatePlot();
-        QCOMPARE(rect->left(), left);
-        QCOMPARE(rect->top(), top);
-
-        sweep.append(2.0, 3.0);
-        updatePlot();
-        QCOMPARE(rect->left(), -8.0);
-        QCOMPARE(rect->right(), 12.0);
-        QCOMPARE(rect->bottom(), -7.0);
-        QCOMPARE(rect->top(), 13.0);
-
-        sweep.append(4.0, -1.0);
-        updatePlot();
-        QCOMPARE(rect->left(), 2.0);
-        QCOMPARE(rect->right(), 4.0);
-        QCOMPARE(rect->bottom(), -1.0);
-        QCOMPARE(rect->top(), 3.0);
-
-        sweep.append(10.0, 50.0);
-        updatePlot();
-        QCOMPARE(rect->right(), 10.0);
-        QCOMPARE(rect->top(), 50.0);
-        QCOMPARE(rect->bottom(), -1.0);
-    }
-
-    void countsSweepRectangleAvoidsTheLogFloor()
-    {
-        QLineSeries sweep;
-        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersCurrent);
-        enterMode(WorkerAsync::WorkerModeCpsVersCurrent, {&sweep});
+        QCOMPARE(edges(rect), empty);
+        for (const auto& [point, expected] :
+             QList<std::pair<QPointF, QList<double>>>{{{2, 3}, {-8, 12, -7, 13}},
+                                                      {{4, -1}, {2, 4, -1, 3}},
+                                                      {{10, 50}, {2, 10, -1, 50}}}) {
+            sweep.append(point);
+            updatePlot();
+            QCOMPARE(edges(rect), expected);
+        }
+        QLineSeries counts;
+        rect = rectOf(WorkerAsync::WorkerModeCpsVersCurrent);
+        enterMode(WorkerAsync::WorkerModeCpsVersCurrent, {&counts});
         updateData(1, Reading{{"cps", 0}, {"current", 1.5e-5}});
         updateData(1, Reading{{"cps", 0}, {"current", 1.51e-5}});
         updatePlot();
-        QCOMPARE(rect->bottom(), 0.1);
-        QCOMPARE(rect->top(), 1.0);
-        QCOMPARE(rect->left(), 15.0);
-        QCOMPARE(rect->right(), 15.1);
-    }
-
-    void histogramRectangleSpansTheBinsAndTheTallestBar()
-    {
+        QCOMPARE(edges(rect), QList<double>({15.0, 15.1, 0.1, 1.0}));
         QLineSeries upper;
         QAreaSeries histogram(&upper);
-        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeHistogram);
+        rect = rectOf(WorkerAsync::WorkerModeHistogram);
         enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
         for (double cps : {2.5, 2.5, 2.5, 7.0})
             updateData(1, Reading{{"cps", cps}});
         updatePlot();
-        QCOMPARE(rect->left(), 0.05);
-        QCOMPARE(rect->right(), 999.95);
-        QCOMPARE(rect->bottom(), 0.0);
-        QCOMPARE(rect->top(), 4.0);
+        QCOMPARE(edges(rect), QList<double>({0.05, 999.95, 0.0, 4.0}));
         QCOMPARE(settings->chartRect(), rect);
     }
 
@@ -574,11 +524,7 @@ private slots:
         settings->setSeries({});
         worker->rescaleChartRec(WorkerAsync::WorkerModeIVCurves);
         QCOMPARE(settings->chartRect(), rect);
-        QCOMPARE(rect->left(), -10.0);
-        QCOMPARE(rect->right(), 10.0);
-        QCOMPARE(rect->bottom(), -10.0);
-        QCOMPARE(rect->top(), 10.0);
-
+        QCOMPARE(edges(rect), QList<double>({-10.0, 10.0, -10.0, 10.0}));
         QLineSeries a;
         QScatterSeries b;
         a.append(5.0, 1.0);
@@ -586,11 +532,7 @@ private slots:
         b.append(-2.0, 30.0);
         b.append(1.0, -4.0);
         worker->rescaleChartRec(WorkerAsync::WorkerModeIVCurves);
-        QCOMPARE(rect->left(), -2.0);
-        QCOMPARE(rect->right(), 5.0);
-        QCOMPARE(rect->bottom(), -4.0);
-        QCOMPARE(rect->top(), 30.0);
-
+        QCOMPARE(edges(rect), QList<double>({-2.0, 5.0, -4.0, 30.0}));
         // The histogram fits its bars, not the base line.
         QLineSeries upper, lower;
         upper.append({QPointF(0.05, 0), QPointF(0.05, 6), QPointF(0.95, 6), QPointF(0.95, 0)});
@@ -600,10 +542,7 @@ private slots:
         worker->rescaleChartRec(WorkerAsync::WorkerModeHistogram);
         MyChartRect* histogramRect = settings->chartRect();
         QVERIFY(histogramRect != rect);
-        QCOMPARE(histogramRect->left(), 0.05);
-        QCOMPARE(histogramRect->right(), 0.95);
-        QCOMPARE(histogramRect->bottom(), 0.0);
-        QCOMPARE(histogramRect->top(), 6.0);
+        QCOMPARE(edges(histogramRect), QList<double>({0.05, 0.95, 0.0, 6.0}));
     }
 
     // The ticked channels go to the file with every key; flags become numbers, texts their
