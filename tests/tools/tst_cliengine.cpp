@@ -580,6 +580,7 @@ private slots:
         row("nan", "write 1 sspd0 current nan", 2);
         row("beyond float", "write 1 sspd0 current 1e39", 2);
         row("beyond the application", "write 1 sspd0 current 2e-4", 2);
+        row("sensor current beyond the application", "write 4 temp0 tempSensorCurrent 1e-3", 2);
         row("forced nan", "--force write 1 sspd0 current nan", 2);
         row("negative count", "write 1 sspd0 autoResetCounts -- -1", 2);
         row("byte overflow", "write 5 temp1 relays 300", 2);
