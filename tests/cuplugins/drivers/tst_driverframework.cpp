@@ -225,6 +225,20 @@ private slots:
         QVERIFY(!ok);
     }
 
+    // A property's read answer is no acknowledgement of its write, nor the other way round.
+    void theOtherCodeOfTheSamePropertyEndsNoWait()
+    {
+        unit->peer.setPacketResponder([](const PeerPacket& p) {
+            return LoopbackPeer::packet(Address, p.command == 18 ? 17 : 18, QByteArray(4, 1));
+        });
+        bool ok = true;
+        driver->counter.writeSync(5, &ok, 1);
+        QVERIFY(!ok);
+        ok = true;
+        driver->counter.read(&ok, 1);
+        QVERIFY(!ok);
+    }
+
     void answerFromAnotherAddressIsNotOurs()
     {
         unit->peer.setPacketResponder(
