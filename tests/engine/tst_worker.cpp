@@ -753,6 +753,9 @@ private slots:
         for (qsizetype i = qMax(0, readings.size() - WorkerProcess::UnitLostAfterFailedReadings);
              loss != "dropped" && i < readings.size(); ++i)
             QCOMPARE(readings.at(i).record, Fault);
+        if (loss == "silent") // and given up at the last of them, not one later
+            QVERIFY(readings.at(readings.size() - WorkerProcess::UnitLostAfterFailedReadings - 1)
+                        .record != Fault);
         QVERIFY(!rec().progress.contains(100.0));
         QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
         // The worker still takes commands, and the link comes back with the unit.
