@@ -2,6 +2,7 @@
 // end: the real program against a stand-in unit on 127.0.0.1:9876 (the test runs in a
 // network namespace of its own, so the unit port is free).
 #include "bytes.h"
+#include "csvformat.h"
 #include "loopbackpeer.h"
 #include "programrun.h"
 
@@ -10,6 +11,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <ctime>
 
 class TestCli : public QObject
 {
@@ -240,6 +243,19 @@ boot unit: boot --unit 127.0.0.1 --port no-tty a.bin)");
         const ProgramRun lock = cli("unit lock 1");
         QCOMPARE(lock.exitCode, 1);
         QVERIFY(lock.err.contains("Error at 'SYST:LOCK 1' command"));
+    }
+
+    // Quotes inside a field are doubled; times are written in UTC whatever the local zone.
+    void csvFieldsAndTimes()
+    {
+        QCOMPARE(Csv::line({"a\"b", "c"}), QString("\"a\"\"b\",c"));
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        const QDateTime noon(QDate(2026, 1, 2), QTime(12, 0), Qt::LocalTime);
+        const QString written = Csv::time(noon);
+        qunsetenv("TZ");
+        tzset();
+        QCOMPARE(written, QString("2026-01-02T11:00:00.000Z"));
     }
 };
 

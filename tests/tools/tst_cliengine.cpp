@@ -255,6 +255,9 @@ private slots:
         QTest::newRow("silent")
             << false << false << 1
             << "the unit stopped answering at |the unit answers again at | reading(s) failed";
+        QTest::newRow("silent for good")
+            << false << false << 1
+            << "the unit stopped answering at |monitor ended: the unit stopped answering";
         QTest::newRow("silent, keep going")
             << false << true << 0 << "the unit stopped answering at |the unit answers again at ";
         QTest::newRow("closed") << true << false << 1
@@ -273,13 +276,14 @@ private slots:
         const QStringList args =
             words("--timeout-ms 100 monitor --mode temp --channels 4 " +
                   QString(keepGoing ? "--keep-going " : "") + "--time-constant 0.05");
+        const bool forGood = said.last().startsWith("monitor ended: the unit stopped");
         QString err;
         const auto during = [&](QProcess& process) {
             until(
                 process, [&] { return printed(process, ",ok,") >= 2; }, &err);
             rack->unit.setFaults(close ? SimFaults{.closeAfterPackets = 1}
                                        : SimFaults{.mute = true});
-            const int faults = close ? 0 : keepGoing ? 4 : 1;
+            const int faults = close ? 0 : keepGoing ? 4 : forGood ? 99 : 1;
             const auto faulty = [&] {
                 return err.contains(said.first()) && printed(process, ",fault,") >= faults;
             };
@@ -302,6 +306,8 @@ private slots:
         QVERIFY(err.startsWith("cu-tavik-cli: "));
         if (!close)
             QCOMPARE(err.count(u'\n'), said.size());
+        if (forGood) // given up at the third failed reading, not later
+            QCOMPARE(r.out.count(",fault,"), 3);
     }
 
     // Each sweep steps its value and writes the points after the file's metadata.
@@ -580,6 +586,7 @@ private slots:
         row("nan", "write 1 sspd0 current nan", 2);
         row("beyond float", "write 1 sspd0 current 1e39", 2);
         row("beyond the application", "write 1 sspd0 current 2e-4", 2);
+        row("sensor current beyond the application", "write 4 temp0 tempSensorCurrent 1e-3", 2);
         row("forced nan", "--force write 1 sspd0 current nan", 2);
         row("negative count", "write 1 sspd0 autoResetCounts -- -1", 2);
         row("byte overflow", "write 5 temp1 relays 300", 2);

@@ -97,6 +97,8 @@ private slots:
         QRandomGenerator rng(7);
         QByteArray mismatch = encode({2, 20, "validX"});
         mismatch[3] = char(5); // the length byte disagrees with the body
+        QByteArray ordinary = encode({2, 20, "validX"});
+        ordinary.replace(9, 1, "\xFBx"); // X escaped needlessly, the frame check right
         const QList<QByteArray> junk{
             QByteArray::fromHex("0102030405fa"),
             QByteArray::fromHex("f9fa"),       // too short to be a packet
@@ -104,6 +106,7 @@ private slots:
             QByteArray::fromHex("f9010203fa"), // body shorter than a packet
             fa.left(4) + char(0xF9),           // a lone 0xF9 loses what came before
             mismatch,
+            ordinary,
             randomBytes(rng, 500, true), // noise without frame bytes
         };
         // An escape of an ordinary byte: one packet must not have two encodings.
