@@ -5,7 +5,6 @@
 #include "engine/modulerecords.h"
 #include "engine/parameterlimits.h"
 #include "engine/presetfile.h"
-#include "engine/sweepparameters.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -245,15 +244,6 @@ private slots:
             QCOMPARE(content.error, QStringLiteral("Wrong data. Missed \"data\" member."));
             QVERIFY(content.channels.isEmpty());
         }
-    }
-
-    // The sensor current is limited in microamperes; a time constant rounds to whole ms
-    // (1.001 s is 1000.9999 ms in binary).
-    void parameterLimitsAndTimeConstant()
-    {
-        QVERIFY(ParameterLimits::problem("temperature_sensor_current", 20e-6).isEmpty());
-        QVERIFY(!ParameterLimits::problem("temperature_sensor_current", 1e-3).isEmpty());
-        QCOMPARE(SweepParameters(QVariantMap{{"time_constant", 1.001}}).timeConstantMs(), 1001);
     }
 
     void countCurvePlateau_data()
