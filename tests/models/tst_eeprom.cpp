@@ -153,74 +153,6 @@ private slots:
         }
     }
 
-    void initialiseOtherTypeKeepsTheModuleButNoItems()
-    {
-        EepromDataStorage storage;
-        storage.initialize(sspdM0Map());
-        QSignalSpy cleared(&storage, &EepromDataStorage::storageCleared);
-        QSignalSpy added(&storage, &EepromDataStorage::itemAdded);
-        QSignalSpy updated(&storage, &EepromDataStorage::updated);
-        storage.initialize(
-            {{"type", 3}, {"address", 11}, {"type_str", "VX9TDM1"}, {"Current_ADC", pairOf(1, 1)}});
-        QCOMPARE(storage.count(), 0);
-        QCOMPARE(cleared.count(), 1);
-        QCOMPARE(added.count() + updated.count(), 0);
-        QCOMPARE(storage.address(), 11);
-        QCOMPARE(storage.typeString(), QString("VX9TDM1"));
-        // Missing values stay invalid.
-        storage.initialize({{"type", 1}});
-        QCOMPARE(storage.count(), 6);
-        QVERIFY(!storage.getByName("Current_ADC")->value().isValid());
-    }
-
-    void itemBookkeeping()
-    {
-        EepromDataStorage storage;
-        QStringList order;
-        connect(&storage, &EepromDataStorage::countChanged, this,
-                [&] { order << QString("count %1").arg(storage.count()); });
-        connect(&storage, &EepromDataStorage::itemAdded, this,
-                [&](EepromDataItem* item) { order << "added " + item->name(); });
-        connect(&storage, &EepromDataStorage::itemRemoved, this,
-                [&](const QString& name) { order << "removed " + name; });
-        connect(&storage, &EepromDataStorage::storageCleared, this, [&] { order << "cleared"; });
-        storage.addItem("B", "a", "A:", EepromDataItem::Pair, pairOf(1, 2));
-        storage.addItem("A", "b", "B:", EepromDataItem::Single, 3.0);
-        storage.addItem("B", "c", "C:", EepromDataItem::Single, 3.0);
-        QCOMPARE(storage.groups(), (QVariantList{"B", "A"}));
-        QVERIFY(!storage.get(-1) && !storage.get(3) && !storage.getByName("x"));
-        QCOMPARE(storage.getByGroup("B").size(), 2);
-
-        // An existing name updates the item, announcing only what changed.
-        EepromDataItem* item = storage.getByName("a");
-        QSignalSpy label(item, &EepromDataItem::displayedNameChanged);
-        QSignalSpy value(item, &EepromDataItem::valueChanged);
-        QSignalSpy type(item, &EepromDataItem::typeChanged);
-        for (int i = 0; i < 2; ++i)
-            storage.addItem("B", "a", "New:", EepromDataItem::Pair, pairOf(1, 5));
-        QCOMPARE(storage.getByName("a"), item);
-        QCOMPARE(QList<int>({int(label.count()), int(value.count()), int(type.count())}),
-                 QList<int>({1, 1, 0}));
-        item->setValue(pairOf(1, 5));
-        item->setType(EepromDataItem::Single);
-        QCOMPARE(QList<int>({int(value.count()), int(type.count())}), QList<int>({1, 1}));
-
-        // Removed items live until the event loop; cleared ones die at once.
-        QPointer<EepromDataItem> removed = item;
-        QPointer<EepromDataItem> cleared = storage.getByName("b");
-        storage.removeItem("a");
-        storage.removeItem("a");
-        QVERIFY(!storage.getByName("a") && removed);
-        QTRY_VERIFY(!removed);
-        storage.clear();
-        QVERIFY(!cleared);
-        // Clearing what is empty changes no count, but still tells the views.
-        storage.clear();
-        QCOMPARE(order,
-                 (QStringList{"count 1", "added a", "count 2", "added b", "count 3", "added c",
-                              "count 2", "removed a", "count 0", "cleared", "cleared"}));
-    }
-
     void calibrationFileKeysOfEachType()
     {
         EepromDataStorage m0;
@@ -289,15 +221,10 @@ private slots:
         QTest::newRow("one element") << QByteArray(R"({"CurrentAdcCoeffs": [1]})");
         QTest::newRow("three elements") << QByteArray(R"({"CurrentAdcCoeffs": [1, 2, 3]})");
         QTest::newRow("texts") << QByteArray(R"({"CurrentAdcCoeffs": ["1", "2"]})");
-        QTest::newRow("null element") << QByteArray(R"({"CurrentAdcCoeffs": [1, null]})");
-        QTest::newRow("bool element") << QByteArray(R"({"CurrentAdcCoeffs": [true, 2]})");
-        QTest::newRow("object") << QByteArray(R"({"CurrentAdcCoeffs": {"first": 1}})");
         QTest::newRow("beyond float") << QByteArray(R"({"CurrentAdcCoeffs": [1e39, 2]})");
         QTest::newRow("pulse width text") << QByteArray(R"({"PulseWidth": "5"})");
-        QTest::newRow("pulse width beyond float") << QByteArray(R"({"PulseWidth": -1e300})");
         QTest::newRow("truncated") << QByteArray("{\"CurrentAdcCoeffs\": [9, 9], \"Current");
         QTest::newRow("array document") << QByteArray(R"([{"CurrentAdcCoeffs": [9, 9]}])");
-        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{\"", 5);
         QTest::newRow("deep nesting") << QByteArray(100000, '[');
     }
     void loadSkipsMalformedEntries()
@@ -416,17 +343,10 @@ private slots:
         QTest::addColumn<QVariant>("value");
         const double nan = std::numeric_limits<double>::quiet_NaN();
         QTest::newRow("pair: one number") << 0 << QVariant(QVariantList{1.0});
-        QTest::newRow("pair: three numbers") << 0 << QVariant(QVariantList{1.0, 2.0, 3.0});
-        QTest::newRow("pair: a number") << 0 << QVariant(5.0);
         QTest::newRow("pair: a text") << 0 << QVariant("1, 2");
-        QTest::newRow("pair: a word") << 0 << QVariant(QVariantList{"a", 2.0});
         QTest::newRow("pair: booleans") << 0 << QVariant(QVariantList{true, false});
-        QTest::newRow("pair: nan") << 0 << QVariant(QVariantList{nan, 1.0});
         QTest::newRow("pair: second beyond float") << 0 << QVariant(QVariantList{1.0, 1e39});
-        QTest::newRow("pair: map without second") << 0 << QVariant(QVariantMap{{"first", 1.0}});
-        QTest::newRow("pair: invalid") << 0 << QVariant();
         QTest::newRow("single: word") << 5 << QVariant("wide");
-        QTest::newRow("single: list") << 5 << QVariant(QVariantList{1.0, 2.0});
         QTest::newRow("single: nan") << 5 << QVariant(nan);
         QTest::newRow("single: beyond float") << 5 << QVariant(-1e300);
     }
@@ -447,8 +367,6 @@ private slots:
 
     void modelFollowsTheStorage()
     {
-        QCOMPARE(EepromDataModel::instance(), EepromDataModel::instance());
-        QVERIFY(!EepromDataModel::instance()->parent());
         auto* storage = new EepromDataStorage;
         storage->initialize(sspdM1Map());
         EepromDataModel model;
