@@ -1,23 +1,61 @@
 // DriverHelper against a scripted module, in one table per behaviour with the module model as
 // a column: the value maps (bytes at their offsets), counts per second, writes by name with
-// their bytes on the wire, the "operate" sequences, cached values, the EEPROM constants read,
-// written back and refused, and the store command.
+// their bytes on the wire, the "operate" sequences, cached values, the EEPROM constants read
+// and written back, and the store command.
 #include "bytes.h"
-#include "driverhelpermodule.h"
 #include "drivers/heaterdriverm0.h"
 #include "drivers/sspddriverm0.h"
 #include "drivers/sspddriverm1.h"
 #include "drivers/tempdriverm0.h"
 #include "drivers/tempdriverm1.h"
+#include "link/cutcpsocketiointerface.h"
+#include "loopbackpeer.h"
 #include "models/driverhelper.h"
 #include "models/eepromdatastorage.h"
 
+#include <QHostAddress>
+#include <QTest>
 #include <QTimer>
-#include <cmath>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 
 namespace {
+
+// A scripted module on a loopback unit: answers read requests (packets without data) from a
+// table, acknowledges writes and data-less commands, and records every packet it gets.
+struct ScriptedModule
+{
+    static constexpr quint8 Address = 9;
+    QHash<quint8, QByteArray> answers;
+    bool acknowledgeWrites = true;
+    QSet<quint8> commands = {0}; // command 0 serves to flush, see sentSince()
+    std::function<QByteArray(const PeerPacket&)> special; // asked first; non-empty is the reply
+    LoopbackPeer peer;
+    cuTcpSocketIOInterface link;
+
+    bool start()
+    {
+        peer.setPacketResponder([this](const PeerPacket& p) -> QByteArray {
+            const QByteArray reply = special && p.address == Address ? special(p) : QByteArray();
+            if (p.address != Address || !reply.isEmpty())
+                return reply;
+            if (p.data.isEmpty() && answers.contains(p.command))
+                return LoopbackPeer::packet(Address, p.command, answers.value(p.command));
+            if (p.data.isEmpty() ? commands.contains(p.command) : acknowledgeWrites)
+                return LoopbackPeer::packet(Address, p.command);
+            return {};
+        });
+        link.setHostAddress(QHostAddress::LocalHost);
+        if (!peer.listen())
+            return false;
+        link.setPort(peer.port());
+        return true;
+    }
+    int mark() const { return int(peer.packets().size()); }
+    QList<PeerPacket> since(int mark) const { return peer.packets().mid(mark); }
+};
 
 enum Model { SspdM0, SspdM1, TempM0, TempM1, Heater };
 const float NaN = std::numeric_limits<float>::quiet_NaN();
@@ -139,15 +177,19 @@ class TestDriverHelper : public QObject
     {
         helper.reset();
         driver = makeDriver(model);
-        module->attach(*driver);
+        driver->setAddress(ScriptedModule::Address);
+        driver->setInterface(&module->link);
+        driver->setAnswerTimeout(100);
         helper = std::make_unique<DriverHelper>(driver.get());
     }
-    // The packets sent since mark, once everything sent has reached the module.
+    // The packets sent since mark, once everything sent has reached the module: that is so
+    // when command 0 is acknowledged (one connection, in order); the flush itself is left out.
     QList<PeerPacket> sentSince(int mark)
     {
         bool flushed = false;
-        const QList<PeerPacket> sent = module->flushedSince(*driver, mark, &flushed);
-        return flushed ? sent : QList<PeerPacket>{{0, 0xFF, {}}};
+        driver->command0()->executeSync(&flushed, 3);
+        const QList<PeerPacket> sent = module->since(mark);
+        return flushed ? sent.first(sent.size() - 1) : QList<PeerPacket>{{0, 0xFF, {}}};
     }
     void answerIdentity(const QByteArray& type)
     {
