@@ -465,15 +465,14 @@ private slots:
                     QVERIFY(sent.at(0).command == 25 && sent.at(0).data == byte(on));
             }
         }
-        for (int model : {SspdM0, SspdM1}) {
-            attach(model);
-            module->answers[16] = liveData(model, 0);
-            QVERIFY(!helper->readData(1).isEmpty());
-            const int mark = module->mark();
-            QCOMPARE(helper->value("voltage"), QVariant(model == SspdM0 ? 0.0375f : 0.0425f));
-            QVERIFY(!helper->value("current").isValid());
-            QVERIFY(sentSince(mark).isEmpty());
-        }
+        // Cached values are answered without a read.
+        attach(SspdM1);
+        module->answers[16] = liveData(SspdM1, 0);
+        QVERIFY(!helper->readData(1).isEmpty());
+        const int mark = module->mark();
+        QCOMPARE(helper->value("voltage"), QVariant(0.0425f));
+        QVERIFY(!helper->value("current").isValid());
+        QVERIFY(sentSince(mark).isEmpty());
     }
 
     // Only modules with EEPROM constants store them; one try, and no confirmation is a failure.
