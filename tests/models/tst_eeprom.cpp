@@ -293,10 +293,14 @@ private slots:
         // A pair takes a list or what data() hands out; a single value becomes a double;
         // number texts count.
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QSignalSpy valueChanged(storage.getByName("Current_DAC"), &EepromDataItem::valueChanged);
         QVERIFY(model.setData(model.index(1), QVariantList{1.5, -0.25}, ValueRole));
         QCOMPARE(storage.getByName("Current_DAC")->value(), pairOf(1.5, -0.25));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>{ValueRole});
+        // The item announces a change once, and only a real one.
+        storage.getByName("Current_DAC")->setValue(pairOf(1.5, -0.25));
+        QCOMPARE(valueChanged.count(), 1);
         QVERIFY(model.setData(model.index(0), pair, ValueRole));
         QVERIFY(model.setData(model.index(3), QVariantList{"0.5", " -2 "}, ValueRole));
         QCOMPARE(storage.getByName("Voltage_ADC")->pairValue(), EepromPair(0.5, -2.0));
