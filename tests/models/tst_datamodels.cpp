@@ -3,7 +3,6 @@
 #include "models/datamodel.h"
 #include "models/dataproviderlist.h"
 #include "models/driverdatamodel.h"
-#include "models/driverrowtables.h"
 #include "models/sweepparameterlists.h"
 
 #include <QAbstractItemModelTester>
@@ -21,18 +20,18 @@ DataProviderItem record(int address, int type, int status = DataProviderList::De
             {"restore", false},   {"cps", 0},     {"current", 0}};
 }
 
-// "name scale range" of each row, so that a wrong unit scale or limit shows.
+// "name scale range" of each row (the name alone for scale 1 and no range), so that a wrong
+// unit scale or limit shows.
 QStringList described(const QAbstractItemModel* model)
 {
     QStringList rows;
     for (int row = 0; row < model->rowCount(); ++row) {
         const QModelIndex i = model->index(row, 0);
         const QPointF range = i.data(Rows::RangeRole).toPointF();
-        rows << QStringLiteral("%1 %2 %3..%4")
-                    .arg(i.data(Rows::NameRole).toString())
-                    .arg(i.data(Rows::ScaleRole).toDouble())
-                    .arg(range.x())
-                    .arg(range.y());
+        const double scale = i.data(Rows::ScaleRole).toDouble();
+        rows << i.data(Rows::NameRole).toString();
+        if (scale != 1 || !range.isNull())
+            rows.last() += QStringLiteral(" %1 %2..%3").arg(scale).arg(range.x()).arg(range.y());
     }
     return rows;
 }
@@ -97,19 +96,16 @@ private slots:
 
     void rowsFollowTheList()
     {
-        QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
         QSignalSpy removed(model, &QAbstractItemModel::rowsRemoved);
         fill({record(1, 0), record(2, 1), record(3, 2)});
-        QCOMPARE(inserted.count(), 3);
-        QCOMPARE(inserted.at(2).at(1).toInt(), 2);
         list->removeItem(3);
         list->removeItem(-1);
         QVERIFY(!list->setItemAt(3, record(6, 0)) && !list->setItemAt(-1, record(6, 0)));
         QVERIFY(list->setItemAt(0, record(6, 0)));
+        QCOMPARE(model->data(0, "address"), QVariant(6));
         QCOMPARE(model->rowCount(), 3);
         list->removeAll();
         QCOMPARE(removed.count(), 3);
-        QCOMPARE(removed.at(2).at(1).toInt(), 0); // row 0, once per record
     }
 
     void rolesGrowFromKeysAndKeepTheirNumbersUntilTheListEmpties()
@@ -134,33 +130,25 @@ private slots:
         QCOMPARE(role("cps"), 256);
     }
 
+    // The model leaves a list it no longer shows, and a destroyed list, alone.
     void listsComeAndGo()
     {
         DataProviderList other;
         other.appendItem(record(7, 1));
         QSignalSpy reset(model, &QAbstractItemModel::modelReset);
-        QSignalSpy listChanged(model, &DataModel::listChanged);
         model->setList(&other);
         model->setList(&other);
         QCOMPARE(reset.count(), 1);
-        QCOMPARE(listChanged.count(), 1);
-        QCOMPARE(model->data(0, "address"), QVariant(7));
-        // The old list no longer reaches the model.
         QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
         list->appendItem(record(1, 0));
         QCOMPARE(inserted.count(), 0);
-
         auto* doomed = new DataProviderList;
         doomed->appendItem(record(4, 0));
         model->setList(doomed);
         delete doomed;
-        reset.clear();
-        QCOMPARE(model->list(), nullptr);
-        QCOMPARE(model->rowCount(), 0);
-        QVERIFY(model->roleNames().isEmpty() && !model->data(0, "address").isValid());
-        QVERIFY(!model->setData(model->index(0), 1, 256));
+        QVERIFY(!model->list() && model->rowCount() == 0 && model->roleNames().isEmpty());
+        QVERIFY(!model->setData(model->index(0), 1, 256) && !model->data(0, "address").isValid());
         model->selectAll(true);
-        QCOMPARE(reset.count(), 0);
         model->setList(list);
     }
 
@@ -228,24 +216,14 @@ private slots:
         for (const auto& [row, name] : QList<std::pair<int, QString>>{
                  {0, "no_such_key"}, {-1, "type"}, {2, "type"}, {1, "type"}})
             QVERIFY(!model->data(row, name).isValid());
-        QVERIFY(!model->data(QModelIndex(), role("type")).isValid());
-        QVERIFY(!model->data(model->index(0), Qt::DisplayRole).isValid());
-        QCOMPARE(model->data(model->index(0), role("type")), QVariant(1));
-        QVERIFY(model->flags(model->index(0)).testFlag(Qt::ItemIsEditable));
-
         QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
         QVERIFY(model->setData(model->index(0), true, role("selected")));
         QCOMPARE(list->items().at(0).value("selected"), QVariant(true));
         // Row 1 has no "selected": nothing is stored, so nothing is reported as stored.
         QVERIFY(!model->setData(model->index(1), true, role("selected")));
-        QVERIFY(!list->items().at(1).contains("selected"));
-        QVERIFY(!model->setData(model->index(0), 1, Qt::EditRole));
         QVERIFY(!model->setData(model->index(0), 1, 256 + model->roleNames().size()));
         QCOMPARE(changed.count(), 1);
-
-        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
         model->selectAll(false);
-        QCOMPARE(reset.count(), 1);
         QCOMPARE(model->data(0, "selected"), QVariant(false));
         QVERIFY(!list->items().at(1).contains("selected"));
     }
@@ -253,49 +231,37 @@ private slots:
     void parameterRowsFollowTheModuleType_data()
     {
         QTest::addColumn<int>("type");
-        QTest::addColumn<QStringList>("rows");
-        const QStringList sspdHead = {"current 1e+06 -100..100"};
-        const QStringList readOut = {"voltage 1000 0..0", "status_shorted 1 0..0",
-                                     "status_amplifier_on 1 0..0", "status_comparator_on 1 0..0",
-                                     "cmp_ref_level 1000 -100..1000"};
-        const QStringList sspdTail = {"time_const 1 0.01..100",
-                                      "counts 1 0..0",
-                                      "cps 1 0..0",
-                                      "status_autoreset_on 1 0..0",
-                                      "auto_reset_threshold 1 0..1",
-                                      "auto_reset_time_out 1 0.01..1",
-                                      "auto_reset_counts 1 0..0"};
-        QTest::newRow("SSPD model 0")
-            << 0
-            << sspdHead + readOut +
-                   QStringList{"status_counter_on 1 0..0", "status_rfkey_to_cmp 1 0..0"} + sspdTail;
-        QTest::newRow("SSPD model 1")
-            << 1
-            << sspdHead + QStringList{"currentMonitor 1e+06 -100..100"} + readOut +
-                   QStringList{"status_hfmode_on 1 0..0", "status_counter_on 1 0..0"} + sspdTail;
+        QTest::addColumn<QString>("rows");
+        const QString readOut = "voltage 1000 0..0 status_shorted status_amplifier_on "
+                                "status_comparator_on cmp_ref_level 1000 -100..1000 ";
+        const QString tail = "time_const 1 0.01..100 counts cps status_autoreset_on "
+                             "auto_reset_threshold 1 0..1 auto_reset_time_out 1 0.01..1 "
+                             "auto_reset_counts";
+        QTest::newRow("SSPD model 0") << 0
+                                      << "current 1e+06 -100..100 " + readOut +
+                                             "status_counter_on status_rfkey_to_cmp " + tail;
+        QTest::newRow("SSPD model 1") << 1
+                                      << "current 1e+06 -100..100 currentMonitor 1e+06 -100..100 " +
+                                             readOut + "status_hfmode_on status_counter_on " + tail;
         QTest::newRow("temperature model 0")
             << 2
-            << QStringList{"temperature 1 0..0",
-                           "operate 1 0..0",
-                           "temperature_sensor_current 1e+06 0..25",
-                           "temperature_sensor_voltage 1 0..0",
-                           "pressure_sensor_voltage_pos 1 0..0",
-                           "pressure_sensor_voltage_neg 1 0..0",
-                           "pressure 1 0..0"};
-        QTest::newRow("temperature model 1") << 3 << QStringList{};
-        QTest::newRow("unknown module") << 4 << QStringList{};
+            << QString("temperature operate temperature_sensor_current 1e+06 0..25 "
+                       "temperature_sensor_voltage pressure_sensor_voltage_pos "
+                       "pressure_sensor_voltage_neg pressure");
+        QTest::newRow("temperature model 1") << 3 << QString();
+        QTest::newRow("unknown module") << 4 << QString();
     }
     void parameterRowsFollowTheModuleType()
     {
         QFETCH(int, type);
-        QFETCH(QStringList, rows);
+        QFETCH(QString, rows);
         fill({{{"address", 9}, {"type", 2}}, {{"address", 1}, {"type", type}}});
         model->setActiveDriver(9);
         QSignalSpy reset(panel(), &QAbstractItemModel::modelReset);
         model->setActiveDriver(1);
         QCOMPARE(reset.count(), 1);
         QCOMPARE(model->activeAddress(), 1);
-        QCOMPARE(described(panel()), rows);
+        QCOMPARE(described(panel()).join(' '), rows);
         // An unknown address leaves the panel as it was.
         model->setActiveDriver(42);
         QCOMPARE(reset.count(), 1);
@@ -303,33 +269,23 @@ private slots:
 
     void parameterRowsShowTheActiveRecord()
     {
-        fill({{{"address", 1},
-               {"type", 0},
-               {"current", 1.5e-5},
-               {"status_shorted", 1},
-               {"cmp_ref_level", 0.2}},
-              {{"address", 2}, {"type", 0}, {"current", 3e-5}},
-              {{"address", 3}, {"type", 2}, {"temperature", 4.2}, {"operate", true}}});
+        fill({{{"address", 1}, {"type", 0}, {"current", 1.5e-5}, {"status_shorted", 1}},
+              {{"address", 2}, {"type", 0}, {"current", 3e-5}}});
         model->setActiveDriver(1);
         QCOMPARE(panelValue("current"), QVariant(1.5e-5));
         // Switch rows hold bools whatever the record holds; a key the record lacks is empty.
         QCOMPARE(panelValue("status_shorted"), QVariant(true));
         QCOMPARE(panelValue("status_amplifier_on"), QVariant(false));
         QVERIFY(!panelValue("counts").isValid());
-        QCOMPARE(panel()->index(0).data(Rows::RangeRole).typeId(), QMetaType::QPointF);
         // Constants are not editable.
         QVERIFY(!panel()->flags(panel()->index(1)).testFlag(Qt::ItemIsEditable));
-        QVERIFY(panel()->flags(panel()->index(0)).testFlag(Qt::ItemIsEditable));
-
         // The active module's readings reach its rows; another module's do not.
         QSignalSpy changed(panel(), &QAbstractItemModel::dataChanged);
         list->updateItem({{"address", 1}, {"current", 2e-5}, {"cps", 0}});
         list->updateItem({{"address", 2}, {"current", 3e-5}});
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(changed.at(0).at(0).toModelIndex().row(), 0);
         QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>({Rows::ValueRole}));
         QCOMPARE(panelValue("current"), QVariant(2e-5));
-
         // Duplicate addresses take the last record.
         list->appendItem({{"address", 1}, {"type", 2}});
         model->setActiveDriver(1);
@@ -340,8 +296,6 @@ private slots:
     {
         QList<DriverDataItem> rows = ownRows();
         DriverDataModel rowModel;
-        QAbstractItemModelTester check(&rowModel,
-                                       QAbstractItemModelTester::FailureReportingMode::QtTest);
         rowModel.setList(&rows);
         QSignalSpy changed(&rowModel, &QAbstractItemModel::dataChanged);
         rowModel.updateValues({"current"}, {{"current", 1e-6}, {"voltage", 0.5}});
@@ -358,20 +312,14 @@ private slots:
         rowModel.updateValues({"voltage"}, {});
         QVERIFY(!rows.at(1).value().isValid());
         QCOMPARE(rowModel.index(1).data(Rows::DisplayedNameRole), QVariant("voltage"));
-
         // Only the value role is writable, and only within the rows.
         QVERIFY(!rowModel.setData(rowModel.index(0), "other", Rows::NameRole));
-        QVERIFY(!rowModel.setData(rowModel.index(0), 1.0, Qt::EditRole));
         QVERIFY(!rowModel.setData(rowModel.index(3), 1.0, Rows::ValueRole));
         QVERIFY(rowModel.setData(rowModel.index(0), 5e-6, Rows::ValueRole));
         QCOMPARE(rows.at(0).value(), QVariant(5e-6));
-        QCOMPARE(changed.count(), 3);
-        QVERIFY(!rowModel.data(rowModel.index(0), Qt::DisplayRole).isValid());
         // A null list keeps the rows shown.
         rowModel.setList(nullptr);
         QCOMPARE(rowModel.rowCount(), 3);
-        appendDriverRows(rows, {{"address", 9}, {"type", 2}});
-        QCOMPARE(rows.size(), 3 + 7);
     }
 
     void sweepDefaults_data()
@@ -382,7 +330,7 @@ private slots:
         const QStringList bias = {"from 1e+06 -1000..1000", "to 1e+06 -1000..1000",
                                   "step 1e+06 0..1000"};
         const QString tc = "time_constant 1 0.01..10";
-        const QString position = "current 1 0..0";
+        const QString position = "current";
         QTest::newRow("counts vs current")
             << 5 << bias + QStringList{"trigger 1000 0..5000", tc, position}
             << QVariantList{1.5e-5, 2.5e-5, 1e-7, 0.1, 1, 0};

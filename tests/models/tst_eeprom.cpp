@@ -103,43 +103,56 @@ class TestEeprom : public QObject
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
 
-    void initialiseCreatesTheTableOfTheType_data()
+    // Each module type's items (order, groups, values), the keys of its calibration file (those
+    // of the files in use), a sample value in it, and the file read back into an empty storage;
+    // another type's file changes nothing.
+    void storageAndCalibrationFileOfEachType_data()
     {
         QTest::addColumn<QVariantMap>("map");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QVariantList>("groups");
-        const QString bias = "Bias unit (slope, intercept)";
-        const QString readOut = "Read out (slope, intercept)";
-        QTest::newRow("sspd m0") << sspdM0Map()
-                                 << QStringList{"Current_ADC", "Current_DAC", "Voltage_ADC",
-                                                "Cmp_Ref_DAC"}
-                                 << QVariantList{bias, readOut};
-        QTest::newRow("sspd m1") << sspdM1Map()
-                                 << QStringList{"Current_ADC", "Current_DAC", "CurrentMonitor_ADC",
-                                                "Voltage_ADC", "Cmp_Ref_DAC", "PulseWidth"}
-                                 << QVariantList{bias, readOut};
-        QStringList temp = {"tempSensorCurrentAdc", "tempSensorCurrentDac", "tempSensorVoltage",
-                            "pressSensorVoltageP",  "pressSensorVoltageN",  "pressSensorCoeffs"};
-        for (int i = 0; i < 100; ++i)
-            temp << QStringLiteral("tempTable_%1").arg(i);
-        QTest::newRow("temp m0") << tempM0Map() << temp
-                                 << QVariantList{"Temperature sensor (slope, intercept)",
-                                                 "Pressure sensor (slope, intercept)",
-                                                 "Temperature table (voltage, temperature)"};
+        QTest::addColumn<QString>("names"); // the first seven
+        QTest::addColumn<QString>("groups");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("value");
+        const QString sspd = "Bias unit (slope, intercept)|Read out (slope, intercept)";
+        QTest::newRow("sspd m0")
+            << sspdM0Map() << "Current_ADC Current_DAC Voltage_ADC Cmp_Ref_DAC" << sspd
+            << "CurrentAdcCoeffs CurrentDacCoeffs DeviceType UDID VoltageAdcCoeffs "
+               "leCmpRefDacCoeffs"
+            << "CurrentAdcCoeffs" << QJsonValue(QJsonArray{1.25, -0.5});
+        QTest::newRow("sspd m1")
+            << sspdM1Map()
+            << "Current_ADC Current_DAC CurrentMonitor_ADC Voltage_ADC Cmp_Ref_DAC PulseWidth"
+            << sspd
+            << "CurrentAdcCoeffs CurrentDacCoeffs CurrentMonitorAdcCoeffs DeviceType PulseWidth "
+               "UDID VoltageAdcCoeffs leCmpRefDacCoeffs"
+            << "PulseWidth" << QJsonValue(12.5);
+        QTest::newRow("temp m0")
+            << tempM0Map()
+            << "tempSensorCurrentAdc tempSensorCurrentDac tempSensorVoltage pressSensorVoltageP "
+               "pressSensorVoltageN pressSensorCoeffs tempTable_0"
+            << "Temperature sensor (slope, intercept)|Pressure sensor (slope, intercept)|"
+               "Temperature table (voltage, temperature)"
+            << "DeviceType PressSensorCoeffs PressSensorVoltageNCoeffs PressSensorVoltagePCoeffs "
+               "TempSensorCurrentADCCoeffs TempSensorCurrentDACCoeffs TempSensorVoltageCoeffs "
+               "TempTable UDID"
+            << "PressSensorCoeffs" << QJsonValue(QJsonArray{11, 12});
     }
-    void initialiseCreatesTheTableOfTheType()
+    void storageAndCalibrationFileOfEachType()
     {
         QFETCH(QVariantMap, map);
-        QFETCH(QStringList, names);
-        QFETCH(QVariantList, groups);
+        QFETCH(QString, names);
+        QFETCH(QString, groups);
+        QFETCH(QString, keys);
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
         EepromDataStorage storage;
         storage.initialize(map);
-        QCOMPARE(namesOf(storage), names);
-        QCOMPARE(storage.groups(), groups);
-        QCOMPARE(storage.address(), map["address"].toInt());
-        QCOMPARE(storage.deviceType(), map["type"].toInt());
-        QCOMPARE(storage.typeString(), map["type_str"].toString());
-        QCOMPARE(storage.udid(), map["UDID"].toString());
+        QCOMPARE(namesOf(storage).mid(0, 7).join(' '), names);
+        QCOMPARE(storage.groups(), QVariant(groups.split('|')).toList());
+        QCOMPARE(QVariantList({storage.address(), storage.deviceType(), storage.typeString(),
+                               storage.udid()}),
+                 QVariantList({map["address"], map["type"], map["type_str"], map["UDID"]}));
         for (const EepromDataItem* item : storage.items()) {
             QCOMPARE(item->value(), map.value(item->name()));
             QCOMPARE(item->type(),
@@ -149,136 +162,28 @@ private slots:
             QCOMPARE(storage.get(105)->displayedName(), QString("99"));
             QCOMPARE(storage.getByName("pressSensorVoltageP")->displayedName(),
                      QString("Voltage \"+\" ADC:"));
-            QCOMPARE(storage.getByGroup(groups.last().toString()).size(), 100);
         }
-    }
 
-    void initialiseOtherTypeKeepsTheModuleButNoItems()
-    {
-        EepromDataStorage storage;
-        storage.initialize(sspdM0Map());
-        QSignalSpy cleared(&storage, &EepromDataStorage::storageCleared);
-        QSignalSpy added(&storage, &EepromDataStorage::itemAdded);
-        QSignalSpy updated(&storage, &EepromDataStorage::updated);
-        storage.initialize(
-            {{"type", 3}, {"address", 11}, {"type_str", "VX9TDM1"}, {"Current_ADC", pairOf(1, 1)}});
-        QCOMPARE(storage.count(), 0);
-        QCOMPARE(cleared.count(), 1);
-        QCOMPARE(added.count() + updated.count(), 0);
-        QCOMPARE(storage.address(), 11);
-        QCOMPARE(storage.typeString(), QString("VX9TDM1"));
-        // Missing values stay invalid.
-        storage.initialize({{"type", 1}});
-        QCOMPARE(storage.count(), 6);
-        QVERIFY(!storage.getByName("Current_ADC")->value().isValid());
-    }
-
-    void itemBookkeeping()
-    {
-        EepromDataStorage storage;
-        QStringList order;
-        connect(&storage, &EepromDataStorage::countChanged, this,
-                [&] { order << QString("count %1").arg(storage.count()); });
-        connect(&storage, &EepromDataStorage::itemAdded, this,
-                [&](EepromDataItem* item) { order << "added " + item->name(); });
-        connect(&storage, &EepromDataStorage::itemRemoved, this,
-                [&](const QString& name) { order << "removed " + name; });
-        connect(&storage, &EepromDataStorage::storageCleared, this, [&] { order << "cleared"; });
-        storage.addItem("B", "a", "A:", EepromDataItem::Pair, pairOf(1, 2));
-        storage.addItem("A", "b", "B:", EepromDataItem::Single, 3.0);
-        storage.addItem("B", "c", "C:", EepromDataItem::Single, 3.0);
-        QCOMPARE(storage.groups(), (QVariantList{"B", "A"}));
-        QVERIFY(!storage.get(-1) && !storage.get(3) && !storage.getByName("x"));
-        QCOMPARE(storage.getByGroup("B").size(), 2);
-
-        // An existing name updates the item, announcing only what changed.
-        EepromDataItem* item = storage.getByName("a");
-        QSignalSpy label(item, &EepromDataItem::displayedNameChanged);
-        QSignalSpy value(item, &EepromDataItem::valueChanged);
-        QSignalSpy type(item, &EepromDataItem::typeChanged);
-        for (int i = 0; i < 2; ++i)
-            storage.addItem("B", "a", "New:", EepromDataItem::Pair, pairOf(1, 5));
-        QCOMPARE(storage.getByName("a"), item);
-        QCOMPARE(QList<int>({int(label.count()), int(value.count()), int(type.count())}),
-                 QList<int>({1, 1, 0}));
-        item->setValue(pairOf(1, 5));
-        item->setType(EepromDataItem::Single);
-        QCOMPARE(QList<int>({int(value.count()), int(type.count())}), QList<int>({1, 1}));
-
-        // Removed items live until the event loop; cleared ones die at once.
-        QPointer<EepromDataItem> removed = item;
-        QPointer<EepromDataItem> cleared = storage.getByName("b");
-        storage.removeItem("a");
-        storage.removeItem("a");
-        QVERIFY(!storage.getByName("a") && removed);
-        QTRY_VERIFY(!removed);
-        storage.clear();
-        QVERIFY(!cleared);
-        // Clearing what is empty changes no count, but still tells the views.
-        storage.clear();
-        QCOMPARE(order,
-                 (QStringList{"count 1", "added a", "count 2", "added b", "count 3", "added c",
-                              "count 2", "removed a", "count 0", "cleared", "cleared"}));
-    }
-
-    void calibrationFileKeysOfEachType()
-    {
-        EepromDataStorage m0;
-        m0.initialize(sspdM0Map());
-        QVERIFY(m0.saveToFile(path("m0.json")));
-        QJsonObject object = QJsonDocument::fromJson(readFile(path("m0.json"))).object();
-        QCOMPARE(object, QJsonObject({{"DeviceType", "VX9SDM0"},
-                                      {"UDID", "0011-2233-4455-6677-8899-AABB"},
-                                      {"CurrentAdcCoeffs", QJsonArray{1.25, -0.5}},
-                                      {"CurrentDacCoeffs", QJsonArray{2.5, 0.125}},
-                                      {"VoltageAdcCoeffs", QJsonArray{3.0, 0.0}},
-                                      {"leCmpRefDacCoeffs", QJsonArray{-4.0, 1.0}}}));
+        QVERIFY(writeFile(path("file.json"), QByteArray(100000, 'x'))); // replaced
+        QVERIFY(storage.saveToFile(path("file.json")));
+        const QJsonObject object = QJsonDocument::fromJson(readFile(path("file.json"))).object();
+        QCOMPARE(object.keys().join(' '), keys);
+        QCOMPARE(object.value(key), value);
+        QCOMPARE(object["UDID"], map["UDID"].toJsonValue());
+        if (storage.deviceType() == 2)
+            QCOMPARE(object["TempTable"].toArray().at(99).toArray(), (QJsonArray{24.75, 201.0}));
         // Indented, as people read and edit these files.
-        QVERIFY(readFile(path("m0.json")).contains("\n    \""));
-
-        EepromDataStorage m1;
-        m1.initialize(sspdM1Map());
-        QVERIFY(m1.saveToFile(path("m1.json")));
-        object = QJsonDocument::fromJson(readFile(path("m1.json"))).object();
-        QCOMPARE(object["PulseWidth"].toDouble(), 12.5);
-        QCOMPARE(object["CurrentMonitorAdcCoeffs"].toArray(), (QJsonArray{0.75, 0.25}));
-        QVERIFY(!object.contains("TempTable"));
-
-        EepromDataStorage temp;
-        temp.initialize(tempM0Map());
-        QVERIFY(temp.saveToFile(path("t0.json")));
-        object = QJsonDocument::fromJson(readFile(path("t0.json"))).object();
-        QCOMPARE(object.size(), 9);
-        QCOMPARE(object["TempTable"].toArray().size(), 100);
-        QCOMPARE(object["TempTable"].toArray().at(99).toArray(), (QJsonArray{24.75, 201.0}));
-        QCOMPARE(object["PressSensorCoeffs"].toArray(), (QJsonArray{11, 12}));
-    }
-
-    void calibrationFileRoundTrip_data()
-    {
-        QTest::addColumn<QVariantMap>("map");
-        QTest::newRow("sspd m0") << sspdM0Map();
-        QTest::newRow("sspd m1") << sspdM1Map();
-        QTest::newRow("temp m0") << tempM0Map();
-    }
-    void calibrationFileRoundTrip()
-    {
-        QFETCH(QVariantMap, map);
-        EepromDataStorage original;
-        original.initialize(map);
-        QVERIFY(writeFile(path("roundtrip.json"), QByteArray(100000, 'x'))); // replaced
-        QVERIFY(original.saveToFile(path("roundtrip.json")));
+        QVERIFY(readFile(path("file.json")).contains("\n    \""));
         EepromDataStorage loaded;
         loaded.initialize({{"type", map["type"]}});
         QSignalSpy updated(&loaded, &EepromDataStorage::updated);
-        QVERIFY(loaded.loadFromFile(path("roundtrip.json")));
+        QVERIFY(loaded.loadFromFile(path("file.json")));
         QCOMPARE(updated.count(), 1);
-        QCOMPARE(valuesOf(loaded), valuesOf(original));
-        // Another type's file changes nothing.
+        QCOMPARE(valuesOf(loaded), valuesOf(storage));
         EepromDataStorage other;
         other.initialize(map["type"] == 2 ? sspdM0Map() : tempM0Map());
         const QVariantList before = valuesOf(other);
-        QVERIFY(other.loadFromFile(path("roundtrip.json")));
+        QVERIFY(other.loadFromFile(path("file.json")));
         QCOMPARE(valuesOf(other), before);
     }
 
@@ -289,15 +194,10 @@ private slots:
         QTest::newRow("one element") << QByteArray(R"({"CurrentAdcCoeffs": [1]})");
         QTest::newRow("three elements") << QByteArray(R"({"CurrentAdcCoeffs": [1, 2, 3]})");
         QTest::newRow("texts") << QByteArray(R"({"CurrentAdcCoeffs": ["1", "2"]})");
-        QTest::newRow("null element") << QByteArray(R"({"CurrentAdcCoeffs": [1, null]})");
-        QTest::newRow("bool element") << QByteArray(R"({"CurrentAdcCoeffs": [true, 2]})");
-        QTest::newRow("object") << QByteArray(R"({"CurrentAdcCoeffs": {"first": 1}})");
         QTest::newRow("beyond float") << QByteArray(R"({"CurrentAdcCoeffs": [1e39, 2]})");
         QTest::newRow("pulse width text") << QByteArray(R"({"PulseWidth": "5"})");
-        QTest::newRow("pulse width beyond float") << QByteArray(R"({"PulseWidth": -1e300})");
         QTest::newRow("truncated") << QByteArray("{\"CurrentAdcCoeffs\": [9, 9], \"Current");
         QTest::newRow("array document") << QByteArray(R"([{"CurrentAdcCoeffs": [9, 9]}])");
-        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{\"", 5);
         QTest::newRow("deep nesting") << QByteArray(100000, '[');
     }
     void loadSkipsMalformedEntries()
@@ -388,16 +288,19 @@ private slots:
                                first.data(ValueRole)}),
                  QVariantList({"Bias unit (slope, intercept)", "Current_ADC",
                                "Current ADC:", int(EepromDataItem::Pair), pair}));
-        QCOMPARE(model.index(5).data(ValueRole), QVariant(12.5));
         QCOMPARE(model.allCategories(), storage.groups());
 
         // A pair takes a list or what data() hands out; a single value becomes a double;
         // number texts count.
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QSignalSpy valueChanged(storage.getByName("Current_DAC"), &EepromDataItem::valueChanged);
         QVERIFY(model.setData(model.index(1), QVariantList{1.5, -0.25}, ValueRole));
         QCOMPARE(storage.getByName("Current_DAC")->value(), pairOf(1.5, -0.25));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>{ValueRole});
+        // The item announces a change once, and only a real one.
+        storage.getByName("Current_DAC")->setValue(pairOf(1.5, -0.25));
+        QCOMPARE(valueChanged.count(), 1);
         QVERIFY(model.setData(model.index(0), pair, ValueRole));
         QVERIFY(model.setData(model.index(3), QVariantList{"0.5", " -2 "}, ValueRole));
         QCOMPARE(storage.getByName("Voltage_ADC")->pairValue(), EepromPair(0.5, -2.0));
@@ -406,8 +309,6 @@ private slots:
         QVERIFY(model.setData(model.index(5), "7.25", ValueRole));
         QCOMPARE(storage.getByName("PulseWidth")->value(), QVariant(7.25));
         QVERIFY(!model.setData(model.index(5), "Other", 258));
-        QVERIFY(!model.setData(model.index(5), 1.0, Qt::EditRole));
-        QVERIFY(!model.data(model.index(0), Qt::UserRole + 100).isValid());
     }
 
     void modelRefusesEditsThatAreNoNumbers_data()
@@ -416,17 +317,10 @@ private slots:
         QTest::addColumn<QVariant>("value");
         const double nan = std::numeric_limits<double>::quiet_NaN();
         QTest::newRow("pair: one number") << 0 << QVariant(QVariantList{1.0});
-        QTest::newRow("pair: three numbers") << 0 << QVariant(QVariantList{1.0, 2.0, 3.0});
-        QTest::newRow("pair: a number") << 0 << QVariant(5.0);
         QTest::newRow("pair: a text") << 0 << QVariant("1, 2");
-        QTest::newRow("pair: a word") << 0 << QVariant(QVariantList{"a", 2.0});
         QTest::newRow("pair: booleans") << 0 << QVariant(QVariantList{true, false});
-        QTest::newRow("pair: nan") << 0 << QVariant(QVariantList{nan, 1.0});
         QTest::newRow("pair: second beyond float") << 0 << QVariant(QVariantList{1.0, 1e39});
-        QTest::newRow("pair: map without second") << 0 << QVariant(QVariantMap{{"first", 1.0}});
-        QTest::newRow("pair: invalid") << 0 << QVariant();
         QTest::newRow("single: word") << 5 << QVariant("wide");
-        QTest::newRow("single: list") << 5 << QVariant(QVariantList{1.0, 2.0});
         QTest::newRow("single: nan") << 5 << QVariant(nan);
         QTest::newRow("single: beyond float") << 5 << QVariant(-1e300);
     }
@@ -447,8 +341,6 @@ private slots:
 
     void modelFollowsTheStorage()
     {
-        QCOMPARE(EepromDataModel::instance(), EepromDataModel::instance());
-        QVERIFY(!EepromDataModel::instance()->parent());
         auto* storage = new EepromDataStorage;
         storage->initialize(sspdM1Map());
         EepromDataModel model;
@@ -459,17 +351,12 @@ private slots:
         model.setStorage(storage);
         QCOMPARE(storageChanged.count(), 1);
         QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
-        storage->addItem("Extra", "extra", "Extra:", EepromDataItem::Single, 1.0);
         storage->removeItem("Current_ADC");
         QVERIFY(storage->loadFromData(R"({"CurrentDacCoeffs": [6, 7]})"));
-        QCOMPARE(reset.count(), 3);
-        QCOMPARE(model.rowCount(), 6);
+        QCOMPARE(reset.count(), 2);
         storage->initialize({{"type", 2}});
         QCOMPARE(model.rowCount(), 106);
-        QCOMPARE(model.index(105).data(259), QVariant("99"));
-
-        // Another storage: the old one no longer reaches the model; a destroyed one leaves it
-        // empty.
+        // The storage left no longer reaches the model; a destroyed one leaves it empty.
         EepromDataStorage other;
         model.setStorage(&other);
         reset.clear();
@@ -477,7 +364,6 @@ private slots:
         QCOMPARE(reset.count(), 0);
         model.setStorage(storage);
         delete storage;
-        QCOMPARE(storageChanged.count(), 4);
         QVERIFY(!model.storage() && model.rowCount() == 0);
     }
 };
