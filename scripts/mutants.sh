@@ -201,7 +201,8 @@ def cmd_sync(a):
                 if x.read() == y.read():
                     continue
         os.makedirs(os.path.dirname(d), exist_ok=True)
-        shutil.copy2(s, d)
+        # A new modification time: the copy's build may be newer than the file's own time.
+        shutil.copy(s, d)
         copied += 1
     removed = 0
     for root, dirs, files in os.walk(src):

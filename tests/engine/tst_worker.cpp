@@ -220,7 +220,8 @@ private slots:
             {ScriptedUnit::entry(3, "VX9SDM0"), ScriptedUnit::entry(7, "VX9TDM0")}, 2);
         before = unit->peer.rawReceived().size();
         worker->command(Cmd::CommandAddUnit, 7);
-        QVERIFY(waitUntil([&] { return rec().lists.size() == 2; }));
+        // The list and the message come by separate signals, in either order.
+        QVERIFY(waitUntil([&] { return rec().lists.size() == 2 && !rec().messages.isEmpty(); }));
         QCOMPARE(sentSince(before), "SYST:DEVL:ADD 7\r\nSYST:DEVL:SAVE\r\nSYST:DEVJ?\r\n");
         QCOMPARE(rec().messages.size(), 1);
         QVERIFY(rec().messages.first().second.startsWith("Unit 7 sicessfully added"));
