@@ -58,7 +58,6 @@ struct ScriptedModule
 };
 
 enum Model { SspdM0, SspdM1, TempM0, TempM1, Heater };
-const float NaN = std::numeric_limits<float>::quiet_NaN();
 
 const QStringList Flags[2] = {
     {"status_inite", "status_shorted", "status_amplifier_on", "status_rfkey_to_cmp",
