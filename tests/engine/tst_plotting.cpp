@@ -399,53 +399,64 @@ private slots:
         QCOMPARE(upper.at(1).y(), 1.0);
     }
 
-    void liveViewsShowTheLastTwentySeconds()
+    // The live view shows the last 20 s and scales Y to the visible points even without
+    // autoscale (equal values get a band of +-10); time plots show their window.
+    void timeViewsShowTheirWindow_data()
     {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("window");
+        QTest::addColumn<bool>("autoscale");
+        QTest::addColumn<QList<QPointF>>("points"); // age in ms, value
+        QTest::addColumn<double>("span");
+        QTest::addColumn<QPointF>("y");
+        const int live = WorkerAsync::WorkerModeSspdSingleChannel;
+        const int time = WorkerAsync::WorkerModeCpsVersTime;
+        const QList<QPointF> windowed{{50000, 100}, {20000, 3}, {10, 8}};
+        QTest::newRow("live") << live << 60 << false
+                              << QList<QPointF>{{30000, 1000}, {1000, 5}, {0, 7}} << 20000.0
+                              << QPointF(5, 7);
+        QTest::newRow("live, equal values")
+            << live << 30 << false << QList<QPointF>{{30000, 1000}, {1000, 7}, {0, 7}} << 20000.0
+            << QPointF(-3, 17);
+        QTest::newRow("60 s") << time << 60 << true << windowed << 60000.0 << QPointF(3, 100);
+        QTest::newRow("30 s") << time << 30 << true << windowed << 30000.0 << QPointF(3, 8);
+    }
+    void timeViewsShowTheirWindow()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, window);
+        QFETCH(bool, autoscale);
+        QFETCH(QList<QPointF>, points);
+        QFETCH(double, span);
+        QFETCH(QPointF, y);
         QLineSeries sspd;
         sspd.setName("SSPD 1");
-        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeSspdSingleChannel);
+        MyChartRect* rect = rectOf(WorkerAsync::WorkerMode(mode));
         const double t = nowMs();
-        sspd.append(t - 30000, 1000.0);
-        sspd.append(t - 1000, 5.0);
-        sspd.append(t, 7.0);
-        settings->setAutoscale(false);
-        enterMode(WorkerAsync::WorkerModeSspdSingleChannel, {&sspd});
+        for (const QPointF& p : points)
+            sspd.append(t - p.x(), p.y());
+        settings->setTimeWindowSize(window);
+        settings->setAutoscale(autoscale);
+        enterMode(WorkerAsync::WorkerMode(mode), {&sspd});
         const double before = nowMs();
         updatePlot();
         const double after = nowMs();
         QCOMPARE(settings->chartRect(), rect);
-        QVERIFY(edgeWithin(rect->left(), before - 19500, after - 19500));
+        QVERIFY(edgeWithin(rect->left(), before + 500 - span, after + 500 - span));
         QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
-        // The single views scale Y to the visible points even without autoscale.
-        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(5.0, 7.0));
-        // Equal values get a band of +-10 around them.
-        sspd.replace(1, QPointF(t - 1000, 7.0));
-        updatePlot();
-        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(-3.0, 17.0));
+        QCOMPARE(QPointF(rect->bottom(), rect->top()), y);
     }
 
-    void timePlotsFollowTheirWindow()
+    // Without autoscale Y stays where the user put it; with it, too, without visible points.
+    // A free-running plot shows its first 10 s, then keeps its start and grows.
+    void timePlotKeepsYAndGrowsWhenFreeRunning()
     {
         QLineSeries sspd;
         sspd.setName("SSPD 1");
         MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
-        const double t = nowMs();
-        sspd.append(t - 50000, 100.0);
-        sspd.append(t - 20000, 3.0);
-        sspd.append(t - 10, 8.0);
-        settings->setTimeWindowSize(60);
-        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
-        const double before = nowMs();
-        updatePlot();
-        const double after = nowMs();
-        QVERIFY(edgeWithin(rect->left(), before - 59500, after - 59500));
-        QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
-        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(3.0, 100.0));
-        settings->setTimeWindowSize(30);
-        updatePlot();
-        QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(3.0, 8.0));
-        // Without autoscale Y stays where the user put it; with it, too, without visible points.
+        sspd.append(nowMs() - 10, 8.0);
         settings->setAutoscale(false);
+        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
         rect->setBottom(0.5);
         rect->setTop(500);
         updatePlot();
@@ -457,22 +468,13 @@ private slots:
         settings->setSeries({});
         updatePlot();
         QCOMPARE(QPointF(rect->bottom(), rect->top()), QPointF(0.5, 500.0));
-    }
-
-    void freeRunningTimePlotGrowsThenScrolls()
-    {
-        QLineSeries sspd;
-        sspd.setName("SSPD 1");
-        MyChartRect* rect = rectOf(WorkerAsync::WorkerModeCpsVersTime);
         settings->setMode(WorkerAsync::CpsVsTimeFreeRunning);
         enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
-        // Young plot: the last 10 s.
-        sspd.append(nowMs() - 5000, 1.0);
+        sspd.replace({QPointF(nowMs() - 5000, 1.0)});
         double before = nowMs();
         updatePlot();
         double after = nowMs();
         QVERIFY(edgeWithin(rect->left(), before - 9500, after - 9500));
-        // Older than 11 s: the start stays where it was and the plot grows.
         sspd.replace(0, QPointF(nowMs() - 60000, 1.0));
         rect->setLeft(12345.0);
         before = nowMs();
@@ -567,26 +569,39 @@ private slots:
         QCOMPARE(channel.value("numeric_text"), QJsonValue(12.5));
     }
 
-    void unusablePresetFilesAreReported()
+    // Files that cannot be written are reported; a write that fails half way keeps the
+    // previous file, and no half-written copy.
+    void unusableFilesAreReported()
     {
-        // Nothing ticked: the file is left alone.
-        QVERIFY(writeFile(path("kept.json"), "previous presets, longer than the limit"));
-        QCOMPARE(errorsAfter([&] { worker->savePresets(path("kept.json")); }),
+        // Nothing ticked: the presets file is left alone.
+        const QString kept = path("kept.json");
+        QVERIFY(writeFile(kept, "previous presets, longer than the limit"));
+        QCOMPARE(errorsAfter([&] { worker->savePresets(kept); }),
                  QStringList{"ERROR! No channels selected for preset save"});
-        // A write that fails half way keeps the previous presets, and no half-written copy.
         setRecord(0, {{"restore", true}});
-        const QString missing = path("no/such/dir/presets.json");
+        QLineSeries series;
+        for (int i = 0; i < 10; ++i)
+            series.append(i, i * i);
+        const QString missing = path("no/such/dir/file.txt");
+        const QString file = path("old-series.txt");
+        QVERIFY(writeFile(file, "0.0\t1.0\r\n"));
+        const QString error = QStringLiteral("ERROR! Couldn't write file; ");
         QCOMPARE(errorsAfter([&] {
                      worker->savePresets(missing);
+                     worker->saveSeries(&series, missing);
                      FileSizeLimit full;
                      QVERIFY(full.active);
-                     worker->savePresets(path("kept.json"));
+                     worker->savePresets(kept);
+                     worker->saveSeries(&series, file);
+                     worker->saveMultipleSeries({QVariant::fromValue(&series)}, file);
                  }),
-                 QStringList({"ERROR! Couldn't write file; " + missing,
-                              "ERROR! Couldn't write file; " + path("kept.json")}));
-        QCOMPARE(readAll(path("kept.json")), QByteArray("previous presets, longer than the limit"));
-        QCOMPARE(QDir(dir.path()).entryList({"kept.json*"}, QDir::Files | QDir::Hidden),
-                 QStringList{"kept.json"});
+                 QStringList(
+                     {error + missing, error + missing, error + kept, error + file, error + file}));
+        QCOMPARE(readAll(kept), QByteArray("previous presets, longer than the limit"));
+        QCOMPARE(readAll(file), QByteArray("0.0\t1.0\r\n"));
+        QCOMPARE(
+            QDir(dir.path()).entryList({"kept.json*", "old-series*"}, QDir::Files | QDir::Hidden),
+            QStringList({"kept.json", "old-series.txt"}));
         QVERIFY(writeFile(path("array.json"), R"([{"data": []}])"));
         QCOMPARE(errorsAfter([&] { worker->restorePresets(path("array.json")); }),
                  QStringList{"ERROR! Wrong data. Missed \"data\" member."});
@@ -632,27 +647,6 @@ private slots:
         worker->saveMultipleSeries({QVariant::fromValue(&second)}, path("nothing.txt"));
         worker->saveMultipleSeries({QVariant(3), QVariant("SSPD 1")}, path("nothing.txt"));
         QVERIFY(!QFile::exists(path("nothing.txt")));
-    }
-
-    void exportThatCannotBeWrittenIsReported()
-    {
-        QLineSeries series;
-        for (int i = 0; i < 10; ++i)
-            series.append(i, i * i);
-        const QString missing = path("missing/series.txt");
-        const QString file = path("old-series.txt");
-        QVERIFY(writeFile(file, "0.0\t1.0\r\n"));
-        QCOMPARE(errorsAfter([&] {
-                     worker->saveSeries(&series, missing);
-                     FileSizeLimit full;
-                     QVERIFY(full.active);
-                     worker->saveSeries(&series, file);
-                     worker->saveMultipleSeries({QVariant::fromValue(&series)}, file);
-                 }),
-                 QStringList({"ERROR! Couldn't write file; " + missing,
-                              "ERROR! Couldn't write file; " + file,
-                              "ERROR! Couldn't write file; " + file}));
-        QCOMPARE(readAll(file), QByteArray("0.0\t1.0\r\n"));
     }
 };
 
