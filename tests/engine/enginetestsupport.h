@@ -56,33 +56,23 @@ inline void runEvents(int ms)
 }
 
 // The demo rack: SSPD model 0 at 1 and 2, model 1 at 3, temperature models 0 and 1 at 4 and
-// 5, a heater at 6; on 127.0.0.1:9876, served by the test's event loop.
-class SimulatedUnit
-{
-public:
-    SimulatedUnit()
-    {
-        QString error;
-        installed = SimRack::demo().install(&unit, &error) && unit.start(&error);
-        if (!installed)
-            qWarning() << "simulated unit:" << error;
-    }
-
-    SimEnvironment environment{7};
-    SimUnit unit{&environment};
-    bool installed = false;
-};
-
-// The same rack, started when the test says (the scene's program test starts it late).
+// 5, a heater at 6; on 127.0.0.1:9876 once started, served by the test's event loop.
 class SimulatedRack
 {
 public:
-    bool start(QString* error)
+    explicit SimulatedRack(quint32 seed = 11) : environment(seed) {}
+    bool start(QString* error = nullptr)
     {
-        return SimRack::demo().install(&unit, error) && unit.start(error);
+        QString text;
+        const bool started = SimRack::demo().install(&unit, &text) && unit.start(&text);
+        if (error)
+            *error = text;
+        else if (!started)
+            qWarning() << "simulated unit:" << text;
+        return started;
     }
 
-    SimEnvironment environment{11};
+    SimEnvironment environment;
     SimUnit unit{&environment};
 };
 

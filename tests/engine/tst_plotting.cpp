@@ -607,7 +607,7 @@ private slots:
                  QStringList{"ERROR! Wrong data. Missed \"data\" member."});
     }
 
-    void seriesExportIsATabSeparatedTable()
+    void seriesExportsAreTabSeparatedTables()
     {
         QLineSeries series;
         series.append(1e-6, 123.4567891);
@@ -623,10 +623,7 @@ private slots:
         QCOMPARE(readAll(path("empty.txt")), QByteArray());
         worker->saveSeries(nullptr, path("none.txt"));
         QVERIFY(!QFile::exists(path("none.txt")));
-    }
-
-    void multipleSeriesGoSideBySide()
-    {
+        // Several series go side by side.
         QLineSeries first, second, third;
         first.setName("SSPD 1");
         second.setName("empty");
