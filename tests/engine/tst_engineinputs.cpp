@@ -94,64 +94,52 @@ class TestEngineInputs : public QObject
     Q_OBJECT
 
 private slots:
-    void legacyModuleLines_data()
+    // Module lists in the old text form and as JSON (after "{").
+    void moduleListEntries_data()
     {
-        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QStringList>("entries");
-        QTest::newRow("third field without =") << "m=1:addr=3:VX9SDM0" << QStringList{};
-        QTest::newRow("four fields") << "m=1:addr=2:type=VX9SDM0:x=1" << QStringList{};
-        QTest::newRow("empty values") << "m=:addr=:type=" << QStringList{"0|"};
-        QTest::newRow("non-numeric address")
-            << "m=1:addr=3a:type=VX9SDM0" << QStringList{"0|VX9SDM0"};
-        QTest::newRow("value after the first =")
-            << "m=1:addr=4:type=VX9=SDM1<br>m=2:a=b=5:type=VX9SDM0"
-            << QStringList{"4|VX9=SDM1", "0|VX9SDM0"};
-        QTest::newRow("low eight bits")
-            << "m=1:addr=256:type=A<br>m=2:addr=-1:type=B<br>m=3:addr=99999999999:type=C"
-            << QStringList{"0|A", "255|B", "0|C"};
-        QTest::newRow("empty parts and the line end")
-            << "<br><br>m=1:addr=2:type= VX9SDM1 <br><br>m=2:addr=7:type=VX9TDM1\r\n"
-            << QStringList{"2|VX9SDM1", "7|VX9TDM1"};
-    }
-    void legacyModuleLines()
-    {
-        QFETCH(QString, answer);
-        QFETCH(QStringList, entries);
-        QCOMPARE(described(legacyModuleEntries(answer)), entries);
-    }
-
-    void jsonModuleEntries_data()
-    {
-        QTest::addColumn<QJsonObject>("list");
-        QTest::addColumn<QStringList>("entries");
-        const QJsonArray two{module(3, "VX9SDM0"), module(7, "VX9TDM1")};
-        QTest::newRow("count 0") << QJsonObject{{"count", 0}, {"info", two}} << QStringList{};
-        QTest::newRow("no count") << QJsonObject{{"info", two}} << QStringList{};
-        QTest::newRow("count as text")
-            << QJsonObject{{"count", "2"}, {"info", two}} << QStringList{};
-        QTest::newRow("count not whole")
-            << QJsonObject{{"count", 1.5}, {"info", two}} << QStringList{};
-        QTest::newRow("count above the array") << QJsonObject{{"count", 1000000000}, {"info", two}}
-                                               << QStringList{"3|VX9SDM0", "7|VX9TDM1"};
-        QTest::newRow("info not an array")
-            << QJsonObject{{"count", 1}, {"info", module(3, "VX9SDM0")}} << QStringList{};
+        const auto row = [](const char* name, const QByteArray& answer,
+                            const QStringList& entries) {
+            QTest::newRow(name) << answer << entries;
+        };
+        row("third field without =", "m=1:addr=3:VX9SDM0", {});
+        row("four fields", "m=1:addr=2:type=VX9SDM0:x=1", {});
+        row("empty values", "m=:addr=:type=", {"0|"});
+        row("non-numeric address", "m=1:addr=3a:type=VX9SDM0", {"0|VX9SDM0"});
+        row("value after the first =", "m=1:addr=4:type=VX9=SDM1<br>m=2:a=b=5:type=VX9SDM0",
+            {"4|VX9=SDM1", "0|VX9SDM0"});
+        row("low eight bits",
+            "m=1:addr=256:type=A<br>m=2:addr=-1:type=B<br>m=3:addr=99999999999:type=C",
+            {"0|A", "255|B", "0|C"});
+        row("empty parts and the line end",
+            "<br><br>m=1:addr=2:type= VX9SDM1 <br><br>m=2:addr=7:type=VX9TDM1\r\n",
+            {"2|VX9SDM1", "7|VX9TDM1"});
+        const QByteArray two =
+            R"("info":[{"address":3,"type":"VX9SDM0"},{"address":7,"type":"VX9TDM1"}]})";
+        row("count 0", R"({"count":0,)" + two, {});
+        row("no count", "{" + two, {});
+        row("count as text", R"({"count":"2",)" + two, {});
+        row("count not whole", R"({"count":1.5,)" + two, {});
+        row("count above the array", R"({"count":1000000000,)" + two, {"3|VX9SDM0", "7|VX9TDM1"});
+        row("info not an array", R"({"count":1,"info":{"address":3,"type":"VX9SDM0"}})", {});
         // A non-object takes its place in the count but names no module.
-        QTest::newRow("entries that are not objects")
-            << QJsonObject{{"count", 3},
-                           {"info", QJsonArray{5, "VX9SDM0", module(4, "VX9SDM1"), module(5, "A")}}}
-            << QStringList{"4|VX9SDM1"};
-        QTest::newRow("addresses")
-            << QJsonObject{{"count", 5},
-                           {"info",
-                            QJsonArray{QJsonObject{{"type", "A"}}, module(-1, "B"),
-                                       module(3.5, "C"), module(256, "D"), module("12", "E")}}}
-            << QStringList{"255|A", "255|B", "255|C", "0|D", "255|E"};
+        row("entries that are not objects",
+            R"({"count":3,"info":[5,"VX9SDM0",{"address":4,"type":"VX9SDM1"},{"address":5}]})",
+            {"4|VX9SDM1"});
+        row("addresses",
+            R"({"count":5,"info":[{"type":"A"},{"address":-1,"type":"B"},{"address":3.5,"type":"C"},)"
+            R"({"address":256,"type":"D"},{"address":"12","type":"E"}]})",
+            {"255|A", "255|B", "255|C", "0|D", "255|E"});
     }
-    void jsonModuleEntries()
+    void moduleListEntries()
     {
-        QFETCH(QJsonObject, list);
+        QFETCH(QByteArray, answer);
         QFETCH(QStringList, entries);
-        QCOMPARE(described(::jsonModuleEntries(list)), entries);
+        const QString text = QString::fromUtf8(answer);
+        QCOMPARE(described(answer.startsWith('{') ? jsonModuleEntries(moduleListObject(text))
+                                                  : legacyModuleEntries(text)),
+                 entries);
     }
 
     void moduleTypesAndRecords()

@@ -237,24 +237,6 @@ private slots:
         QCOMPARE(temperature4.count(), 2);
     }
 
-    void timeSeriesKeepTheNewestTenThousandPoints()
-    {
-        QLineSeries sspd;
-        sspd.setName("SSPD 1");
-        QList<QPointF> points;
-        for (int i = 0; i < 10000; ++i)
-            points.append(QPointF(i, 1.0));
-        sspd.replace(points);
-        enterMode(WorkerAsync::WorkerModeCpsVersTime, {&sspd});
-        updateData(1, Reading{{"cps", 42.0}});
-        QCOMPARE(sspd.count(), 10000);
-        QCOMPARE(sspd.at(0).x(), 1.0);
-        QCOMPARE(sspd.at(9999).y(), 42.0);
-        updateData(1, Reading{{"cps", 43.0}});
-        QCOMPARE(sspd.count(), 10000);
-        QCOMPARE(sspd.at(0).x(), 2.0);
-    }
-
     void sweepModesPlotTheirReadingAndStatus_data()
     {
         QTest::addColumn<int>("mode");
