@@ -16,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <sys/resource.h>
+#include <tuple>
 
 namespace {
 
@@ -338,47 +339,37 @@ private slots:
         *rows = defaults;
     }
 
-    void histogramRefusesBinsThatCannotBeDrawn_data()
-    {
-        QTest::addColumn<double>("from");
-        QTest::addColumn<double>("to");
-        QTest::addColumn<double>("step");
-        QTest::newRow("zero width") << 0.0 << 1000.0 << 0.0;
-        QTest::newRow("width not a number") << 0.0 << 1000.0 << qQNaN();
-        QTest::newRow("infinite end") << 0.0 << qInf() << 1.0;
-        QTest::newRow("end before start") << 1000.0 << 0.0 << 1.0;
-        QTest::newRow("just over the limit") << 0.0 << 100001.0 << 1.0;
-        QTest::newRow("largest allowed") << 0.0 << 100000.0 << 1.0;
-    }
+    // Rows that give no bins that can be drawn are refused until sound rows come.
     void histogramRefusesBinsThatCannotBeDrawn()
     {
-        QFETCH(double, from);
-        QFETCH(double, to);
-        QFETCH(double, step);
         QLineSeries upper;
         QAreaSeries histogram(&upper);
         QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
         const QList<DriverDataItem> defaults = *rows;
-        setRow(rows, "from", from);
-        setRow(rows, "to", to);
-        setRow(rows, "step", step);
         enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
-        updateData(1, Reading{{"cps", to - 0.5}});
-        if (QTest::currentDataTag() == QLatin1String("largest allowed")) {
-            QCOMPARE(upper.count(), 400000);
-            QCOMPARE(upper.at(399997).y(), 1.0);
-            *rows = defaults;
-            return;
+        const auto layOut = [&](double from, double to, double step, double cps) {
+            setRow(rows, "from", from);
+            setRow(rows, "to", to);
+            setRow(rows, "step", step);
+            updateData(1, Reading{{"cps", cps}});
+        };
+        // Zero or no width, an endless end, an end before the start, over 100 000 bins.
+        for (const auto& [from, to, step] : QList<std::tuple<double, double, double>>{
+                 {0, 1000, 0}, {0, 1000, qQNaN()}, {0, qInf(), 1}, {1000, 0, 1}, {0, 100001, 1}}) {
+            layOut(from, to, step, 0.5);
+            QVERIFY2(upper.count() == 0 && !histogram.lowerSeries(),
+                     qPrintable(QString::number(to)));
+            QVERIFY2(worker->statusText().startsWith("Histogram not laid out"),
+                     qPrintable(worker->statusText()));
         }
-        QCOMPARE(upper.count(), 0);
-        QCOMPARE(histogram.lowerSeries(), nullptr);
-        QVERIFY2(worker->statusText().startsWith("Histogram not laid out"),
-                 qPrintable(worker->statusText()));
-        // Sound rows lay out at the next reading.
-        *rows = defaults;
-        updateData(1, Reading{{"cps", 0.5}});
+        layOut(0, 1000, 1, 0.5);
         QCOMPARE(upper.count(), 4000);
         QCOMPARE(upper.at(1).y(), 1.0);
+        upper.clear();
+        layOut(0, 100000, 1, 99999.5); // the largest allowed
+        QCOMPARE(upper.count(), 400000);
+        QCOMPARE(upper.at(399997).y(), 1.0);
+        *rows = defaults;
     }
 
     // The live view shows the last 20 s and scales Y to the visible points even without
