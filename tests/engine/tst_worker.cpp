@@ -447,26 +447,24 @@ private slots:
         const double nan = std::numeric_limits<double>::quiet_NaN();
         QTest::addColumn<QVariantMap>("parameters");
         QTest::addColumn<QString>("status");
-        const QString step = QStringLiteral("the step must be a number above 0");
-        QTest::newRow("step 0") << sweep(1e-6, 3e-6, 0) << step;
-        QTest::newRow("step not a number") << sweep(1e-6, 3e-6, nan) << step;
-        QTest::newRow("step lost in rounding") << sweep(1.0, 2.0, 1e-20) << step;
-        QTest::newRow("end not a number")
-            << sweep(1e-6, nan, 1e-6) << QStringLiteral("start and end must be finite numbers");
-        QTest::newRow("time constant 0")
-            << sweep(1e-6, 3e-6, 1e-6, 0.0)
-            << QStringLiteral("the time constant must be at least 1 ms");
+        const auto row = [](const char* name, const QVariantMap& parameters, const char* status) {
+            QTest::newRow(name) << parameters << QString(status);
+        };
+        const char* step = "the step must be a number above 0";
+        row("step 0", sweep(1e-6, 3e-6, 0), step);
+        row("step not a number", sweep(1e-6, 3e-6, nan), step);
+        row("step lost in rounding", sweep(1.0, 2.0, 1e-20), step);
+        row("end not a number", sweep(1e-6, nan, 1e-6), "start and end must be finite numbers");
+        row("time constant 0", sweep(1e-6, 3e-6, 1e-6, 0),
+            "the time constant must be at least 1 ms");
         // Work without end, and values no parameter write may send.
-        QTest::newRow("end beyond the bias limit")
-            << sweep(0, 0.01, 1e-4)
-            << QStringLiteral("current 0.01 A is outside -0.001 to 0.001 A");
-        QTest::newRow("time constant beyond its limit")
-            << sweep(1e-6, 3e-6, 1e-6, 1000)
-            << QStringLiteral("time_const 1000 s is outside 0.01 to 100 s");
+        row("end beyond the bias limit", sweep(0, 0.01, 1e-4),
+            "current 0.01 A is outside -0.001 to 0.001 A");
+        row("time constant beyond its limit", sweep(1e-6, 3e-6, 1e-6, 1000),
+            "time_const 1000 s is outside 0.01 to 100 s");
         QVariantMap noTrigger = sweep(1e-6, 3e-6, 1e-6);
         noTrigger["trigger"] = nan;
-        QTest::newRow("trigger not a number")
-            << noTrigger << QStringLiteral("the stop trigger must be a finite number");
+        row("trigger not a number", noTrigger, "the stop trigger must be a finite number");
     }
     void sweepThatCannotEndIsRefused()
     {
@@ -593,7 +591,6 @@ private slots:
         QCOMPARE(worker->mode(), int(Mode::WorkerModeNoAction));
         QVERIFY(drivers().isEmpty() && unlinked());
         QVERIFY(worker->connectToUnit());
-        QCOMPARE(rec().connects, 2);
         QCOMPARE(lost.size(), 1);
     }
 
