@@ -5,7 +5,6 @@
 // packet it receives.
 #include "bytes.h"
 #include "core/simenvironment.h"
-#include "core/simmodulefactory.h"
 #include "core/simrack.h"
 #include "core/simunit.h"
 #include "engine/workerasync.h"
@@ -137,14 +136,6 @@ public:
     }
 
     int count(const QString& event) const { return int(events.count(event)); }
-    QList<Reading> readingsOf(int address) const
-    {
-        QList<Reading> list;
-        for (const Reading& r : readings)
-            if (r.address == address)
-                list.append(r);
-        return list;
-    }
 
     QStringList events;
     int connects = 0;
