@@ -116,7 +116,8 @@ private slots:
             "<br><br>m=1:addr=2:type= VX9SDM1 <br><br>m=2:addr=7:type=VX9TDM1\r\n",
             {"2|VX9SDM1", "7|VX9TDM1"});
         const QByteArray two =
-            R"("info":[{"address":3,"type":"VX9SDM0"},{"address":7,"type":"VX9TDM1"}]})";
+            R"("info":[{"address":3,"type":"VX9SDM0"},{"address":7,"type":"VX9TDM1"}]})"
+            "\r\n";
         row("count 0", R"({"count":0,)" + two, {});
         row("no count", "{" + two, {});
         row("count as text", R"({"count":"2",)" + two, {});
@@ -145,8 +146,6 @@ private slots:
     void moduleTypesAndRecords()
     {
         QVERIFY(moduleListObject(QStringLiteral("[{\"count\": 1}]")).isEmpty());
-        QCOMPARE(moduleListObject(QStringLiteral("{\"count\": 1}\r\n")),
-                 QJsonObject({{"count", 1}}));
         // The later match wins; the whole name in its case.
         const QList<std::pair<QString, int>> types = {{"", 4},
                                                       {"VX9SDM0 VX9SDM1", 1},

@@ -20,8 +20,6 @@
 
 namespace {
 
-using Reading = QHash<QString, QVariant>;
-
 const QString MuA = QStringLiteral("\u03BC\u0410");
 
 double nowMs()
@@ -112,7 +110,7 @@ class TestPlotting : public QObject
         list->setItemAt(row, record);
     }
 
-    void updateData(int address, const Reading& data)
+    void updateData(int address, const Record& data)
     {
         // Named as the worker's queued signal names the type.
         QVERIFY(QMetaObject::invokeMethod(worker, "updateData", Qt::DirectConnection,
@@ -175,7 +173,7 @@ private slots:
     {
         worker->activateMode(WorkerAsync::WorkerModeAllChannels);
         QSignalSpy updated(list, &DataProviderList::dataUpdated);
-        updateData(2, Reading{{"cps", 12.5}, {"status", 1}, {"new_key", "x"}});
+        updateData(2, Record{{"cps", 12.5}, {"status", 1}, {"new_key", "x"}});
         QCOMPARE(updated.count(), 1);
         QCOMPARE(updated.at(0).at(0).toInt(), 3);
         QStringList keys = updated.at(0).at(1).toStringList();
@@ -189,8 +187,8 @@ private slots:
         QVERIFY(!list->items().at(1).contains("new_key"));
         // An address without a record, or an empty reading, changes nothing.
         const QList<DataProviderItem> before = list->items();
-        updateData(9, Reading{{"cps", 1.0}});
-        updateData(1, Reading());
+        updateData(9, Record{{"cps", 1.0}});
+        updateData(1, Record());
         QCOMPARE(updated.count(), 1);
         QCOMPARE(list->items(), before);
     }
@@ -206,10 +204,10 @@ private slots:
                   {&sspd1, &sspd10, &temperature1, &temperature4});
         QSignalSpy added(&sspd1, &QXYSeries::pointAdded);
         const double before = nowMs();
-        updateData(1, Reading{{"cps", 250.0}, {"temperature", 3.0}});
-        updateData(1, Reading{{"cps", 0}});
-        updateData(1, Reading{{"cps", -3.0}});
-        updateData(1, Reading{{"current", 1e-5}});
+        updateData(1, Record{{"cps", 250.0}, {"temperature", 3.0}});
+        updateData(1, Record{{"cps", 0}});
+        updateData(1, Record{{"cps", -3.0}});
+        updateData(1, Record{{"current", 1e-5}});
         const double after = nowMs();
         QCOMPARE(sspd1.count(), 3);
         QCOMPARE(sspd1.at(0).y(), 250.0);
@@ -224,16 +222,16 @@ private slots:
         QCOMPARE(added.count(), 0);
         enterMode(WorkerAsync::WorkerModeTemperatureVersTime,
                   {&sspd1, &sspd10, &temperature1, &temperature4});
-        updateData(4, Reading{{"temperature", 0.0}, {"cps", 5.0}});
-        updateData(4, Reading{{"temperature", 2.25}});
+        updateData(4, Record{{"temperature", 0.0}, {"cps", 5.0}});
+        updateData(4, Record{{"temperature", 2.25}});
         QCOMPARE(temperature4.count(), 2);
         QCOMPARE(temperature4.at(0).y(), 0.0);
         QCOMPARE(temperature4.at(1).y(), 2.25);
         QCOMPARE(sspd1.count(), 3);
         // The home view plots nothing.
         enterMode(WorkerAsync::WorkerModeAllChannels, {&sspd1, &temperature4});
-        updateData(1, Reading{{"cps", 7.0}});
-        updateData(4, Reading{{"temperature", 4.5}});
+        updateData(1, Record{{"cps", 7.0}});
+        updateData(4, Record{{"temperature", 4.5}});
         QCOMPARE(sspd1.count(), 3);
         QCOMPARE(temperature4.count(), 2);
     }
@@ -241,26 +239,26 @@ private slots:
     void sweepModesPlotTheirReadingAndStatus_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<Reading>("reading");
+        QTest::addColumn<Record>("reading");
         QTest::addColumn<QPointF>("point");
         QTest::addColumn<QString>("status");
         QTest::newRow("counts vs current")
             << int(WorkerAsync::WorkerModeCpsVersCurrent)
-            << Reading{{"cps", 123456.0}, {"current", 1.5e-5}} << QPointF(15.0, 123456.0)
+            << Record{{"cps", 123456.0}, {"current", 1.5e-5}} << QPointF(15.0, 123456.0)
             << QStringLiteral("X: 15.0 %1\r\nY: 1.235e5 cps").arg(MuA);
         QTest::newRow("counts vs trigger")
             << int(WorkerAsync::WorkerModeCpsVersTrigger)
-            << Reading{{"cps", 12.5}, {"cmp_ref_level", 0.0375}} << QPointF(37.5, 12.5)
+            << Record{{"cps", 12.5}, {"cmp_ref_level", 0.0375}} << QPointF(37.5, 12.5)
             << QStringLiteral("X: 37.5 mV\r\nY: 12.5 cps");
         QTest::newRow("IV curve") << int(WorkerAsync::WorkerModeIVCurves)
-                                  << Reading{{"current", 1.23e-5}, {"voltage", 0.0042}}
+                                  << Record{{"current", 1.23e-5}, {"voltage", 0.0042}}
                                   << QPointF(4.2, 12.3)
                                   << QStringLiteral("X: 4.2 mV\r\nY: 12.3 %1").arg(MuA);
     }
     void sweepModesPlotTheirReadingAndStatus()
     {
         QFETCH(int, mode);
-        QFETCH(Reading, reading);
+        QFETCH(Record, reading);
         QFETCH(QPointF, point);
         QFETCH(QString, status);
         QLineSeries other, sweep;
@@ -275,7 +273,7 @@ private slots:
         // A reading without one of the keys the mode needs changes neither text nor plot.
         worker->setStatusText("before");
         for (auto it = reading.constBegin(); it != reading.constEnd(); ++it) {
-            Reading partial = reading;
+            Record partial = reading;
             partial.remove(it.key());
             updateData(1, partial);
         }
@@ -290,7 +288,7 @@ private slots:
         QList<DriverDataItem>* rows = worker->sweepParameterRows(WorkerAsync::WorkerModeHistogram);
         const QList<DriverDataItem> defaults = *rows;
         enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
-        updateData(1, Reading{{"cps", 2.5}});
+        updateData(1, Record{{"cps", 2.5}});
         QCOMPARE(worker->statusText(), QStringLiteral("cps: 2.5"));
         QCOMPARE(upper.count(), 4000);
         QCOMPARE(upper.at(1), QPointF(0.05, 0));
@@ -305,17 +303,17 @@ private slots:
         QCOMPARE(lower->points(), (QList<QPointF>{QPointF(0.05, 0), QPointF(999.95, 0)}));
         // The layout stays until the upper series is emptied, whatever the rows say now.
         setRow(rows, "step", 2);
-        updateData(1, Reading{{"cps", 2.9}});
+        updateData(1, Record{{"cps", 2.9}});
         QCOMPARE(upper.count(), 4000);
         QCOMPARE(upper.at(10).y(), 2.0);
         *rows = defaults;
         // Less than one bin below the start counts into the first bin; further out nothing.
-        updateData(1, Reading{{"cps", -0.5}});
-        updateData(1, Reading{{"cps", -1.5}});
-        updateData(1, Reading{{"cps", 999.5}});
-        updateData(1, Reading{{"cps", 1000.5}});
-        updateData(1, Reading{{"cps", 1e300}});
-        updateData(1, Reading{{"status", 2}});
+        updateData(1, Record{{"cps", -0.5}});
+        updateData(1, Record{{"cps", -1.5}});
+        updateData(1, Record{{"cps", 999.5}});
+        updateData(1, Record{{"cps", 1000.5}});
+        updateData(1, Record{{"cps", 1e300}});
+        updateData(1, Record{{"status", 2}});
         int total = 0;
         for (int i = 1; i < upper.count(); i += 4)
             total += int(upper.at(i).y());
@@ -329,7 +327,7 @@ private slots:
         setRow(rows, "from", 100);
         setRow(rows, "to", 110);
         setRow(rows, "step", 2.5);
-        updateData(1, Reading{{"cps", 104}});
+        updateData(1, Record{{"cps", 104}});
         QCOMPARE(upper.count(), 16);
         QCOMPARE(upper.at(5).y(), 1.0);
         QCOMPARE(histogram.lowerSeries()->points(),
@@ -351,7 +349,7 @@ private slots:
             setRow(rows, "from", from);
             setRow(rows, "to", to);
             setRow(rows, "step", step);
-            updateData(1, Reading{{"cps", cps}});
+            updateData(1, Record{{"cps", cps}});
         };
         // Zero or no width, an endless end, an end before the start, over 100 000 bins.
         for (const auto& [from, to, step] : QList<std::tuple<double, double, double>>{
@@ -478,8 +476,8 @@ private slots:
         QLineSeries counts;
         rect = rectOf(WorkerAsync::WorkerModeCpsVersCurrent);
         enterMode(WorkerAsync::WorkerModeCpsVersCurrent, {&counts});
-        updateData(1, Reading{{"cps", 0}, {"current", 1.5e-5}});
-        updateData(1, Reading{{"cps", 0}, {"current", 1.51e-5}});
+        updateData(1, Record{{"cps", 0}, {"current", 1.5e-5}});
+        updateData(1, Record{{"cps", 0}, {"current", 1.51e-5}});
         updatePlot();
         QCOMPARE(edges(rect), QList<double>({15.0, 15.1, 0.1, 1.0}));
         QLineSeries upper;
@@ -487,7 +485,7 @@ private slots:
         rect = rectOf(WorkerAsync::WorkerModeHistogram);
         enterMode(WorkerAsync::WorkerModeHistogram, {&histogram});
         for (double cps : {2.5, 2.5, 2.5, 7.0})
-            updateData(1, Reading{{"cps", cps}});
+            updateData(1, Record{{"cps", cps}});
         updatePlot();
         QCOMPARE(edges(rect), QList<double>({0.05, 999.95, 0.0, 4.0}));
         QCOMPARE(settings->chartRect(), rect);

@@ -59,16 +59,7 @@ private slots:
     {
         QVERIFY(rack.start());
         takeInstance();
-    }
-    void cleanup()
-    {
-        worker->activateMode(WorkerAsync::WorkerModeNoAction);
-        settings->setSeries({});
-    }
-    void cleanupTestCase() { delete WorkerAsync::instance(); }
-
-    void startsOnItsThreadWithTheDefaultAddress()
-    {
+        // On its own thread, with the default address.
         QCOMPARE(worker->CurrentAddress(), QStringLiteral("127.000.000.001"));
         QVERIFY(worker->process()->thread()->isRunning());
         QVERIFY(worker->process()->thread() != QThread::currentThread());
@@ -76,6 +67,12 @@ private slots:
                  QStringLiteral("/tmp/a b/presets.json"));
         QCOMPARE(worker->urlToPath("not a url"), QString());
     }
+    void cleanup()
+    {
+        worker->activateMode(WorkerAsync::WorkerModeNoAction);
+        settings->setSeries({});
+    }
+    void cleanupTestCase() { delete WorkerAsync::instance(); }
 
     // A property announces a real change once, and none for the same value (doubles: within
     // a relative 1e-12).
