@@ -25,11 +25,6 @@ QStringList described(const QList<ModuleListEntry>& entries)
     return list;
 }
 
-QJsonObject module(const QJsonValue& address, const QString& type)
-{
-    return QJsonObject{{"address", address}, {"type", type}};
-}
-
 // "address current cmp_ref_level" per channel, in order; "-" for a refused value.
 QStringList described(const QList<PresetChannel>& channels)
 {
@@ -147,20 +142,18 @@ private slots:
     {
         QVERIFY(moduleListObject(QStringLiteral("[{\"count\": 1}]")).isEmpty());
         // The later match wins; the whole name in its case.
-        const QList<std::pair<QString, int>> types = {{"", 4},
-                                                      {"VX9SDM0 VX9SDM1", 1},
-                                                      {"VX9SDM1 VX9TDM0", 2},
-                                                      {"VX9TDM1 VX9TDM0 VX9SDM0", 3},
-                                                      {"xVX9SDM0x", 0},
-                                                      {"vx9sdm0", 4}};
-        for (const auto& [type, code] : types)
+        for (const auto& [type, code] :
+             QList<std::pair<QString, int>>{{"", 4},
+                                            {"VX9SDM0 VX9SDM1", 1},
+                                            {"VX9SDM1 VX9TDM0", 2},
+                                            {"VX9TDM1 VX9TDM0 VX9SDM0", 3},
+                                            {"xVX9SDM0x", 0},
+                                            {"vx9sdm0", 4}})
             QCOMPARE(moduleDeviceType(type), code);
         // Records skip non-objects within the count, and keep the unit's own address (-1
         // when it gave none).
-        const QJsonObject list{
-            {"count", 2},
-            {"info", QJsonArray{17, QJsonObject{{"type", "VX9TDM1"}}, module(6, "VX9SDM0")}}};
-        const QList<DataProviderItem> records = moduleRecords(list);
+        const QList<DataProviderItem> records = moduleRecords(moduleListObject(
+            R"({"count":2,"info":[17,{"type":"VX9TDM1"},{"address":6,"type":"VX9SDM0"}]})"));
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.at(0).value("address"), QVariant(-1));
         QCOMPARE(records.at(0).value("type"), QVariant(3));

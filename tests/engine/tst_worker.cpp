@@ -510,15 +510,13 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("loss");
         QTest::addColumn<QString>("status");
-        const QString sweepEnd = QStringLiteral("Sweep ended: the unit stopped answering");
-        QTest::newRow("IV curve, connection dropped")
-            << int(Mode::WorkerModeIVCurves) << "dropped" << sweepEnd;
-        QTest::newRow("histogram, unit silent")
-            << int(Mode::WorkerModeHistogram) << "silent"
-            << QStringLiteral("Histogram ended: the unit stopped answering");
+        QTest::newRow("IV curve, connection dropped") << int(Mode::WorkerModeIVCurves) << "dropped"
+                                                      << "Sweep ended: the unit stopped answering";
+        QTest::newRow("histogram, unit silent") << int(Mode::WorkerModeHistogram) << "silent"
+                                                << "Histogram ended: the unit stopped answering";
         QTest::newRow("counts sweep, silent before the start")
             << int(Mode::WorkerModeCpsVersCurrent) << "before"
-            << QStringLiteral("Sweep not started: the unit does not answer");
+            << "Sweep not started: the unit does not answer";
     }
     void lostUnitEndsTheMeasurement()
     {
@@ -587,12 +585,9 @@ private slots:
     {
         QTest::addColumn<int>("stage");
         QTest::addColumn<bool>("restore");
-        for (int stage :
-             {int(Characterisation::StageSwitching), int(Characterisation::StageRetrapping),
-              int(Characterisation::StageCurve)}) {
-            const char* name = QMetaEnum::fromType<Characterisation::Stage>().valueToKey(stage);
-            QTest::addRow("%s", name) << stage << (stage == Characterisation::StageRetrapping);
-        }
+        QTest::newRow("StageSwitching") << int(Characterisation::StageSwitching) << false;
+        QTest::newRow("StageRetrapping") << int(Characterisation::StageRetrapping) << true;
+        QTest::newRow("StageCurve") << int(Characterisation::StageCurve) << false;
     }
     void characterisationCancelLeavesBiasSafe()
     {
