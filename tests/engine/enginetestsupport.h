@@ -119,9 +119,7 @@ public:
             readings.append({address, record});
             events << QStringLiteral("data %1").arg(address);
         });
-        on(&WorkerProcess::eepromDataReady, [this](int address, QVariantMap d) {
-            eepromReads.append({address, d});
-        });
+        on(&WorkerProcess::eepromDataReady, [this](int, QVariantMap d) { eepromReads << d; });
         on(&WorkerProcess::eepromUpdated, [this] { events << "eeprom updated"; });
         on(&WorkerProcess::updatePlot, [this] { events << "plot"; });
         on(&WorkerProcess::setStatusText,
@@ -141,7 +139,7 @@ public:
     int connects = 0;
     QList<QJsonObject> lists;
     QList<Reading> readings;
-    QList<QPair<int, QVariantMap>> eepromReads;
+    QList<QVariantMap> eepromReads;
     QStringList statusTexts;
     QList<double> progress;
     QList<Message> errors;

@@ -209,15 +209,14 @@ private slots:
         updateData(1, Record{{"cps", -3.0}});
         updateData(1, Record{{"current", 1e-5}});
         const double after = nowMs();
-        QCOMPARE(sspd1.count(), 3);
-        QCOMPARE(sspd1.at(0).y(), 250.0);
         // The counts axis is logarithmic: nothing below 1e-5.
-        QCOMPARE(sspd1.at(1).y(), 1e-5);
-        QCOMPARE(sspd1.at(2).y(), 1e-5);
-        for (const QPointF& p : sspd1.points())
+        QList<double> y;
+        for (const QPointF& p : sspd1.points()) {
+            y << p.y();
             QVERIFY(p.x() >= before && p.x() <= after);
-        QCOMPARE(sspd10.count(), 0);
-        QCOMPARE(temperature1.count(), 0);
+        }
+        QCOMPARE(y, QList<double>({250.0, 1e-5, 1e-5}));
+        QVERIFY(sspd10.count() == 0 && temperature1.count() == 0);
         // Appends go without a repaint per point.
         QCOMPARE(added.count(), 0);
         enterMode(WorkerAsync::WorkerModeTemperatureVersTime,
@@ -232,8 +231,7 @@ private slots:
         enterMode(WorkerAsync::WorkerModeAllChannels, {&sspd1, &temperature4});
         updateData(1, Record{{"cps", 7.0}});
         updateData(4, Record{{"temperature", 4.5}});
-        QCOMPARE(sspd1.count(), 3);
-        QCOMPARE(temperature4.count(), 2);
+        QVERIFY(sspd1.count() == 3 && temperature4.count() == 2);
     }
 
     void sweepModesPlotTheirReadingAndStatus_data()
@@ -412,7 +410,6 @@ private slots:
         const double before = nowMs();
         updatePlot();
         const double after = nowMs();
-        QCOMPARE(settings->chartRect(), rect);
         QVERIFY(edgeWithin(rect->left(), before + 500 - span, after + 500 - span));
         QVERIFY(edgeWithin(rect->right(), before + 500, after + 500));
         QCOMPARE(QPointF(rect->bottom(), rect->top()), y);
@@ -488,7 +485,6 @@ private slots:
             updateData(1, Record{{"cps", cps}});
         updatePlot();
         QCOMPARE(edges(rect), QList<double>({0.05, 999.95, 0.0, 4.0}));
-        QCOMPARE(settings->chartRect(), rect);
     }
 
     void rescaleFitsTheRectangleToAllData()
@@ -526,12 +522,9 @@ private slots:
         setRecord(1, {{"restore", true}, {"numeric_text", "12.5"}});
         const QString file = path("presets.json");
         QCOMPARE(errorsAfter([&] { worker->savePresets(file); }), QStringList());
-        const QByteArray bytes = readAll(file);
-        const QJsonDocument document = QJsonDocument::fromJson(bytes);
-        QCOMPARE(bytes, document.toJson(QJsonDocument::Indented));
-        const QJsonArray data = document.object().value("data").toArray();
-        QCOMPARE(data.size(), 2);
-        const QJsonObject channel = data.at(1).toObject();
+        const QJsonDocument document = QJsonDocument::fromJson(readAll(file));
+        QCOMPARE(readAll(file), document.toJson(QJsonDocument::Indented));
+        const QJsonObject channel = document["data"][1].toObject();
         QCOMPARE(channel.keys(), QJsonObject::fromVariantMap(list->items().at(1)).keys());
         QVERIFY(channel.value("address") == 2 && channel.value("type") == 1);
         QCOMPARE(channel.value("restore"), QJsonValue(1.0));
