@@ -99,7 +99,6 @@ bad value: write 4 sspd0 current lots
 read-only: write 4 sspd0 voltage 1
 list with a word: list all
 list with tries: --tries 2 list
-query with duration: query X --duration 1
 monitor mode: monitor --mode fast
 monitor all time constant: monitor --time-constant 0.1
 monitor channels: monitor --channels 1,x
@@ -117,11 +116,9 @@ preset action: preset load x.json
 preset restore channels: preset restore x.json --channels 1
 unit lock 2: unit lock 2
 unit add: unit add 300
-eeprom module: eeprom read one
 eeprom store on read: eeprom read 1 --store
 eeprom missing file: eeprom write 1 /no/such/file.json
 characterise without channel: characterise
-dark limit 0: characterise --channel 1 --dark-limit 0
 time constant too long: characterise --channel 1 --time-constant 1000
 characterise into no directory: characterise --channel 1 --out /nonexistent/dir
 characterise foreign option: characterise --channel 1 --from 1

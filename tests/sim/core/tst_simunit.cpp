@@ -282,19 +282,6 @@ private slots:
         QVERIFY((client->received + client->socket.readAll()).endsWith(answer));
     }
 
-    void connectionClosesAfterNPacketsOnceAnswered()
-    {
-        start("faults --close-after 2 --latency-ms 50");
-        SimTestClient other;
-        QVERIFY(other.connectTo(unit->serverPort()));
-        QCOMPARE(client->request(3, 16).size(), 1);
-        QCOMPARE(client->query("SYST:URES"), QByteArray("ok")); // text does not count
-        QCOMPARE(client->request(3, 16).size(), 1);
-        QVERIFY(client->waitClosed());
-        QCOMPARE(other.request(3, 16).size(), 1); // connections count on their own
-        QCOMPARE(other.socket.state(), QAbstractSocket::ConnectedState);
-    }
-
     void controlLines()
     {
         // clang-format off
