@@ -5,12 +5,13 @@
 #include "bytes.h"
 #include "core/simcontrol.h"
 #include "core/simenvironment.h"
+#include "core/simmodulefactory.h"
 #include "core/simoptions.h"
 #include "core/simrack.h"
 #include "core/simstatefile.h"
 #include "core/simunit.h"
+#include "modules/simsspdm1.h"
 #include "simtestclient.h"
-#include "testmodule.h"
 #include "updatestream.h"
 
 #include <QFile>
@@ -25,7 +26,20 @@ class TestSimUnit : public QObject
 {
     Q_OBJECT
 
-    static QByteArray u32(quint32 v) { return Bytes().u32(v); }
+    // Module 3 is an SSPD model 0: its time constant (read 33, write 34; 0.1 s after a
+    // reset) stands for any value, its ADC constants (read 43, write 44) for its EEPROM.
+    static QByteArray f32(float v) { return Bytes().f32(v); }
+    static QByteArray pair(float a) { return Bytes().f32(a).f32(0); }
+    static SimModule::Identity identity(const QString& type, quint8 n)
+    {
+        const QString i = QString::number(n), hex = QString::number(n + 0x100, 16).right(2);
+        return {type,
+                "M" + i,
+                "H" + i,
+                "1.2." + i,
+                "Test module " + i,
+                cUDID::fromString("0011-2233-4455-6677-8899-AA" + hex)};
+    }
     static QByteArray field(const QByteArray& text) { return Bytes().text(text, 24); }
     static QByteArray packet(quint8 address, quint8 command, const QByteArray& data = {})
     {
@@ -39,7 +53,8 @@ class TestSimUnit : public QObject
 
     bool plug(quint8 address, const QString& type)
     {
-        return unit->addModule(new TestModule(address, testIdentity(type, address), env.get()));
+        return unit->addModule(
+            SimModuleFactory::create(type, address, identity(type, address), env.get()));
     }
     // Starts the unit with the faults of a control line and connects the client.
     void start(const QByteArray& faults = "faults")
@@ -51,9 +66,6 @@ class TestSimUnit : public QObject
     QJsonObject devj() { return QJsonDocument::fromJson(client->query("SYST:DEVJ?")).object(); }
 
     QTemporaryDir dir;
-    const SimRack::Maker testMaker =
-        [](const QString&, quint8 address, const SimModule::Identity& identity,
-           SimEnvironment* env) -> SimModule* { return new TestModule(address, identity, env); };
 
     QString write(const QString& name, const QByteArray& content)
     {
@@ -83,7 +95,8 @@ private slots:
         plug(3, "VX9SDM0");
         plug(5, "VX9TDM1");
         unit->setModuleMaker([this](quint8 address) -> SimModule* {
-            return new TestModule(address, testIdentity("VX9SDM1", address), env.get());
+            return SimModuleFactory::create("VX9SDM1", address, identity("VX9SDM1", address),
+                                            env.get());
         });
         client = std::make_unique<SimTestClient>();
         control = std::make_unique<SimControl>(unit.get());
@@ -192,17 +205,17 @@ private slots:
     void resetsReinitialiseModulesButKeepTheirEeprom()
     {
         start();
-        QCOMPARE(client->request(3, 17, u32(42)).size(), 1);
-        QCOMPARE(client->request(3, 19, u32(99)).size(), 1);
-        QCOMPARE(client->read(3, 16), u32(42));
+        QCOMPARE(client->request(3, 34, f32(0.5f)).size(), 1);
+        QCOMPARE(client->request(3, 44, pair(2)).size(), 1);
+        QCOMPARE(client->read(3, 33), f32(0.5f));
         QCOMPARE(client->query("SYST:URES"), QByteArray("ok"));
-        QCOMPARE(client->read(3, 16), u32(0));
-        QCOMPARE(client->read(3, 18), u32(99));
-        QCOMPARE(client->request(5, 17, u32(8)).size(), 1);
+        QCOMPARE(client->read(3, 33), f32(0.1f));
+        QCOMPARE(client->read(3, 43), pair(2));
+        QCOMPARE(client->request(3, 34, f32(0.5f)).size(), 1);
         QCOMPARE(client->query("SYST:LOCK 1"), QByteArray("ok"));
         QCOMPARE(client->query("SYST:SRES"), QByteArray("ok")); // also releases the lock
         QVERIFY(!unit->isLocked());
-        QCOMPARE(client->read(5, 16), u32(0));
+        QCOMPARE(client->read(3, 33), f32(0.1f));
     }
 
     void powerOffClosesEveryConnectionAndStopsListening()
@@ -210,7 +223,7 @@ private slots:
         start("faults --latency-ms 20"); // the answer still leaves before the unit goes
         SimTestClient other;
         QVERIFY(other.connectTo(unit->serverPort()));
-        QCOMPARE(other.request(3, 17, u32(5)).size(), 1);
+        QCOMPARE(other.request(3, 34, f32(0.5f)).size(), 1);
         QCOMPARE(client->query("SYST:POFF"), QByteArray("ok"));
         QVERIFY(client->waitClosed() && other.waitClosed());
         QVERIFY(other.silentFor(0)); // no "ok" of its own
@@ -218,7 +231,7 @@ private slots:
         QVERIFY(unit->start()); // powered on again, the modules start afresh
         SimTestClient again;
         QVERIFY(again.connectTo(unit->serverPort()));
-        QCOMPARE(again.read(3, 16), u32(0));
+        QCOMPARE(again.read(3, 33), f32(0.1f));
     }
 
     void clientsHaveTheirOwnStreams()
@@ -227,11 +240,11 @@ private slots:
         SimTestClient other;
         QVERIFY(other.connectTo(unit->serverPort()));
         // Half a packet and half a text command, the other client talks meanwhile.
-        const QByteArray write = packet(3, 17, u32(11));
+        const QByteArray write = packet(3, 34, f32(0.5f));
         client->send(write.left(4));
-        QCOMPARE(other.request(5, 17, u32(22)).size(), 1);
+        QCOMPARE(other.request(5, 6).size(), 1);
         client->send(write.mid(4) + "SYST:DE");
-        QCOMPARE(client->packets().value(0).command, quint8(17));
+        QCOMPARE(client->packets().value(0).command, quint8(34));
         QCOMPARE(other.query("SYST:URES"), QByteArray("ok"));
         client->send("VL?\r\n");
         QVERIFY(client->line().startsWith("module=0"));
@@ -245,9 +258,9 @@ private slots:
     {
         QVERIFY(plug('S', "VX9SDM0") && plug('h', "VX9SDM0")); // addresses that are letters
         start();
-        client->send(packet(200, 16) + packet(3, 99) + packet(3, 17, "xy") + packet(3, 11));
+        client->send(packet(200, 16) + packet(3, 99) + packet(3, 34, "xy") + packet(3, 11));
         QVERIFY(client->silentFor(100));
-        QCOMPARE(client->read(3, 16), u32(0));
+        QCOMPARE(client->read(3, 33), f32(0.1f));
         QCOMPARE(client->read('S', 6), field("VX9SDM0"));
         QCOMPARE(client->request('h', 16).value(0).address, quint8('h'));
         client->send("SYST:" + QByteArray(5000, 'A') + "\r\n");
@@ -270,14 +283,14 @@ private slots:
         QCOMPARE(control->execute("faults --drop-probability 1"), "ok");
         QVERIFY(client->request(3, 16, {}, 150).isEmpty()); // 6
         QCOMPARE(control->execute("faults --wrong-length-every 2"), "ok");
-        QCOMPARE(client->read(3, 16).size(), 4);
-        QCOMPARE(client->read(3, 16).size(), 3); // 8
-        QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 0);
-        QCOMPARE(client->request(3, 17, u32(1)).value(0).data.size(), 1); // 10
+        QCOMPARE(client->read(3, 33).size(), 4);
+        QCOMPARE(client->read(3, 33).size(), 3); // 8
+        QCOMPARE(client->request(3, 34, f32(1)).value(0).data.size(), 0);
+        QCOMPARE(client->request(3, 34, f32(1)).value(0).data.size(), 1); // 10
         QCOMPARE(control->execute("faults --garbage-every 2"), "ok");
-        QCOMPARE(client->read(3, 16), u32(1));
-        client->send(packet(3, 16)); // 12: four bytes of garbage first
-        const QByteArray answer = packet(3, 16, u32(1));
+        QCOMPARE(client->read(3, 33), f32(1));
+        client->send(packet(3, 33)); // 12: four bytes of garbage first
+        const QByteArray answer = packet(3, 33, f32(1));
         QTRY_COMPARE(client->received.size() + client->socket.bytesAvailable(), 4 + answer.size());
         QVERIFY((client->received + client->socket.readAll()).endsWith(answer));
     }
@@ -312,24 +325,26 @@ private slots:
             "modules": [
                 {"address": 7, "type": "VX9SDM1", "description": "Left", "firmware": "3.1",
                  "hardware": "4", "modification": "2", "udid": "a1a2a3a4a5a6a7a8a9aaabac",
-                 "physics": {"gain": 2.5}, "eeprom": {"constant": 123}},
+                 "physics": {"switchingCurrent": 12e-6},
+                 "eeprom": {"constants": {"currentAdc": {"first": 2, "second": 0}}}},
                 {"address": 9, "type": "VX9TDM0"}],
             "spares": [{"address": 12, "type": "VX9HTM0", "description": "Spare heater"}]})"),
                                         &error);
         QVERIFY2(rack, qPrintable(error));
         SimEnvironment env;
         SimUnit unit(&env);
-        QVERIFY2(rack->install(&unit, testMaker, &error), qPrintable(error));
+        QVERIFY2(rack->install(&unit, &error), qPrintable(error));
         QVERIFY(unit.isOldUnit());
         QCOMPARE(unit.softwareVersion(), QString("1.2.9"));
         QCOMPARE(unit.modules().size(), 2);
-        auto* left = static_cast<TestModule*>(unit.module(7));
+        auto* left = qobject_cast<SimSspdM1*>(unit.module(7));
         const SimModule::Identity& id = left->identity();
         QCOMPARE(
             QStringList({id.type, id.description, id.firmware, id.hardware, id.modification,
                          id.udid.toString()}),
             QStringList({"VX9SDM1", "Left", "3.1", "4", "2", "A1A2-A3A4-A5A6-A7A8-A9AA-ABAC"}));
-        QVERIFY(left->gain == 2.5 && left->constant == 123);
+        QCOMPARE(left->physics().parameters().switchingCurrent, 12e-6);
+        QCOMPARE(left->handlePacket(43, {}).value(0).data, pair(2));
         // A module without identity texts gets sensible ones.
         const SimModule::Identity plain = unit.module(9)->identity();
         QVERIFY(!plain.description.isEmpty() && !plain.firmware.isEmpty() && !plain.udid.isNull());
@@ -377,12 +392,12 @@ private slots:
         // A module that refuses its physics or EEPROM leaves the unit as it was.
         SimEnvironment env;
         SimUnit unit(&env);
-        unit.addModule(new TestModule(30, testIdentity("VX9SDM0", 30), &env));
+        unit.addModule(SimModuleFactory::create("VX9SDM0", 30, identity("VX9SDM0", 30), &env));
         for (const char* key : {"physics", "eeprom"}) {
             const QString json = R"({"modules": [{"address": 1, "type": "VX9SDM0"},
                 {"address": 2, "type": "VX9TDM0", "%1": {"x": 2}}]})";
             const auto rack = SimRack::fromJson(json.arg(key).toUtf8(), &error);
-            QVERIFY(rack && !rack->install(&unit, testMaker, &error));
+            QVERIFY(rack && !rack->install(&unit, &error));
             QVERIFY2(error.contains(QString("module at address 2 (VX9TDM0): %1: ").arg(key)),
                      qPrintable(error));
             QVERIFY(unit.modules().size() == 1 && unit.module(30));
