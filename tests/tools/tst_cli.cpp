@@ -72,17 +72,6 @@ private slots:
     }
     void cleanup() { unit.reset(); }
 
-    void helpNamesEveryCommand()
-    {
-        const ProgramRun r = cli("--help");
-        QCOMPARE(r.exitCode, 0);
-        for (const char* word : {"query TEXT", "write MODULE KIND PROPERTY VALUE", "--timeout-ms",
-                                 "monitor [--mode all|cps|temp]", "[--keep-going]",
-                                 "eeprom write MODULE FILE [--store]", "boot --port DEV FILE",
-                                 "characterise --channel N", "sisline"})
-            QVERIFY2(r.out.contains(word), word);
-    }
-
     // Refused before anything reaches the unit: one case a line, its name before the colon.
     void usageErrors_data()
     {
