@@ -44,8 +44,6 @@ private slots:
                 return R"({"count":1,"info":[{"address":3,"type":"VX9SDM0"}],)"
                        R"("software_version":"1.4.0"})"
                        "\r\n";
-            if (line == "SYST:LOCK 1")
-                return "ERROR\r\n";
             return line.startsWith("SYST:") ? "ok\r\n" : QByteArray();
         });
         unit->setPacketResponder([](const PeerPacket& p) -> QByteArray {
@@ -74,17 +72,6 @@ private slots:
     }
     void cleanup() { unit.reset(); }
 
-    void helpNamesEveryCommand()
-    {
-        const ProgramRun r = cli("--help");
-        QCOMPARE(r.exitCode, 0);
-        for (const char* word : {"query TEXT", "write MODULE KIND PROPERTY VALUE", "--timeout-ms",
-                                 "monitor [--mode all|cps|temp]", "[--keep-going]",
-                                 "eeprom write MODULE FILE [--store]", "boot --port DEV FILE",
-                                 "characterise --channel N", "sisline"})
-            QVERIFY2(r.out.contains(word), word);
-    }
-
     // Refused before anything reaches the unit: one case a line, its name before the colon.
     void usageErrors_data()
     {
@@ -101,7 +88,6 @@ bad value: write 4 sspd0 current lots
 read-only: write 4 sspd0 voltage 1
 list with a word: list all
 list with tries: --tries 2 list
-query with duration: query X --duration 1
 monitor mode: monitor --mode fast
 monitor all time constant: monitor --time-constant 0.1
 monitor channels: monitor --channels 1,x
@@ -119,11 +105,9 @@ preset action: preset load x.json
 preset restore channels: preset restore x.json --channels 1
 unit lock 2: unit lock 2
 unit add: unit add 300
-eeprom module: eeprom read one
 eeprom store on read: eeprom read 1 --store
 eeprom missing file: eeprom write 1 /no/such/file.json
 characterise without channel: characterise
-dark limit 0: characterise --channel 1 --dark-limit 0
 time constant too long: characterise --channel 1 --time-constant 1000
 characterise into no directory: characterise --channel 1 --out /nonexistent/dir
 characterise foreign option: characterise --channel 1 --from 1
@@ -148,10 +132,6 @@ boot unit: boot --unit 127.0.0.1 --port no-tty a.bin)");
     // A load itself needs the Raspberry Pi's GPIO block; here only what fails before it.
     void bootFailsBeforeTheModule()
     {
-        const QString missing = home.filePath("missing.bin");
-        const ProgramRun absent = cli({"boot", "--port", "no-tty", missing});
-        QCOMPARE(absent.exitCode, 1);
-        QVERIFY2(absent.err.contains("Can't find file: " + missing), qPrintable(absent.err));
         QFile image(home.filePath("image.bin"));
         QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(300, 'x')) == 300);
         image.close();
@@ -229,7 +209,7 @@ boot unit: boot --unit 127.0.0.1 --port no-tty a.bin)");
         QVERIFY(unit->packets().last().command == 23 && unit->packets().last().data == "\x01");
     }
 
-    // Module 3 answers its constants but never takes new ones; the unit refuses a lock.
+    // Module 3 answers its constants but never takes new ones.
     void unacknowledgedEngineCommandsExitWithOne()
     {
         const QString file = home.filePath("peer.json");
@@ -239,10 +219,6 @@ boot unit: boot --unit 127.0.0.1 --port no-tty a.bin)");
         QCOMPARE(write.err.trimmed(),
                  QString("cu-tavik-cli: Error: EEPROM constants of unit 3 were not written"));
         QCOMPARE(unit->packets().last().command, quint8(42)); // sent, and never stored
-
-        const ProgramRun lock = cli("unit lock 1");
-        QCOMPARE(lock.exitCode, 1);
-        QVERIFY(lock.err.contains("Error at 'SYST:LOCK 1' command"));
     }
 
     // Quotes inside a field are doubled; times are written in UTC whatever the local zone.

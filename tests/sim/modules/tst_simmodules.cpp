@@ -20,8 +20,10 @@ constexpr double mV = 1e-3;
 
 } // namespace
 
-struct Packets
+class TestSimModules : public QObject
 {
+    Q_OBJECT
+
     // The data of the one answer to a packet, carrying its code ("no answer" otherwise).
     static QByteArray ask(SimModule& m, quint8 code, const QByteArray& data = {})
     {
@@ -53,11 +55,6 @@ struct Packets
             b.f32(first + 0.25f * i);
         return b;
     }
-};
-
-class TestSimModules : public QObject, Packets
-{
-    Q_OBJECT
 
     std::unique_ptr<SimEnvironment> env;
 
@@ -97,28 +94,26 @@ private slots:
 
     void answersHaveTheirStructureLengths()
     {
-        // type, code, request data, length of the answer (0: none, -1: acknowledged).
-        const QList<std::tuple<QString, int, QByteArray, int>> rows = {
-            {"VX9SDM0", 16, {}, 16},   {"VX9SDM1", 16, {}, 20},   {"VX9SDM0", 41, {}, 32},
-            {"VX9SDM1", 41, {}, 44},   {"VX9SDM1", 53, {}, 4},    {"VX9SDM0", 53, {}, 0},
-            {"VX9SDM0", 54, {}, 0},    {"VX9SDM1", 54, {}, 8},    {"VX9SDM0", 58, {}, 0},
-            {"VX9SDM1", 58, {}, 4},    {"VX9SDM1", 17, {}, 4},    {"VX9SDM1", 19, {}, 4},
-            {"VX9SDM1", 20, {}, 4},    {"VX9SDM1", 200, {}, 0},   {"VX9SDM0", 6, {}, 24},
-            {"VX9SDM0", 5, {}, 12},    {"VX9SDM0", 12, {}, -1},   {"VX9SDM0", 11, {}, 0},
-            {"VX9TDM0", 16, {}, 28},   {"VX9TDM0", 17, {}, 4},    {"VX9TDM0", 18, {}, 4},
-            {"VX9TDM0", 21, {}, 4},    {"VX9TDM0", 22, {}, 4},    {"VX9TDM0", 23, {}, 4},
-            {"VX9TDM0", 99, {}, 0},    {"VX9TDM1", 17, u8(2), 4}, {"VX9TDM1", 21, u8(255), 16},
-            {"VX9TDM1", 20, u8(4), 0}, {"VX9TDM1", 16, {}, 0},    {"VX9TDM1", 42, {}, 1},
-            {"VX9HTM0", 16, {}, 8},    {"VX9HTM0", 23, {}, 32},   {"VX9HTM0", 13, {}, -1},
-            {"VX9HTM0", 37, {}, 0},    {"VX9BSM0", 16, {}, 12},   {"VX9BSM0", 49, {}, -1},
-            {"VX9BSM0", 50, {}, -1},   {"VX9BSM0", 51, {}, 0},    {"VX9CLM0", 16, {}, 8},
-            {"VX9CLM0", 49, {}, 0}};
-        for (const auto& [type, code, request, length] : rows) {
-            const auto m = make(type);
-            const QByteArray answer = ask(*m, quint8(code), request);
-            QVERIFY2(length ? answer.size() == qMax(length, 0)
-                            : m->handlePacket(quint8(code), request).isEmpty(),
-                     qPrintable(type + " code " + QString::number(code)));
+        // Per type: code[:request byte]=length of the answer (0: none, -1: acknowledged).
+        const QStringList rows = {"SDM0 16=16 41=32 53=0 54=0 58=0 6=24 5=12 12=-1 11=0",
+                                  "SDM1 16=20 41=44 53=4 54=8 58=4 17=4 19=4 20=4 200=0",
+                                  "TDM0 16=28 17=4 18=4 21=4 22=4 23=4 99=0",
+                                  "TDM1 17:2=4 21:255=16 20:4=0 16=0 42=1",
+                                  "HTM0 16=8 23=32 13=-1 37=0",
+                                  "BSM0 16=12 49=-1 50=-1 51=0",
+                                  "CLM0 16=8 49=0"};
+        for (const QString& row : rows) {
+            const QStringList words = row.split(u' ');
+            for (const QString& word : words.mid(1)) {
+                const auto m = make("VX9" + words.first());
+                const quint8 code = quint8(word.section(u'=', 0, 0).section(u':', 0, 0).toInt());
+                const QString byte = word.section(u'=', 0, 0).section(u':', 1);
+                const QByteArray request = byte.isEmpty() ? QByteArray() : u8(quint8(byte.toInt()));
+                const int length = word.section(u'=', 1).toInt();
+                QVERIFY2(length ? ask(*m, code, request).size() == qMax(length, 0)
+                                : m->handlePacket(code, request).isEmpty(),
+                         qPrintable(words.first() + ' ' + word));
+            }
         }
     }
 
@@ -214,29 +209,38 @@ private slots:
 
     void sspdBiasAndReadingsGoThroughTheCalibrations()
     {
-        const auto m = make("VX9SDM0");
-        const auto current = [&] { return readFloat(*m, 17); };
-        QVERIFY(put(*m, 18, f32(10e-6f)));
-        QVERIFY(std::abs(current() - 10 * uA) < 20e-9);
-        QVERIFY(put(*m, 23, u8(0)));
-        QVERIFY(std::abs(readFloat(*m, 19) - 10 * uA * 50) < 0.2 * mV); // superconducting
-        // A DAC constant 1.5 times too large drives 15 uA for the 10 written.
-        QVERIFY(put(*m, 48, Bytes().f32(1.5f).f32(0.0f)));
-        QVERIFY(std::abs(current() - 15 * uA) < 20e-9);
-        // The ADC constants scale what is reported, not what flows.
-        QVERIFY(put(*m, 44, Bytes().f32(2.0f).f32(1e-6f)));
-        QVERIFY(std::abs(current() - 31 * uA) < 60e-9);
-        // With the DAC constant tripled, 30 uA flow: above the 25 uA switch.
-        QVERIFY(put(*m, 48, Bytes().f32(3.0f).f32(0.0f)));
-        QVERIFY(readFloat(*m, 19) > 0.1);
-        // A reset keeps only the EEPROM: the bias goes and with it the latch.
-        QVERIFY(put(*m, 34, f32(2.0f)));
-        m->reset();
-        QCOMPARE(ask(*m, 21), u8(0x03));
-        QCOMPARE(f32At(ask(*m, 29), 4), 0.1f);
-        QVERIFY(std::abs(current() - 1 * uA) < 20e-9); // no bias, the ADC constants kept
-        QVERIFY(put(*m, 23, u8(0)));
-        QVERIFY(std::abs(readFloat(*m, 19)) < 1 * mV);
+        for (int model : {0, 1}) {
+            const auto m = make(sspd(model));
+            const auto current = [&] { return readFloat(*m, 17); };
+            QVERIFY(put(*m, 18, f32(10e-6f)));
+            QVERIFY(std::abs(current() - 10 * uA) < 20e-9);
+            // Model 1 monitors the current through the detector: none while shorted.
+            QVERIFY(model == 0 || std::abs(readFloat(*m, 53)) < 10e-9);
+            QVERIFY(put(*m, 23, u8(0)));
+            QVERIFY(std::abs(readFloat(*m, 19) - 10 * uA * 50) < 0.2 * mV); // superconducting
+            if (model == 1) {
+                QVERIFY(std::abs(readFloat(*m, 53) - 10 * uA) < 10e-9);
+                QVERIFY(put(*m, 55, Bytes().f32(1.1f).f32(0.0f)));
+                QVERIFY(std::abs(f32At(ask(*m, 16), 4) - 11 * uA) < 10e-9);
+            }
+            // A DAC constant 1.5 times too large drives 15 uA for the 10 written.
+            QVERIFY(put(*m, 48, Bytes().f32(1.5f).f32(0.0f)));
+            QVERIFY(std::abs(current() - 15 * uA) < 20e-9);
+            // The ADC constants scale what is reported, not what flows.
+            QVERIFY(put(*m, 44, Bytes().f32(2.0f).f32(1e-6f)));
+            QVERIFY(std::abs(current() - 31 * uA) < 60e-9);
+            // With the DAC constant tripled, 30 uA flow: above the 25 uA switch.
+            QVERIFY(put(*m, 48, Bytes().f32(3.0f).f32(0.0f)));
+            QVERIFY(readFloat(*m, 19) > 0.1);
+            // A reset keeps only the EEPROM: the bias goes and with it the latch.
+            QVERIFY(put(*m, 34, f32(2.0f)));
+            m->reset();
+            QCOMPARE(ask(*m, 21), u8(0x03));
+            QCOMPARE(f32At(ask(*m, 29), 4), 0.1f);
+            QVERIFY(std::abs(current() - 1 * uA) < 20e-9); // no bias, the ADC constants kept
+            QVERIFY(put(*m, 23, u8(0)));
+            QVERIFY(std::abs(readFloat(*m, 19)) < 1 * mV);
+        }
     }
 
     void sspdTriggerAndTimeConstant()
@@ -257,17 +261,10 @@ private slots:
         }
     }
 
-    void sspdModelOneMonitorsTheDetectorCurrentAndHasAnHfMode()
+    void sspdModelOneHfModeIsNoisier()
     {
         const auto m = make("VX9SDM1");
-        QVERIFY(put(*m, 18, f32(12e-6f)));
-        QVERIFY(std::abs(readFloat(*m, 53)) < 10e-9); // shorted at power-on
-        QVERIFY(put(*m, 23, u8(0)));
-        QVERIFY(std::abs(readFloat(*m, 53) - 12 * uA) < 10e-9);
-        QVERIFY(put(*m, 55, Bytes().f32(1.1f).f32(0.0f)));
-        QVERIFY(std::abs(f32At(ask(*m, 16), 4) - 13.2 * uA) < 10e-9);
-        QVERIFY(std::abs(readFloat(*m, 17) - 12 * uA) < 10e-9);
-        // HF mode: much more noise above a low comparator level.
+        // Much more noise above a low comparator level.
         operate(*m, 1);
         QVERIFY(put(*m, 18, f32(20e-6f)) && put(*m, 32, f32(0.01f)));
         const float quiet = windowCounts(*m);
@@ -275,6 +272,7 @@ private slots:
         QVERIFY(windowCounts(*m) > quiet + 10000);
     }
 
+    // EEPROM and physics from JSON, each key checked by name.
     void sspdEepromAndPhysicsFromJson()
     {
         for (int model : {0, 1}) {
@@ -290,8 +288,18 @@ private slots:
             QVERIFY(other->setEeprom(m->eeprom(), &error));
             QCOMPARE(ask(*other, 41), ask(*m, 41));
             QCOMPARE(m->configure({{"hfNoiseFactor", 2.0}}, &error), model == 1); // HF keys
-            QVERIFY(!m->configure({{"switchingCurrent", -1.0}}, &error));
         }
+        SspdPhysics physics(env.get(), false);
+        QString error;
+        // clang-format off
+        for (const auto& [key, value] : QList<std::pair<QString, QJsonValue>>{
+                 {"switchingCurent", 1e-5}, {"efficiency", 1.5}, {"darkRate", "many"},
+                 {"retrappingCurrent", 30e-6}, {"switchingCurrent", -1.0}})
+            QVERIFY(!physics.configure({{key, value}}, &error) && error.contains(key));
+        // clang-format on
+        // A smaller wire: the current-valued keys follow the switching current.
+        QVERIFY(physics.configure({{"switchingCurrent", 12e-6}}, &error));
+        QVERIFY(std::abs(physics.parameters().retrappingCurrent - 2.4e-6) < 1e-12);
     }
 
     void tempModelZeroMeasures()
@@ -322,39 +330,50 @@ private slots:
         QCOMPARE(readFloat(*m, 19), 1e-5f);
     }
 
-    void tempModelZeroTableAndSensor()
+    // The sensor table (model 1: of each channel, here the 4 K plate's), written and read in
+    // chunks; a curved table, so that the sensor's reading must take the right neighbours.
+    void tempSensorFollowsItsTable()
     {
-        const auto m = make("VX9TDM0");
-        // A curved table, so that the interpolation must take the right neighbours.
-        const auto volts = [](int kelvin) { return 0.001f * float(kelvin * kelvin); };
-        const auto chunk = [&](int start, int count) {
-            Bytes b;
-            b.u8(quint8(start)).u8(quint8(count));
-            for (int i = start; i < start + count; ++i)
-                b.f32(volts(i + 1)).f32(float(i + 1));
-            return b.toByteArray();
-        };
-        for (int start = 0; start < 100; start += 10)
-            QVERIFY(put(*m, 41, chunk(start, 10)));
-        for (int start = 0; start < 100; start += 20)
-            QCOMPARE(ask(*m, 40, Bytes().u8(start).u8(20)), chunk(start, 20).mid(2));
-        QVERIFY(silent(*m, 40, Bytes().u8(95).u8(10))); // beyond the table
-        QVERIFY(silent(*m, 40, Bytes().u8(0).u8(40)));  // more than one packet carries
-        QVERIFY(silent(*m, 41, chunk(95, 5).replace(1, 1, "\x0A")));
-        QVERIFY(silent(*m, 41, chunk(0, 10).chopped(8)));
-        QList<float> readings;
-        for (int i = 0; i < 100; ++i) {
-            env->advance(60'000);
-            const QByteArray data = ask(*m, 16);
-            const double t = f32At(data, 0);
-            const int k = int(t);
-            readings << float(t);
-            QVERIFY(std::abs(f32At(data, 12) - (volts(k) + (t - k) * (volts(k + 1) - volts(k)))) <
-                    1e-6);
+        for (int model : {0, 1}) {
+            const auto m = make(model ? "VX9TDM1" : "VX9TDM0");
+            const QByteArray channel = model ? u8(2) : QByteArray();
+            const auto volts = [](int kelvin) { return 0.001f * float(kelvin * kelvin); };
+            const auto chunk = [&](int start, int count) {
+                Bytes b;
+                b.u8(quint8(start)).u8(quint8(count));
+                for (int i = start; i < start + count; ++i)
+                    b.f32(volts(i + 1)).f32(float(i + 1));
+                return channel + b.toByteArray();
+            };
+            const auto read = [&](int start, int count) {
+                return ask(*m, 40, channel + Bytes().u8(start).u8(count).toByteArray());
+            };
+            for (int start = 0; start < 100; start += 10)
+                QVERIFY(put(*m, 41, chunk(start, 10)));
+            for (int start = 0; start < 100; start += 20)
+                QCOMPARE(read(start, 20), chunk(start, 20).mid(channel.size() + 2));
+            QVERIFY(read(95, 10) == "no answer" && read(0, 40) == "no answer"); // beyond, too big
+            QVERIFY(silent(*m, 41, chunk(95, 5).replace(channel.size() + 1, 1, "\x0A")));
+            QVERIFY(silent(*m, 41, chunk(0, 10).chopped(8)));
+            if (model == 1) { // the other channels keep their own tables
+                QVERIFY(ask(*m, 40, Bytes().u8(1).u8(90).u8(10)) != chunk(90, 10).mid(3));
+                QVERIFY(silent(*m, 40, Bytes().u8(4).u8(0).u8(10)));
+            }
+            QList<float> readings;
+            for (int i = 0; i < 100; ++i) {
+                env->advance(60'000);
+                const QByteArray data = ask(*m, 16);
+                const double t = f32At(model ? ask(*m, 17, channel) : data, 0);
+                const float v = f32At(model ? ask(*m, 21, channel) : data, model ? 0 : 12);
+                const int k = int(t);
+                readings << float(t);
+                QVERIFY(std::abs(v - (volts(k) + (t - k) * (volts(k + 1) - volts(k)))) < 1e-4);
+            }
+            // Drift and noise, near 2.2 K on model 0's stage, 4.2 K on the plate.
+            const auto [low, high] = std::minmax_element(readings.begin(), readings.end());
+            QVERIFY(*low > (model ? 4.0f : 2.17f) && *high < (model ? 4.4f : 2.23f));
+            QVERIFY(*high - *low > 0.002f);
         }
-        // Drift and noise, near 2.2 K.
-        const auto [low, high] = std::minmax_element(readings.begin(), readings.end());
-        QVERIFY(*low > 2.17f && *high < 2.23f && *high - *low > 0.002f);
     }
 
     // Command 12 burns the EEPROM of the temperature and structure-only modules: it outlives
@@ -400,8 +419,6 @@ private slots:
         QString error;
         QVERIFY(!m->setEeprom({{"table", QJsonArray{QJsonArray{1, 2}}}}, &error));
         QVERIFY(error.contains("100"));
-        QVERIFY(!make("VX9TDM1")->setEeprom({{"tables", QJsonArray{}}}, &error));
-        QVERIFY(!make("VX9BSM0")->setEeprom({{"constants", QJsonObject{{"const9", 1}}}}, &error));
         QVERIFY(!m->configure({{"stage", QJsonObject{{"baseK", "cold"}}}}, &error));
     }
 
@@ -422,21 +439,6 @@ private slots:
         QVERIFY(f32At(ask(*m, 17, u8(0)), 0) > 2.0f);
         m->reset(); // the settings, with the channel's measurement, return
         QVERIFY(f32At(ask(*m, 17, u8(1)), 0) > 2.0f);
-        // Each channel's sensor follows its own table.
-        const auto chunk = [](int start) {
-            Bytes b;
-            b.u8(2).u8(quint8(start)).u8(10);
-            for (int k = start + 1; k <= start + 10; ++k)
-                b.f32(0.4f + 0.1f * k).f32(float(k));
-            return b.toByteArray();
-        };
-        for (int start = 0; start < 100; start += 10)
-            QVERIFY(put(*m, 41, chunk(start)));
-        QCOMPARE(ask(*m, 40, Bytes().u8(2).u8(90).u8(10)), chunk(90).mid(3));
-        QVERIFY(ask(*m, 40, Bytes().u8(1).u8(90).u8(10)) != chunk(90).mid(3));
-        QVERIFY(silent(*m, 40, Bytes().u8(4).u8(0).u8(10)));
-        const float kelvin = f32At(ask(*m, 17, u8(2)), 0); // the 4 K plate
-        QVERIFY(std::abs(f32At(ask(*m, 21, u8(2)), 0) - (0.4f + 0.1f * kelvin)) < 2e-3);
         QString error; // the plates' temperatures are the rack's to set
         QVERIFY(m->configure({{"platesK", QJsonArray{3.0, 60.0}}}, &error));
         QVERIFY(std::abs(f32At(ask(*m, 17, u8(3)), 0) - 60.0f) < 0.1f);
@@ -451,22 +453,15 @@ private slots:
         const auto stage = [&] { return f32At(ask(*m, 17, u8(0)), 0); };
         QCOMPARE(ask(*m, 42), u8(0x02)); // at rest: switch closed, 2.2 K
         QVERIFY(std::abs(stage() - 2.2f) < 0.01f);
-        // High nibble: the relays to change, low nibble: their states.
-        const QList<std::tuple<int, int, float, float>> steps = {
-            // relays, then, after seconds
-            {0x31, 0x01, 30, 3.0f},   {0x31, 0x01, 270, 30.0f}, {0x10, 0x00, 600, 3.5f},
-            {0x22, 0x02, 300, 2.19f}, {0x01, 0x02, 0, 2.19f},   {0x13, 0x03, 0, 2.19f}};
-        for (const auto& [write, read, seconds, above] : steps) {
-            const float before = stage();
-            QVERIFY(put(*m, 43, u8(write)));
-            QCOMPARE(ask(*m, 42), u8(read));
-            env->advance(qint64(seconds * 1000));
-            QVERIFY2(stage() > above && (write != 0x31 || stage() > before),
-                     qPrintable(QString::number(stage())));
-            QVERIFY(write != 0x10 || stage() < 5.0f); // toward its plate
-            QVERIFY(write != 0x22 || stage() < 2.21f);
-            QVERIFY(above != 30.0f || f32At(ask(*m, 17, u8(1)), 0) > 40.0f); // the pump too
-        }
+        // High nibble: the relays to change, low nibble: their states. Relay 0 heats stage
+        // and pump; the switch closed again, the stage cools back.
+        QVERIFY(put(*m, 43, u8(0x31)) && ask(*m, 42) == u8(0x01));
+        env->advance(300'000);
+        QVERIFY(stage() > 30.0f && f32At(ask(*m, 17, u8(1)), 0) > 40.0f);
+        QVERIFY(put(*m, 43, u8(0x32)) && ask(*m, 42) == u8(0x02));
+        env->advance(900'000);
+        QVERIFY(stage() > 2.19f && stage() < 2.21f);
+        QVERIFY(put(*m, 43, u8(0x01)) && ask(*m, 42) == u8(0x02)); // no relay named: none changes
         QVERIFY(silent(*m, 43));
     }
 
@@ -474,12 +469,6 @@ private slots:
     void physicsCountsAgainstBiasAndTrigger()
     {
         const auto physics = operatingPhysics();
-        double previous = -1;
-        for (double bias = 2 * uA; bias < 25 * uA; bias += 2 * uA) {
-            physics->setBias(bias);
-            QVERIFY2(physics->countRate() > previous, qPrintable(QString::number(bias)));
-            previous = physics->countRate();
-        }
         physics->setBias(2 * uA);
         QVERIFY(physics->countRate() < 1.0);
         physics->setBias(22 * uA); // on the plateau: about 0.8 x 1e4 photons per second
@@ -557,31 +546,10 @@ private slots:
         QCOMPARE(physics->autoResetCount(), 0u);
         env->advance(1);
         QVERIFY(!physics->latched() && physics->autoResetCount() == 1);
-        // Above the switch it resets again and again; the bias brought down, it recovers.
+        // Above the switch it resets again and again.
         physics->setBias(30 * uA);
         env->advance(2000);
         QVERIFY(physics->latched() && physics->autoResetCount() == 7);
-        physics->setBias(10 * uA);
-        env->advance(400);
-        QVERIFY(!physics->latched() && physics->autoResetCount() == 8);
-    }
-
-    void physicsConfigureChecksItsKeys()
-    {
-        const auto physics = operatingPhysics();
-        QString error;
-        // clang-format off
-        for (const auto& [key, value] : QList<std::pair<QString, QJsonValue>>{
-                 {"switchingCurent", 1e-5}, {"efficiency", 1.5}, {"darkRate", "many"},
-                 {"retrappingCurrent", 30e-6}})
-            QVERIFY(!physics->configure({{key, value}}, &error) && error.contains(key));
-        // clang-format on
-        QVERIFY(!SspdPhysics(env.get(), false).configure({{"hfDeadTime", 1e-8}}, &error));
-        // A smaller wire: the current-valued keys follow the switching current.
-        QVERIFY(physics->configure({{"switchingCurrent", 12e-6}}, &error));
-        QVERIFY(std::abs(physics->parameters().retrappingCurrent - 2.4e-6) < 1e-12);
-        physics->setBias(13 * uA);
-        QVERIFY(physics->latched());
     }
 };
 
