@@ -8,12 +8,10 @@
 #include "drivers/sspddriverm1.h"
 #include "drivers/tempdriverm0.h"
 #include "drivers/tempdriverm1.h"
-#include "link/cutcpsocketiointerface.h"
-#include "loopbackpeer.h"
+#include "driverunit.h"
 #include "models/driverhelper.h"
 #include "models/eepromdatastorage.h"
 
-#include <QHostAddress>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -23,40 +21,7 @@
 
 namespace {
 
-// A scripted module on a loopback unit: answers read requests (packets without data) from a
-// table, acknowledges writes and data-less commands, and records every packet it gets.
-struct ScriptedModule
-{
-    static constexpr quint8 Address = 9;
-    QHash<quint8, QByteArray> answers;
-    bool acknowledgeWrites = true;
-    QSet<quint8> commands = {0}; // command 0 serves to flush, see sentSince()
-    std::function<QByteArray(const PeerPacket&)> special; // asked first; non-empty is the reply
-    LoopbackPeer peer;
-    cuTcpSocketIOInterface link;
-
-    bool start()
-    {
-        peer.setPacketResponder([this](const PeerPacket& p) -> QByteArray {
-            const QByteArray reply = special && p.address == Address ? special(p) : QByteArray();
-            if (p.address != Address || !reply.isEmpty())
-                return reply;
-            if (p.data.isEmpty() && answers.contains(p.command))
-                return LoopbackPeer::packet(Address, p.command, answers.value(p.command));
-            if (p.data.isEmpty() ? commands.contains(p.command) : acknowledgeWrites)
-                return LoopbackPeer::packet(Address, p.command);
-            return {};
-        });
-        link.setHostAddress(QHostAddress::LocalHost);
-        if (!peer.listen())
-            return false;
-        link.setPort(peer.port());
-        return true;
-    }
-    int mark() const { return int(peer.packets().size()); }
-    QList<PeerPacket> since(int mark) const { return peer.packets().mid(mark); }
-};
-
+constexpr quint8 Address = 9;
 enum Model { SspdM0, SspdM1, TempM0, TempM1, Heater };
 
 const QStringList Flags[2] = {
@@ -167,7 +132,7 @@ class TestDriverHelper : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<ScriptedModule> module;
+    std::unique_ptr<DriverUnit> module;
     std::unique_ptr<CommonDriver> driver;
     std::unique_ptr<DriverHelper> helper;
     int tableChunksAnswered = 10; // table chunks the module answers (the rest get none)
@@ -176,9 +141,7 @@ class TestDriverHelper : public QObject
     {
         helper.reset();
         driver = makeDriver(model);
-        driver->setAddress(ScriptedModule::Address);
-        driver->setInterface(&module->link);
-        driver->setAnswerTimeout(100);
+        module->attach(*driver, Address, 100);
         helper = std::make_unique<DriverHelper>(driver.get());
     }
     // The packets sent since mark, once everything sent has reached the module: that is so
@@ -187,9 +150,11 @@ class TestDriverHelper : public QObject
     {
         bool flushed = false;
         driver->command0()->executeSync(&flushed, 3);
-        const QList<PeerPacket> sent = module->since(mark);
+        const QList<PeerPacket> sent = since(mark);
         return flushed ? sent.first(sent.size() - 1) : QList<PeerPacket>{{0, 0xFF, {}}};
     }
+    int sentCount() const { return int(module->peer.packets().size()); }
+    QList<PeerPacket> since(int mark) const { return module->peer.packets().mid(mark); }
     void answerIdentity(const QByteArray& type)
     {
         module->answers[6] = Bytes().text(type, 24);
@@ -199,17 +164,19 @@ class TestDriverHelper : public QObject
 private slots:
     void init()
     {
-        module = std::make_unique<ScriptedModule>();
+        module = std::make_unique<DriverUnit>();
+        module->commands = {0}; // serves to flush, see sentSince()
         tableChunksAnswered = 10;
         module->special = [this](const PeerPacket& p) -> QByteArray {
             // Table read requests carry start and count.
             if (p.command != 40 || p.data.size() != 2 ||
                 quint8(p.data.at(0)) / 10 >= tableChunksAnswered)
                 return {};
-            return LoopbackPeer::packet(ScriptedModule::Address, 40,
+            return LoopbackPeer::packet(Address, 40,
                                         tableEntries(quint8(p.data.at(0)), quint8(p.data.at(1))));
         };
         QVERIFY(module->start());
+        module->script(Address);
     }
     void cleanup()
     {
@@ -311,7 +278,7 @@ private slots:
             if (p.data != byte(0xFF) || silent.contains(p.command))
                 return QByteArray();
             return LoopbackPeer::packet(
-                ScriptedModule::Address, p.command,
+                Address, p.command,
                 Bytes().f32(p.command == 17 ? 3.5f : 1.25f).f32(7).f32(8).f32(9));
         };
         QCOMPARE(helper->readData(1),
@@ -357,19 +324,19 @@ private slots:
         QFETCH(quint8, code);
         QFETCH(QByteArray, payload);
         attach(model);
-        const int mark = module->mark();
+        const int mark = sentCount();
         QVERIFY(helper->writeParameter(name, value, 1));
-        const QList<PeerPacket> sent = module->since(mark);
+        const QList<PeerPacket> sent = since(mark);
         QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.at(0).address, ScriptedModule::Address);
+        QCOMPARE(sent.at(0).address, Address);
         QCOMPARE(sent.at(0).command, code);
         QCOMPARE(sent.at(0).data, payload);
         // Without an acknowledgement the write reports failure, after the given tries.
-        module->acknowledgeWrites = false;
+        module->acknowledge = false;
         driver->setAnswerTimeout(20);
-        const int silent = module->mark();
+        const int silent = sentCount();
         QVERIFY(!helper->writeParameter(name, value, 2));
-        QTRY_COMPARE(module->since(silent).size(), 2);
+        QTRY_COMPARE(since(silent).size(), 2);
     }
 
     // Names a module does not have, the read-only counter, and values that are no numbers
@@ -393,7 +360,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QVariant, value);
         attach(model);
-        const int mark = module->mark();
+        const int mark = sentCount();
         QVERIFY(!helper->writeParameter(name, value, 1));
         QVERIFY(sentSince(mark).isEmpty());
     }
@@ -425,15 +392,15 @@ private slots:
         attach(model);
         module->answers[16] = liveData(model, cached);
         QVERIFY(!helper->readData(1).isEmpty());
-        module->acknowledgeWrites = written != 0;
-        const int mark = module->mark();
+        module->acknowledge = written != 0;
+        const int mark = sentCount();
         // A timer due well inside the short removal delay runs while the helper waits, and
         // at that moment the short is still on.
         qsizetype sentWhenFired = -1;
-        QTimer::singleShot(100, [&] { sentWhenFired = module->since(mark).size(); });
+        QTimer::singleShot(100, [&] { sentWhenFired = since(mark).size(); });
         QCOMPARE(helper->writeParameter("operate", on, 1), written != 0);
         const bool firedInside = sentWhenFired >= 0;
-        module->acknowledgeWrites = true;
+        module->acknowledge = true;
         const QList<PeerPacket> sent = sentSince(mark);
         QCOMPARE(sent.size(), on && written ? 2 : 1);
         QCOMPARE(sent.at(0).command, quint8(22));
@@ -455,7 +422,7 @@ private slots:
             module->answers[16] = liveData(TempM0, commutator);
             QVERIFY(!helper->readData(1).isEmpty());
             for (bool on : {bool(commutator), !commutator}) {
-                const int mark = module->mark();
+                const int mark = sentCount();
                 QVERIFY(helper->writeParameter("operate", on, 1));
                 // Only a change goes out.
                 const QList<PeerPacket> sent = sentSince(mark);
@@ -468,7 +435,7 @@ private slots:
         attach(SspdM1);
         module->answers[16] = liveData(SspdM1, 0);
         QVERIFY(!helper->readData(1).isEmpty());
-        const int mark = module->mark();
+        const int mark = sentCount();
         QCOMPARE(helper->value("voltage"), QVariant(0.0425f));
         QVERIFY(!helper->value("current").isValid());
         QVERIFY(sentSince(mark).isEmpty());
@@ -480,22 +447,22 @@ private slots:
         for (int model : {SspdM1, TempM0, TempM1}) {
             attach(model);
             module->commands.insert(12);
-            int mark = module->mark();
+            int mark = sentCount();
             QCOMPARE(helper->storeEeprom(), model != TempM1);
             const QList<PeerPacket> sent = sentSince(mark);
             QCOMPARE(sent.size(), int(model != TempM1));
             QVERIFY(sent.isEmpty() || sent.at(0).command == 12);
             module->commands.remove(12);
             driver->setAnswerTimeout(20);
-            mark = module->mark();
+            mark = sentCount();
             QVERIFY(!helper->storeEeprom());
-            QTRY_COMPARE(module->since(mark).size(), int(model != TempM1));
+            QTRY_COMPARE(since(mark).size(), int(model != TempM1));
         }
     }
 
     // The constants the module answered, with its identity; a module without EEPROM items
     // (temperature model 1) gives its identity and its own type, so that the storage takes
-    // no other module's table for it.
+    // no other module's table for it. What was read in full is written back.
     void eepromRead_data()
     {
         QTest::addColumn<int>("model");
@@ -523,7 +490,7 @@ private slots:
             module->answers[eepromReadCode(model)] = EepromBytes[model];
         tableChunksAnswered = tableChunks;
         const QVariantMap map = helper->readEepromConst(1);
-        QVariantMap expected{{"address", int(ScriptedModule::Address)},
+        QVariantMap expected{{"address", int(Address)},
                              {"type", model},
                              {"type_str", "VX9TYPE"},
                              {"UDID", "0011-2233-4455-6677-8899-AABB"}};
@@ -538,33 +505,17 @@ private slots:
         for (int i = 0; answered && model == TempM0 && tableChunks == 10 && i < 100; ++i)
             expected.insert(QString("tempTable_%1").arg(i), QVariant::fromValue(tablePoint(i)));
         QCOMPARE(map, expected);
-        if (model == TempM1) {
-            EepromDataStorage storage;
-            storage.initialize(map);
-            QCOMPARE(storage.count(), 0);
-        }
-    }
-
-    // Read, shown in a storage and written back unchanged, the module gets its own bytes in
-    // the order of its structure, and the table in chunks of ten.
-    void eepromRoundTrip_data()
-    {
-        QTest::addColumn<int>("model");
-        QTest::newRow("sspd model 0") << int(SspdM0);
-        QTest::newRow("sspd model 1") << int(SspdM1);
-        QTest::newRow("temperature model 0") << int(TempM0);
-    }
-    void eepromRoundTrip()
-    {
-        QFETCH(int, model);
-        attach(model);
-        answerIdentity("VX9");
-        module->answers[eepromReadCode(model)] = EepromBytes[model];
         EepromDataStorage storage;
-        storage.initialize(helper->readEepromConst(1));
-        const int mark = module->mark();
+        storage.initialize(map);
+        if (model == TempM1)
+            QCOMPARE(storage.count(), 0);
+        if (map.size() < 5 || (model == TempM0 && tableChunks < 10))
+            return;
+        // Written back unchanged, the module gets its own bytes in the order of its structure,
+        // and the table in chunks of ten.
+        const int mark = sentCount();
         QVERIFY(helper->writeEepromConst(&storage, 1));
-        const QList<PeerPacket> sent = module->since(mark);
+        const QList<PeerPacket> sent = since(mark);
         QCOMPARE(sent.size(), model == TempM0 ? 11 : 1);
         QCOMPARE(sent.at(0).command, quint8(eepromReadCode(model) + 1));
         QCOMPARE(sent.at(0).data, EepromBytes[model]);

@@ -267,8 +267,6 @@ class TestCompositeDrivers : public QObject
     std::unique_ptr<CommonDriver> driver;
     QList<Row> rows;
     int modelIndex = 0;
-    QHash<quint8, QByteArray> answers;
-    bool acknowledge = true;
     quint8 flushes = 0;
     std::map<int, std::unique_ptr<QSignalSpy>> spies; // of the sets' signals
 
@@ -297,25 +295,16 @@ class TestCompositeDrivers : public QObject
         driver.reset(models().at(model).make());
         unit->attach(*driver, Address);
         rows = models().at(model).rows(driver.get());
-        QSet<quint8> commands;
         const QMetaObject* meta = driver->metaObject();
         for (const Row& r : std::as_const(rows)) {
             if (r.read == No && r.value.isEmpty())
-                commands << r.write;
+                unit->commands << r.write;
             for (int i = 0; r.offset < 0 && i < meta->methodCount(); ++i) {
                 if (meta->method(i).name() == SetSignals[r.set])
                     spies[r.set] = std::make_unique<QSignalSpy>(driver.get(), meta->method(i));
             }
         }
-        unit->peer.setPacketResponder([this, commands](const PeerPacket& p) -> QByteArray {
-            if (p.address != Address)
-                return {};
-            if (p.data.isEmpty() && answers.contains(p.command))
-                return LoopbackPeer::packet(Address, p.command, answers.value(p.command));
-            if (acknowledge && (!p.data.isEmpty() || commands.contains(p.command)))
-                return LoopbackPeer::packet(Address, p.command);
-            return {};
-        });
+        unit->script(Address);
     }
     const Row& row(const char* name) const
     {
@@ -335,7 +324,7 @@ class TestCompositeDrivers : public QObject
     }
     bool answer(const Row& r, const QByteArray& bytes)
     {
-        answers[r.read] = bytes;
+        unit->answers[r.read] = bytes;
         return r.p.request();
     }
     bool acknowledged(const Row& r, const QByteArray& bytes)
@@ -412,8 +401,6 @@ private slots:
         spies.clear();
         driver.reset();
         unit.reset();
-        answers.clear();
-        acknowledge = true;
     }
 
     // A single answer replaces exactly its field of its set (on zeros when the set was never
@@ -551,7 +538,7 @@ private slots:
         QCOMPARE(row("current").p.cached(), F(1.25e-6f));
         QCOMPARE(emitted(), modelIndex == SspdM1 ? 2 : 1);
 
-        acknowledge = false;
+        unit->acknowledge = false;
         for (const char* name : {"current", "amplifierEnable", "status"})
             QVERIFY(!acknowledged(row(name), row(name).value));
         QCOMPARE(data.p.cached(), expected);
@@ -577,7 +564,7 @@ private slots:
         clearSpies();
         unit->peer.sendToClient(LoopbackPeer::packet(Address, r.write));
         flush();
-        acknowledge = false;
+        unit->acknowledge = false;
         r.p.send(r.value);
         QVERIFY(!r.p.request()); // the module stays silent
         unit->peer.sendToClient(LoopbackPeer::packet(Address, r.write));

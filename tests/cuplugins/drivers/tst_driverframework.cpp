@@ -79,27 +79,18 @@ class TestDriverFramework : public QObject
 
     std::unique_ptr<DriverUnit> unit;
     std::unique_ptr<TestDriver> driver;
-    // Answers to read requests by code; every write and command is acknowledged.
-    QHash<quint8, QByteArray> answers;
 
 private slots:
     void init()
     {
-        answers = {
+        unit = std::make_unique<DriverUnit>();
+        QVERIFY(unit->start());
+        unit->script(Address);
+        unit->commands = {7, 12}; // 7 only once its text is gone
+        unit->answers = {
             {6, text24("VX9SDM0")},      {7, text24("M0V1")},
             {8, text24("HW 2.1")},       {9, text24("FW 1.7.3")},
             {10, text24("SSPD driver")}, {5, QByteArray::fromHex("00112233445566778899aabb")}};
-        unit = std::make_unique<DriverUnit>();
-        QVERIFY(unit->start());
-        unit->peer.setPacketResponder([this](const PeerPacket& p) -> QByteArray {
-            if (p.address != Address)
-                return {};
-            if (p.data.isEmpty() && answers.contains(p.command))
-                return LoopbackPeer::packet(Address, p.command, answers.value(p.command));
-            if (!p.data.isEmpty() || p.command <= 12)
-                return LoopbackPeer::packet(Address, p.command);
-            return {};
-        });
         driver = std::make_unique<TestDriver>();
         unit->attach(*driver, Address, 40);
     }
@@ -111,7 +102,7 @@ private slots:
 
     void readStoresTheAnswerAndRunsCallbacksInOrder()
     {
-        answers[16] = Bytes().f32(2.25f);
+        unit->answers[16] = Bytes().f32(2.25f);
         QStringList order;
         driver->temperature.answerCallbacks()->add([&] { order << "first"; });
         const int second = driver->temperature.answerCallbacks()->add([&] { order << "second"; });
@@ -152,7 +143,7 @@ private slots:
         bool ok = false;
         const QList<QPair<char, bool>> cases = {{'\x02', true}, {'\x80', true}, {'\0', false}};
         for (const auto& [byte, value] : cases) {
-            answers[40] = QByteArray(1, byte);
+            unit->answers[40] = QByteArray(1, byte);
             QCOMPARE(flag.read(&ok, 1), value);
         }
         QCOMPARE(DriverValue<bool>::encode(true), QByteArray(1, '\1'));
@@ -212,14 +203,14 @@ private slots:
         QCOMPARE(driver->typeString()->cached(), QString::fromLatin1(text24("VX9SDM0")));
         QCOMPARE(driver->udid()->cached().toString(), QString("0011-2233-4455-6677-8899-AABB"));
         driver->udid()->setCached({});
-        answers[5] = QByteArray::fromHex("0102");
+        unit->answers[5] = QByteArray::fromHex("0102");
         QVERIFY(!driver->readIdentity());
         QVERIFY(driver->description()->cached().startsWith("SSPD driver"));
         QVERIFY(driver->udid()->cached().isNull());
-        answers[9] = "short";
+        unit->answers[9] = "short";
         QVERIFY(!driver->readIdentity());
         QVERIFY(driver->firmwareVersion()->cached().startsWith("FW 1.7.3"));
-        answers.remove(7); // acknowledged with no text
+        unit->answers.remove(7); // acknowledged with no text
         QVERIFY(!driver->readIdentity());
         QCOMPARE(unit->codes().mid(16), QList<quint8>({6, 7}));
     }
