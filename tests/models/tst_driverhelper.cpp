@@ -24,11 +24,14 @@ namespace {
 constexpr quint8 Address = 9;
 enum Model { SspdM0, SspdM1, TempM0, TempM1, Heater };
 
-const QStringList Flags[2] = {
-    {"status_inite", "status_shorted", "status_amplifier_on", "status_rfkey_to_cmp",
-     "status_comparator_on", "status_counter_on", "status_autoreset_on", "status_error"},
-    {"status_inite", "status_shorted", "status_amplifier_on", "status_hfmode_on",
-     "status_comparator_on", "status_counter_on", "status_autoreset_on", "status_error"}};
+// The status bits by name; bit 3 is the RF key on model 0, the HF mode on model 1.
+QStringList flags(int model)
+{
+    return {"status_inite",         "status_shorted",
+            "status_amplifier_on",  model == SspdM0 ? "status_rfkey_to_cmp" : "status_hfmode_on",
+            "status_comparator_on", "status_counter_on",
+            "status_autoreset_on",  "status_error"};
+}
 
 QByteArray floats(std::initializer_list<float> values)
 {
@@ -60,7 +63,7 @@ QVariantMap liveMap(int model, quint8 status, bool operate)
     for (int i = 0; i < names[model].size(); ++i)
         map.insert(names[model].at(i), values[model].at(i));
     for (int bit = 0; model != TempM0 && bit < 8; ++bit)
-        map.insert(Flags[model].at(bit), bool(status & (1 << bit)));
+        map.insert(flags(model).at(bit), bool(status & (1 << bit)));
     return map;
 }
 QByteArray params(float timeConst)
@@ -112,18 +115,11 @@ QByteArray tableEntries(int start, int count)
 
 std::unique_ptr<CommonDriver> makeDriver(int model)
 {
-    switch (model) {
-    case SspdM0:
-        return std::make_unique<SspdDriverM0>();
-    case SspdM1:
-        return std::make_unique<SspdDriverM1>();
-    case TempM0:
-        return std::make_unique<TempDriverM0>();
-    case TempM1:
-        return std::make_unique<TempDriverM1>();
-    default:
-        return std::make_unique<HeaterDriverM0>();
-    }
+    const std::function<CommonDriver*()> make[] = {
+        [] { return new SspdDriverM0; }, [] { return new SspdDriverM1; },
+        [] { return new TempDriverM0; }, [] { return new TempDriverM1; },
+        [] { return new HeaterDriverM0; }};
+    return std::unique_ptr<CommonDriver>(make[model]());
 }
 
 } // namespace
@@ -246,9 +242,6 @@ private slots:
         QTest::addColumn<int>("model");
         QTest::addColumn<QByteArray>("answer"); // empty: the module stays silent
         QTest::newRow("silent model 0") << int(SspdM0) << QByteArray();
-        QTest::newRow("silent temperature") << int(TempM0) << QByteArray();
-        QTest::newRow("model 0, answer a byte short")
-            << int(SspdM0) << liveData(SspdM0, 0x3C).left(15);
         QTest::newRow("temperature, answer a byte long")
             << int(TempM0) << QByteArray(liveData(TempM0, 1) + '\0');
     }
