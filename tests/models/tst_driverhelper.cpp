@@ -40,28 +40,29 @@ QByteArray floats(std::initializer_list<float> values)
         bytes.f32(v);
     return bytes;
 }
-// Live data as the modules send it; every field differs so that a wrong offset shows.
+// Live data fields as the modules send them (before the status byte); every field differs
+// so that a wrong offset shows.
+const QList<QPair<QString, float>> LiveFields[3] = {
+    {{"current", 1.25e-6f}, {"voltage", 0.0375f}, {"counts", 4321}},
+    {{"current", 1.5e-6f}, {"currentMonitor", 1.75e-6f}, {"voltage", 0.0425f}, {"counts", 4321}},
+    {{"temperature", 4.2f},
+     {"pressure", 1.3e-3f},
+     {"temperature_sensor_current", 1.0e-5f},
+     {"temperature_sensor_voltage", 1.62f},
+     {"pressure_sensor_voltage_pos", 0.71f},
+     {"pressure_sensor_voltage_neg", 0.33f}}};
 QByteArray liveData(int model, quint8 status, float counts = 4321.0f)
 {
-    if (model == SspdM0)
-        return Bytes().f32(1.25e-6f).f32(0.0375f).f32(counts).u8(status).pad(3, 0xA5);
-    if (model == SspdM1)
-        return Bytes().f32(1.5e-6f).f32(1.75e-6f).f32(0.0425f).f32(counts).u8(status).pad(3, 0x5A);
-    return Bytes().bytes(floats({4.2f, 1.3e-3f, 1.0e-5f, 1.62f, 0.71f, 0.33f})).u8(status).pad(3);
+    Bytes bytes;
+    for (const auto& [name, value] : LiveFields[model])
+        bytes.f32(name == "counts" ? counts : value);
+    return bytes.u8(status).pad(3, 0xA5);
 }
 QVariantMap liveMap(int model, quint8 status, bool operate)
 {
     QVariantMap map{{"operate", operate}};
-    const QStringList names[3] = {{"current", "voltage", "counts"},
-                                  {"current", "currentMonitor", "voltage", "counts"},
-                                  {"temperature", "pressure", "temperature_sensor_current",
-                                   "temperature_sensor_voltage", "pressure_sensor_voltage_pos",
-                                   "pressure_sensor_voltage_neg"}};
-    const QList<float> values[3] = {{1.25e-6f, 0.0375f, 4321.0f},
-                                    {1.5e-6f, 1.75e-6f, 0.0425f, 4321.0f},
-                                    {4.2f, 1.3e-3f, 1.0e-5f, 1.62f, 0.71f, 0.33f}};
-    for (int i = 0; i < names[model].size(); ++i)
-        map.insert(names[model].at(i), values[model].at(i));
+    for (const auto& [name, value] : LiveFields[model])
+        map.insert(name, value);
     for (int bit = 0; model != TempM0 && bit < 8; ++bit)
         map.insert(flags(model).at(bit), bool(status & (1 << bit)));
     return map;
