@@ -82,19 +82,11 @@ const QByteArray EepromBytes[3] = {
     floats({1.01f, 0.02f, 2.03f, 0.04f, 3.05f, 0.06f, 4.07f, 0.08f}),
     floats({1.11f, 0.12f, 2.13f, 0.14f, 3.15f, 0.16f, 4.17f, 0.18f, 2.5e-9f, 5.19f, 0.2f}),
     floats({1.21f, 0.22f, 2.23f, 0.24f, 3.25f, 0.26f, 4.27f, 0.28f, 5.29f, 0.3f, 6.31f, 0.32f})};
-const QList<QPair<QString, int>> EepromPairs[3] = {
-    {{"Current_ADC", 0}, {"Voltage_ADC", 8}, {"Current_DAC", 16}, {"Cmp_Ref_DAC", 24}},
-    {{"Current_ADC", 0},
-     {"Voltage_ADC", 8},
-     {"Current_DAC", 16},
-     {"CurrentMonitor_ADC", 24},
-     {"Cmp_Ref_DAC", 36}},
-    {{"tempSensorCurrentAdc", 0},
-     {"tempSensorCurrentDac", 8},
-     {"tempSensorVoltage", 16},
-     {"pressSensorVoltageP", 24},
-     {"pressSensorVoltageN", 32},
-     {"pressSensorCoeffs", 40}}};
+const char* const EepromPairs[3] = {
+    "Current_ADC:0 Voltage_ADC:8 Current_DAC:16 Cmp_Ref_DAC:24",
+    "Current_ADC:0 Voltage_ADC:8 Current_DAC:16 CurrentMonitor_ADC:24 Cmp_Ref_DAC:36",
+    "tempSensorCurrentAdc:0 tempSensorCurrentDac:8 tempSensorVoltage:16 pressSensorVoltageP:24 "
+    "pressSensorVoltageN:32 pressSensorCoeffs:40"};
 quint8 eepromReadCode(int model)
 {
     return model == TempM0 ? 26 : 41;
@@ -459,11 +451,12 @@ private slots:
                              {"type", model},
                              {"type_str", "VX9TYPE"},
                              {"UDID", "0011-2233-4455-6677-8899-AABB"}};
-        for (const auto& [name, offset] :
-             answered ? EepromPairs[model] : QList<QPair<QString, int>>{}) {
+        for (const QString& item :
+             answered ? QString(EepromPairs[model]).split(' ') : QStringList()) {
             float pair[2];
-            std::memcpy(pair, EepromBytes[model].constData() + offset, 8);
-            expected.insert(name, QVariant::fromValue(EepromPair(pair[0], pair[1])));
+            std::memcpy(pair, EepromBytes[model].constData() + item.section(':', 1).toInt(), 8);
+            expected.insert(item.section(':', 0, 0),
+                            QVariant::fromValue(EepromPair(pair[0], pair[1])));
         }
         if (answered && model == SspdM1)
             expected.insert("PulseWidth", double(2.5e-9f));
