@@ -144,11 +144,6 @@ class TestDriverHelper : public QObject
     }
     int sentCount() const { return int(module->peer.packets().size()); }
     QList<PeerPacket> since(int mark) const { return module->peer.packets().mid(mark); }
-    void answerIdentity(const QByteArray& type)
-    {
-        module->answers[6] = Bytes().text(type, 24);
-        module->answers[5] = QByteArray::fromHex("00112233445566778899AABB");
-    }
 
 private slots:
     void init()
@@ -442,7 +437,8 @@ private slots:
         QFETCH(int, tableChunks);
         attach(model);
         driver->setAnswerTimeout(20);
-        answerIdentity("VX9TYPE");
+        module->answers[6] = Bytes().text("VX9TYPE", 24);
+        module->answers[5] = QByteArray::fromHex("00112233445566778899AABB");
         if (answered)
             module->answers[eepromReadCode(model)] = EepromBytes[model];
         tableChunksAnswered = tableChunks;

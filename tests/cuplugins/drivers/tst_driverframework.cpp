@@ -33,10 +33,6 @@ public:
     DriverPropertyWriteOnly<bool> enable{this, No, 31};
 };
 
-QByteArray text24(const QByteArray& text)
-{
-    return text + QByteArray(24 - text.size(), '\0');
-}
 } // namespace
 
 class TestDriverFramework : public QObject
@@ -53,10 +49,10 @@ private slots:
         QVERIFY(unit->start());
         unit->script(Address);
         unit->commands = {7, 12}; // 7 only once its text is gone
-        unit->answers = {
-            {6, text24("VX9SDM0")},      {7, text24("M0V1")},
-            {8, text24("HW 2.1")},       {9, text24("FW 1.7.3")},
-            {10, text24("SSPD driver")}, {5, QByteArray::fromHex("00112233445566778899aabb")}};
+        unit->answers = {{5, QByteArray::fromHex("00112233445566778899aabb")}};
+        const char* const texts[] = {"VX9SDM0", "M0V1", "HW 2.1", "FW 1.7.3", "SSPD driver"};
+        for (quint8 code = 6; code <= 10; ++code)
+            unit->answers[code] = Bytes().text(texts[code - 6], 24);
         driver = std::make_unique<TestDriver>();
         unit->attach(*driver, Address, 40);
     }
@@ -163,7 +159,7 @@ private slots:
     {
         QVERIFY(driver->readIdentity());
         QCOMPARE(unit->codes(), QList<quint8>({6, 7, 8, 9, 10, 5}));
-        QCOMPARE(driver->typeString()->cached(), QString::fromLatin1(text24("VX9SDM0")));
+        QCOMPARE(driver->typeString()->cached(), QString::fromLatin1(Bytes().text("VX9SDM0", 24)));
         QCOMPARE(driver->udid()->cached().toString(), QString("0011-2233-4455-6677-8899-AABB"));
         driver->udid()->setCached({});
         unit->answers[5] = QByteArray::fromHex("0102");
