@@ -209,6 +209,9 @@ private slots:
         QCOMPARE(map, expected);
         for (auto it = map.cbegin(); it != map.cend(); ++it)
             QCOMPARE(it.value().metaType(), expected.value(it.key()).metaType());
+        // The SSPD voltage alone is answered from what the read cached.
+        QCOMPARE(helper->value("voltage"), model == TempM0 ? QVariant() : map.value("voltage"));
+        QVERIFY(!helper->value("current").isValid());
         // A failed read (an answer a byte long, or none) gives no map, not the last values.
         driver->setAnswerTimeout(20);
         module->answers[16] += '\0';
@@ -366,10 +369,9 @@ private slots:
         QTRY_VERIFY(sentWhenFired >= 0);
     }
 
-    void temperatureCommutatorAndCachedValues()
+    void temperatureCommutator()
     {
         attach(TempM0);
-        QVERIFY(!helper->value("voltage").isValid());
         for (quint8 commutator : {1, 0}) {
             module->answers[16] = liveData(TempM0, commutator);
             QVERIFY(!helper->readData(1).isEmpty());
@@ -383,14 +385,6 @@ private slots:
                     QVERIFY(sent.at(0).command == 25 && sent.at(0).data == byte(on));
             }
         }
-        // Cached values are answered without a read.
-        attach(SspdM1);
-        module->answers[16] = liveData(SspdM1, 0);
-        QVERIFY(!helper->readData(1).isEmpty());
-        const int mark = sentCount();
-        QCOMPARE(helper->value("voltage"), QVariant(0.0425f));
-        QVERIFY(!helper->value("current").isValid());
-        QVERIFY(sentSince(mark).isEmpty());
     }
 
     // Only modules with EEPROM constants store them; one try, and no confirmation is a failure.
