@@ -30,19 +30,6 @@ QByteArray entriesBytes(const QList<pair_t<float>>& entries)
     return b;
 }
 
-// What the table tests need of either model.
-struct TableModel
-{
-    int channels, readTries, writeTries;
-    std::function<void(int ch, int i, pair_t<float>)> set;
-    std::function<pair_t<float>(int ch, int i)> get;
-    std::function<bool()> write, read;
-    // The chunk header: model 0 has no channel byte.
-    QByteArray header(int ch, int start) const
-    {
-        return (channels > 1 ? QByteArray(1, char(ch)) : QByteArray()) + char(start) + char(10);
-    }
-};
 } // namespace
 
 class TestTempDrivers : public QObject
@@ -52,7 +39,23 @@ class TestTempDrivers : public QObject
     std::unique_ptr<DriverUnit> unit;
     std::unique_ptr<TempDriverM0> m0;
     std::unique_ptr<TempDriverM1> m1;
-    TableModel model;
+    int channels = 4; // 1: model 0
+
+    // What the table tests need of either model.
+    void set(int ch, int i, pair_t<float> e)
+    {
+        m0 ? void(m0->tempTable()[i] = e) : m1->setTableEntry(ch, i, e.first, e.second);
+    }
+    pair_t<float> get(int ch, int i) { return m0 ? m0->tempTable()[i] : m1->tableEntry(ch, i); }
+    bool write() { return m0 ? m0->writeTempTable() : m1->writeTempTables(); }
+    bool read() { return m0 ? m0->readTempTable() : m1->readTempTables(); }
+    int readTries() const { return m0 ? 5 : 10; }
+    static constexpr int WriteTries = 5;
+    // The chunk header: model 0 has no channel byte.
+    QByteArray header(int ch, int start) const
+    {
+        return (m1 ? QByteArray(1, char(ch)) : QByteArray()) + char(start) + char(10);
+    }
 
     // The module: its tables, a chunk (channel * 1000 + start) it never answers and
     // replacements for the answer packets of some chunks; fixed answers by code. Every other
@@ -71,7 +74,7 @@ class TestTempDrivers : public QObject
             return {};
         if (answers.contains(p.command))
             return answer(answers.value(p.command));
-        const int h = model.channels > 1 ? 3 : 2;
+        const int h = channels > 1 ? 3 : 2;
         if ((p.command == 40 || p.command == 41) && p.data.size() >= h) {
             const int ch = h == 3 ? quint8(p.data.at(0)) : 0;
             const int start = quint8(p.data.at(h - 2)), count = quint8(p.data.at(h - 1));
@@ -98,44 +101,28 @@ class TestTempDrivers : public QObject
             for (int i = 0; i < Entries; ++i)
                 tables[ch] << moduleEntry(ch, i);
         }
+        this->channels = channels;
         if (channels == 1) {
             m0 = std::make_unique<TempDriverM0>();
             unit->attach(*m0, Address);
-            auto* d = m0.get();
-            model = {1,
-                     5,
-                     5,
-                     [d](int, int i, pair_t<float> e) { d->tempTable()[i] = e; },
-                     [d](int, int i) { return d->tempTable()[i]; },
-                     [d] { return d->writeTempTable(); },
-                     [d] { return d->readTempTable(); }};
         } else {
             m1 = std::make_unique<TempDriverM1>();
             unit->attach(*m1, Address);
-            auto* d = m1.get();
-            model = {
-                4,
-                10,
-                5,
-                [d](int ch, int i, pair_t<float> e) { d->setTableEntry(ch, i, e.first, e.second); },
-                [d](int ch, int i) { return d->tableEntry(ch, i); },
-                [d] { return d->writeTempTables(); },
-                [d] { return d->readTempTables(); }};
         }
     }
     void fillDriver()
     {
-        for (int ch = 0; ch < model.channels; ++ch)
+        for (int ch = 0; ch < channels; ++ch)
             for (int i = 0; i < Entries; ++i)
-                model.set(ch, i, driverEntry(ch, i));
+                set(ch, i, driverEntry(ch, i));
     }
     // Entries of the driver before (ch, i) read from the module, the others still zero.
     void checkReadUpTo(int lastCh, int lastStart)
     {
-        for (int ch = 0; ch < model.channels; ++ch)
+        for (int ch = 0; ch < channels; ++ch)
             for (int i = 0; i < Entries; ++i) {
                 const bool read = ch < lastCh || (ch == lastCh && i < lastStart);
-                QCOMPARE(model.get(ch, i), read ? moduleEntry(ch, i) : Zero);
+                QCOMPARE(get(ch, i), read ? moduleEntry(ch, i) : Zero);
             }
     }
     static void addModels()
@@ -162,14 +149,14 @@ private slots:
         QFETCH(int, channels);
         start(channels);
         fillDriver();
-        const int ch = model.channels - 1;
+        const int ch = channels - 1;
         silentChunk = ch * 1000 + 40;
-        QVERIFY(!model.write());
+        QVERIFY(!write());
         const int before = 10 * ch + 4;
-        QCOMPARE(unit->peer.packets().size(), before + model.writeTries);
-        for (int t = before; t < before + model.writeTries; ++t)
-            QVERIFY(unit->peer.packets().at(t).data.startsWith(model.header(ch, 40)));
-        for (int c = 0; c < model.channels; ++c)
+        QCOMPARE(unit->peer.packets().size(), before + WriteTries);
+        for (int t = before; t < before + WriteTries; ++t)
+            QVERIFY(unit->peer.packets().at(t).data.startsWith(header(ch, 40)));
+        for (int c = 0; c < channels; ++c)
             for (int i = 0; i < Entries; ++i) {
                 const bool written = c < ch || i < 40;
                 QCOMPARE(tables[c][i], written ? driverEntry(c, i) : moduleEntry(c, i));
@@ -195,7 +182,7 @@ private slots:
         start(channels);
         QFETCH(QString, how);
         const bool whole = how == "whole";
-        const int ch = whole ? model.channels : model.channels > 1 ? 2 : 0;
+        const int ch = whole ? channels : channels > 1 ? 2 : 0;
         const int start = whole ? 0 : 30, key = ch * 1000 + start;
         int filled = start, tries = 1;
         if (whole) {
@@ -204,22 +191,22 @@ private slots:
             tries = 0;
         } else if (how == "silent") {
             silentChunk = key;
-            tries = model.readTries;
+            tries = readTries();
         } else if (how == "short") {
             chunkAnswers[key] =
                 LoopbackPeer::packet(Address, 40, entriesBytes(tables[ch].mid(start, 5)));
             filled = start + 5;
         } else {
             chunkAnswers[key] = LoopbackPeer::packet(Address, 17, Bytes().f32(5.0f));
-            tries = model.readTries;
+            tries = readTries();
         }
-        QCOMPARE(model.read(), whole);
+        QCOMPARE(read(), whole);
         const int first = 10 * ch + start / 10; // packets before the failing chunk's tries
         QCOMPARE(unit->peer.packets().size(), first + tries);
         for (int k = 0; k < first + tries; ++k) {
             const int j = qMin(k, first);
             QCOMPARE(unit->peer.packets().at(k).command, quint8(40));
-            QCOMPARE(unit->peer.packets().at(k).data, model.header(j / 10, 10 * (j % 10)));
+            QCOMPARE(unit->peer.packets().at(k).data, header(j / 10, 10 * (j % 10)));
         }
         checkReadUpTo(ch, filled);
     }
