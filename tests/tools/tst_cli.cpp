@@ -132,6 +132,9 @@ boot unit: boot --unit 127.0.0.1 --port no-tty a.bin)");
     // A load itself needs the Raspberry Pi's GPIO block; here only what fails before it.
     void bootFailsBeforeTheModule()
     {
+        const ProgramRun absent = cli({"boot", "--port", "no-tty", home.filePath("missing.bin")});
+        QVERIFY2(absent.exitCode == 1 && absent.err.contains("Can't find file: "),
+                 qPrintable(absent.err));
         QFile image(home.filePath("image.bin"));
         QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(300, 'x')) == 300);
         image.close();

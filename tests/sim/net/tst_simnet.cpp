@@ -167,6 +167,14 @@ private slots:
         }
     }
 
+    void updateBumpsTheLastNumberOfTheVersion()
+    {
+        const QStringList rows = {"1.2.3",    "1.2.4",    "1.9",  "1.10",   "v0.09", "v0.10",
+                                  "3.4 beta", "3.5 beta", "beta", "beta.1", "",      "1"};
+        for (qsizetype i = 0; i < rows.size(); i += 2)
+            QCOMPARE(SimFirmwareUpdate::nextFirmwareVersion(rows[i]), rows[i + 1]);
+    }
+
     // Raw requests: a client library would tidy "..", which is just what must be refused.
     void catalogueServesListingsAndFilesAndNothingOutside()
     {
