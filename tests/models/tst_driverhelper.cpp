@@ -85,8 +85,8 @@ const QByteArray EepromBytes[3] = {
 const char* const EepromPairs[3] = {
     "Current_ADC:0 Voltage_ADC:8 Current_DAC:16 Cmp_Ref_DAC:24",
     "Current_ADC:0 Voltage_ADC:8 Current_DAC:16 CurrentMonitor_ADC:24 Cmp_Ref_DAC:36",
-    "tempSensorCurrentAdc:0 tempSensorCurrentDac:8 tempSensorVoltage:16 pressSensorVoltageP:24 "
-    "pressSensorVoltageN:32 pressSensorCoeffs:40"};
+    ("tempSensorCurrentAdc:0 tempSensorCurrentDac:8 tempSensorVoltage:16 pressSensorVoltageP:24 "
+     "pressSensorVoltageN:32 pressSensorCoeffs:40")};
 quint8 eepromReadCode(int model)
 {
     return model == TempM0 ? 26 : 41;
