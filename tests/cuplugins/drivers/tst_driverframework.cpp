@@ -9,6 +9,7 @@
 #include "drivers/structurejson.h"
 #include "drivers/structures/heaterstructs.h"
 #include "drivers/structures/sspdstructs.h"
+#include "drivers/windowedaverage.h"
 #include "driverunit.h"
 
 #include <QJsonArray>
@@ -259,6 +260,25 @@ private slots:
         cRelaysStatus full(0xFF);
         QCOMPARE(full.clearMask().raw(), quint8(0x0F));
         QCOMPARE(full.raw(), quint8(0x0F));
+    }
+
+    // The trend starts once the window is more than half full and spans at most n averages.
+    void windowedAverageAndTrend()
+    {
+        WindowedAverage w(4);
+        const double values[] = {1, 2, 3, 4, 5, 7, 11},
+                     averages[] = {1, 1.5, 2, 2.5, 3.5, 4.75, 6.75},
+                     trends[] = {0, 0, 0, 0.5, 1.5, 2.75, 4.25};
+        for (int i = 0; i < 7; ++i) {
+            QCOMPARE(w.addValue(values[i]), averages[i]);
+            QCOMPARE(w.trend(), trends[i]);
+        }
+        w.clear();
+        QCOMPARE(w.trend(), 0.0);
+        QCOMPARE(w.addValue(10), 10.0);
+        WindowedAverage none(0); // taken as a window of one
+        QCOMPARE(none.addValue(3), 3.0);
+        QCOMPARE(none.addValue(5), 5.0);
     }
 
     void nonExistentRelayIndexStopsTheProgram_data()
