@@ -262,6 +262,21 @@ private slots:
         QCOMPARE(full.raw(), quint8(0x0F));
     }
 
+    // Operating needs amplifier, comparator and counter on and no short; model 0 also needs
+    // the RF key, while model 1's HF mode in that bit does not matter.
+    void statusBytesTellOperating()
+    {
+        for (const auto& [byte, m0, m1] : {std::tuple{0x3C, true, true},
+                                           {0x3D, true, true},
+                                           {0x34, false, true},
+                                           {0x3E, false, false},
+                                           {0x38, false, false},
+                                           {0x2C, false, false}}) {
+            QCOMPARE(VX9SDM0_Status_t::fromByte(quint8(byte)).isOperating(), m0);
+            QCOMPARE(VX9SDM1_Status_t::fromByte(quint8(byte)).isOperating(), m1);
+        }
+    }
+
     // The trend starts once the window is more than half full and spans at most n averages.
     void windowedAverageAndTrend()
     {
