@@ -108,11 +108,18 @@ QByteArray tableEntries(int start, int count)
 
 std::unique_ptr<CommonDriver> makeDriver(int model)
 {
-    const std::function<CommonDriver*()> make[] = {
-        [] { return new SspdDriverM0; }, [] { return new SspdDriverM1; },
-        [] { return new TempDriverM0; }, [] { return new TempDriverM1; },
-        [] { return new HeaterDriverM0; }};
-    return std::unique_ptr<CommonDriver>(make[model]());
+    switch (model) {
+    case SspdM0:
+        return std::make_unique<SspdDriverM0>();
+    case SspdM1:
+        return std::make_unique<SspdDriverM1>();
+    case TempM0:
+        return std::make_unique<TempDriverM0>();
+    case TempM1:
+        return std::make_unique<TempDriverM1>();
+    default:
+        return std::make_unique<HeaterDriverM0>();
+    }
 }
 
 } // namespace

@@ -24,7 +24,10 @@ struct DriverUnit
     bool start()
     {
         link.setHostAddress(QHostAddress::LocalHost);
-        return peer.listen() && (link.setPort(peer.port()), true);
+        if (!peer.listen())
+            return false;
+        link.setPort(peer.port());
+        return true;
     }
     void script(quint8 address)
     {
