@@ -85,9 +85,7 @@ class TestBootloader : public QObject
     Q_OBJECT
 
     GpioStandIn m_gpio;
-    int m_master = -1;
     std::unique_ptr<PtyLine> m_line;
-    QString m_slaveName;
     QString m_imagePath;
 
     struct Run
@@ -115,7 +113,7 @@ class TestBootloader : public QObject
 
     void makeLoader(Bootloader& loader, ScriptedModule& module)
     {
-        loader.setPortName(m_slaveName);
+        loader.setPortName(m_line->name);
         loader.setTimeouts({100, 100, 20, 100, 100, 100});
         module.answers = {{"Init", {"Ok"}}, {"G", {"boot 2.4"}}, {"C", {"Ok"}},
                           {"D", {"Ok"}},    {"P", {"Ok"}},       {"S", {"Ok"}}};
@@ -138,13 +136,11 @@ private slots:
     {
         m_line = std::make_unique<PtyLine>();
         QVERIFY(m_line->open());
-        m_master = m_line->master;
-        m_slaveName = m_line->name;
     }
 
     void writesTheImageInBlocks()
     {
-        ScriptedModule module(m_master);
+        ScriptedModule module(m_line->master);
         Bootloader loader;
         makeLoader(loader, module);
         const Run run = load(loader, m_imagePath);
@@ -244,7 +240,7 @@ private slots:
     {
         QFETCH(Script, script);
         QFETCH(bool, waitForDevice);
-        ScriptedModule module(m_master);
+        ScriptedModule module(m_line->master);
         Bootloader loader;
         makeLoader(loader, module);
         module.answers.insert(script);
@@ -285,10 +281,10 @@ private slots:
     {
         QFETCH(QString, port);
         QFile(m_gpio.filePath("empty.bin")).open(QIODevice::WriteOnly);
-        ScriptedModule module(m_master);
+        ScriptedModule module(m_line->master);
         Bootloader loader;
         makeLoader(loader, module);
-        loader.setPortName(port == "slave" ? m_slaveName : port);
+        loader.setPortName(port == "slave" ? m_line->name : port);
         QFETCH(QString, file);
         const Run run = load(loader, file);
         QTEST(run.errors, "errors");

@@ -23,9 +23,7 @@ class TestRs485Transport : public QObject
     Q_OBJECT
 
     GpioStandIn m_gpio;
-    int m_master = -1;
     std::unique_ptr<PtyLine> m_line;
-    QString m_slaveName;
     // Packets the transport delivered, copied during the emission.
     QList<Packet> m_log;
 
@@ -37,24 +35,24 @@ class TestRs485Transport : public QObject
         const QDeadlineTimer deadline(3000);
         for (;;) {
             char chunk[512];
-            const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+            const ssize_t n = ::read(m_line->master, chunk, sizeof chunk);
             if (n > 0) {
                 got.append(chunk, n);
                 continue;
             }
             if (got.count(char(0xFA)) >= untilFrames || deadline.hasExpired())
                 return got;
-            pollfd p{m_master, POLLIN, 0};
+            pollfd p{m_line->master, POLLIN, 0};
             poll(&p, 1, int(qMax<qint64>(1, deadline.remainingTime())));
         }
     }
     void writeLine(const QByteArray& bytes)
     {
-        QCOMPARE(::write(m_master, bytes.constData(), bytes.size()), ssize_t(bytes.size()));
+        QCOMPARE(::write(m_line->master, bytes.constData(), bytes.size()), ssize_t(bytes.size()));
     }
     void open(cuRs485IOInterface& transport)
     {
-        transport.setPortName(m_slaveName);
+        transport.setPortName(m_line->name);
         QVERIFY(transport.open());
         connect(&transport, &cuIOInterface::msgReceived, this,
                 [this](quint8 a, quint8 c, quint8 n, quint8* d) {
@@ -81,8 +79,6 @@ private slots:
                  ssize_t(zeros.size()));
         m_line = std::make_unique<PtyLine>();
         QVERIFY(m_line->open());
-        m_master = m_line->master;
-        m_slaveName = m_line->name;
         m_log.clear();
     }
 
@@ -106,7 +102,7 @@ private slots:
     void sendWritesOneFrameWithTheDirectionSwitched()
     {
         cuRs485IOInterface transport;
-        transport.setPortName(m_slaveName);
+        transport.setPortName(m_line->name);
         QVERIFY(!transport.serialPort());
         QCOMPARE(transport.mode(), int(cuIOInterfaceImpl::DirectMode));
         transport.setMode(cuIOInterfaceImpl::PacketMode); // left alone without a port
